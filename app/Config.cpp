@@ -1,0 +1,118 @@
+#include "app/Config.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/System.h"
+
+namespace {
+
+// Integers are stored little-endian whatever the machine.
+void PutInt(unsigned char* out, std::int32_t value) {
+    const auto v = static_cast<std::uint32_t>(value);
+    for (int i = 0; i < 4; ++i) out[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+std::int32_t GetInt(const unsigned char* in) {
+    std::uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) v |= static_cast<std::uint32_t>(in[i]) << (8 * i);
+    return static_cast<std::int32_t>(v);
+}
+
+// Reads at most four bytes over the little-endian form of the current value,
+// so a file that ends inside the field keeps the value's remaining bytes.
+void ReadInt(std::FILE* file, std::int32_t& field) {
+    unsigned char bytes[4];
+    PutInt(bytes, field);
+    (void)std::fread(bytes, 1, sizeof bytes, file);
+    field = GetInt(bytes);
+}
+
+void ReadText(std::FILE* file, char (&field)[CConfig::kTextSize]) {
+    (void)std::fread(field, 1, sizeof field, file);
+}
+
+// Saves from different threads are written one after the other.
+std::mutex g_saveMutex;
+
+}  // namespace
+
+CConfig::CConfig()
+    : m_nCategory(1),
+      m_szEmail{},
+      m_bAutoRun(1),
+      m_bCheckUpdate(1),
+      m_bUpdatePending(0),
+      m_szReserved1{},
+      m_szReserved2{},
+      m_szReserved3{} {}
+
+CConfig::CConfig(std::string installDir) : CConfig() { m_strInstallDir = std::move(installDir); }
+
+CConfig::~CConfig() = default;
+
+std::string CConfig::GetInstallDir() const {
+    if (!m_strInstallDir.empty()) return m_strInstallDir;
+    // The whole path is kept however long it is: cutting it would name
+    // another directory.
+    std::string path = kivo::platform::ExecutablePath();
+    const std::size_t slash = path.rfind(kivo::platform::PathSeparator());
+    if (slash == std::string::npos) return {};
+    path.resize(slash + 1);
+    return path;
+}
+
+std::string CConfig::GetConfigPath() const { return GetInstallDir() + "Configuration.ini"; }
+
+int CConfig::LoadConfig() {
+    std::FILE* file = std::fopen(GetConfigPath().c_str(), "rb");
+    if (file == nullptr) return 0;
+    auto lock = Lock();
+    ReadInt(file, m_nCategory);
+    ReadText(file, m_szEmail);
+    ReadInt(file, m_bAutoRun);
+    ReadInt(file, m_bCheckUpdate);
+    ReadInt(file, m_bUpdatePending);
+    ReadText(file, m_szReserved1);
+    ReadText(file, m_szReserved2);
+    ReadText(file, m_szReserved3);
+    std::fclose(file);
+    return 1;
+}
+
+int CConfig::SaveConfig() {
+    std::lock_guard<std::mutex> saving(g_saveMutex);
+    unsigned char record[kFileSize];
+    {
+        auto lock = Lock();
+        std::size_t at = 0;
+        const auto putInt = [&](std::int32_t value) {
+            PutInt(record + at, value);
+            at += 4;
+        };
+        const auto putText = [&](const char (&text)[kTextSize]) {
+            std::memcpy(record + at, text, kTextSize);
+            at += kTextSize;
+        };
+        putInt(m_nCategory);
+        putText(m_szEmail);
+        putInt(m_bAutoRun);
+        putInt(m_bCheckUpdate);
+        putInt(m_bUpdatePending);
+        putText(m_szReserved1);
+        putText(m_szReserved2);
+        putText(m_szReserved3);
+    }
+    // The record goes to a sibling file first, which then replaces the old
+    // one: the settings file is always either the old record or the new one.
+    const std::string path = GetConfigPath();
+    const std::string temp = path + ".tmp";
+    std::FILE* file = std::fopen(temp.c_str(), "wb");
+    if (file == nullptr) return 0;
+    bool ok = std::fwrite(record, 1, sizeof record, file) == sizeof record;
+    ok = kivo::platform::SyncFile(file) && ok;
+    ok = std::fclose(file) == 0 && ok;
+    ok = ok && kivo::platform::RenameOver(temp, path);
+    if (!ok) kivo::platform::RemoveFile(temp);
+    return ok ? 1 : 0;
+}

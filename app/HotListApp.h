@@ -1,0 +1,23 @@
+#pragma once
+// The application object: single-instance guard, the one settings record and
+// the main window for the life of the process.
+#include "app/Config.h"
+#include "app/UiHost.h"
+
+class CHotListApp {
+public:
+    CHotListApp() = default;
+    CHotListApp(const CHotListApp&) = delete;
+    CHotListApp& operator=(const CHotListApp&) = delete;
+
+    // Start-up up to the main window: takes the guard "kivo" and loads the
+    // settings. False when another copy runs; this copy then ends at once,
+    // silently, without touching the settings file.
+    bool InitInstance();
+
+    CConfig m_config;
+    // The main window while it runs; the update job posts its quit request here.
+    IUiHost* m_pMainWnd = nullptr;
+};
+
+extern CHotListApp theApp;

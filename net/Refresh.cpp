@@ -1,0 +1,26 @@
+#include <atomic>
+
+#include "app/Config.h"
+#include "app/Jobs.h"
+#include "net/Catalogue.h"
+
+int CConfig::RefreshPages() {
+    const std::string local = GetPageBase(true);
+    const std::string remote = GetPageBase(false);
+    for (int i = 0; i < kRefreshItemCount; ++i) {
+        const std::string name = g_szRefreshItems[i];
+        // The shared background image is fetched only while it is missing.
+        if (i == 0 && FileExists(local + name)) continue;
+        DownloadFile(remote + name, local + name);
+    }
+    return 1;
+}
+
+unsigned RefreshThreadProc(void* pParam) {
+    static std::atomic<bool> s_bRefreshing{false};
+    if (pParam == nullptr) return 0;
+    if (s_bRefreshing.exchange(true)) return 0;
+    static_cast<CConfig*>(pParam)->RefreshPages();
+    s_bRefreshing = false;
+    return 0;
+}

@@ -1,0 +1,40 @@
+#pragma once
+// Operating-system services used by the core. Every path is a byte string in
+// the system code page, passed on unchanged.
+#include <cstdio>
+#include <string>
+
+namespace kivo::platform {
+
+// '/' on Linux, '\\' on Windows.
+char PathSeparator();
+
+// Full path of the running executable; empty when it cannot be had.
+std::string ExecutablePath();
+
+// True when `path` names a regular file that can be opened for reading.
+bool IsReadableFile(const std::string& path);
+
+// Creates one folder; false when it cannot (an existing folder included).
+bool MakeDir(const std::string& path);
+
+// Deletes a file; false when there was none or it could not be deleted.
+bool RemoveFile(const std::string& path);
+
+// Moves `from` over `to` in one step, replacing `to` when it exists.
+bool RenameOver(const std::string& from, const std::string& to);
+
+// Flushes the stream and asks the system to put its data on the disk.
+bool SyncFile(std::FILE* file);
+
+// Length of an open file as the system sees it; -1 when unknown.
+long long FileLength(std::FILE* file);
+
+// Adds the execute permission wherever the read permission is set.
+bool MakeExecutable(const std::string& path);
+
+// Starts the program at `path` with no arguments, without a shell and without
+// waiting for it. False when it could not be started.
+bool StartProgram(const std::string& path);
+
+}  // namespace kivo::platform

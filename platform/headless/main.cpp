@@ -1,0 +1,114 @@
+// Headless shell: the program's real start-up, timers, background jobs and
+// hand-over without a desktop, printing what happens. Used by the tests and
+// to try the program against a content server on a machine with no display.
+//
+//   kivo-headless [--once] [--time-scale N]
+//     --once          one cache refresh, then a listing of the cache; exits
+//     --time-scale N  run the timers N times faster than real time
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+
+#include "app/HotListApp.h"
+#include "app/Jobs.h"
+#include "app/Scheduler.h"
+#include "net/Catalogue.h"
+#include "net/ServerAddress.h"
+#include "platform/System.h"
+#include "platform/headless/HeadlessLoop.h"
+
+namespace {
+
+void PrintCache(const std::string& folder) {
+    for (const char* name : g_szRefreshItems) {
+        struct stat st {};
+        if (::stat((folder + name).c_str(), &st) == 0)
+            std::printf("  %-14s %8lld bytes\n", name, static_cast<long long>(st.st_size));
+        else
+            std::printf("  %-14s   (none)\n", name);
+    }
+    std::fflush(stdout);
+}
+
+class CHeadlessJobs : public IJobStarter {
+public:
+    CHeadlessJobs(CConfig& config, CHeadlessLoop& loop) : m_config(config), m_loop(loop) {}
+
+    void StartUpdateJob() override {
+        Log("update check");
+        StartJob(&UpdateThreadProc, &m_config);
+    }
+    void StartRefreshJob() override {
+        Log("cache refresh");
+        StartJob(&RefreshAndReport, &m_config);
+    }
+    void PlacePopup() override { Log("popup placed in the top-right corner"); }
+
+private:
+    static unsigned RefreshAndReport(void* param) {
+        RefreshThreadProc(param);
+        auto* config = static_cast<CConfig*>(param);
+        std::printf("refresh done, cache %s:\n", config->GetPageBase(true).c_str());
+        PrintCache(config->GetPageBase(true));
+        return 0;
+    }
+    void Log(const char* what) {
+        std::printf("[%8.1f s] %s\n", static_cast<double>(m_loop.ProgramMs()) / 1000.0, what);
+        std::fflush(stdout);
+    }
+    CConfig& m_config;
+    CHeadlessLoop& m_loop;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool once = false;
+    double timeScale = 1.0;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--once") == 0) {
+            once = true;
+        } else if (std::strcmp(argv[i], "--time-scale") == 0 && i + 1 < argc) {
+            timeScale = std::atof(argv[++i]);
+            if (!(timeScale >= 1.0 && timeScale <= 100000.0)) {
+                std::fprintf(stderr, "kivo-headless: --time-scale takes a number from 1 to 100000\n");
+                return 2;
+            }
+        } else {
+            std::fprintf(stderr, "usage: kivo-headless [--once] [--time-scale N]\n");
+            return 2;
+        }
+    }
+    if (!theApp.InitInstance()) return 0;  // another copy runs
+    CConfig& config = theApp.m_config;
+    std::printf("server %s\ninstall directory %s\n", kivo::net::ServerAddress().c_str(),
+                config.GetInstallDir().c_str());
+    kivo::platform::MakeDir(config.GetPageBase(true));
+    if (once) {
+        config.RefreshPages();
+        std::printf("refreshed %s:\n", config.GetPageBase(true).c_str());
+        PrintCache(config.GetPageBase(true));
+        return 0;
+    }
+
+    CHeadlessLoop loop(timeScale);
+    theApp.m_pMainWnd = &loop;
+    if (!RunStartupHandover(config, loop)) {
+        std::printf("update pending: installer %s started, ending\n", config.GetUpdatePath().c_str());
+        return 0;
+    }
+    CHeadlessJobs jobs(config, loop);
+    CScheduler scheduler(loop, jobs);
+    scheduler.ArmUpdateCheck();
+    std::printf("showing %s\n", config.GetPageUrl(0).c_str());
+    std::fflush(stdout);
+    scheduler.ArmPlacementAndRefresh();
+    loop.Run([&](unsigned id) { scheduler.OnTimer(id); });
+    theApp.m_pMainWnd = nullptr;
+    std::printf("quit\n");
+    std::fflush(stdout);
+    // Jobs still running end with the process, as nothing waits for them.
+    std::_Exit(0);
+}

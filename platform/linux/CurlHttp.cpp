@@ -1,0 +1,232 @@
+// libcurl backend of the HTTP client. libcurl pushes data through callbacks;
+// the core wants the pull model of a synchronous read, so each request drives
+// its own multi handle until the caller's buffer is full or the body ends.
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <strings.h>
+#include <vector>
+
+#include "platform/Http.h"
+
+namespace kivo::platform {
+namespace {
+
+bool GlobalInit() {
+    static std::once_flag once;
+    static bool ok = false;
+    std::call_once(once, [] { ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
+    return ok;
+}
+
+// Bytes that cannot stand in an HTTP request target as they are. '%' is among
+// them: the core never escapes, so a '%' in a URL is a byte of its own.
+bool NeedsEscape(unsigned char c) {
+    return c <= 0x20 || c >= 0x7F || std::strchr("\"#%<>\\^`{|}", c) != nullptr;
+}
+
+// The URL as it goes on the wire: scheme and authority unchanged, the bytes of
+// the path and query that may not be sent raw percent-encoded, so that the
+// server decodes exactly the bytes the caller gave.
+std::string WireUrl(const char* url) {
+    std::string out;
+    const char* p = url;
+    const char* scheme = std::strstr(url, "://");
+    if (scheme != nullptr) {
+        p = scheme + 3;
+        while (*p != '\0' && *p != '/' && *p != '?') ++p;
+        out.assign(url, p);
+    }
+    static const char hex[] = "0123456789ABCDEF";
+    for (; *p != '\0'; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
+        if (NeedsEscape(c)) {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+class CurlRequest final : public IHttpRequest {
+public:
+    CurlRequest() = default;
+    CurlRequest(const CurlRequest&) = delete;
+    CurlRequest& operator=(const CurlRequest&) = delete;
+
+    ~CurlRequest() override {
+        if (m_multi != nullptr && m_easy != nullptr) curl_multi_remove_handle(m_multi, m_easy);
+        if (m_easy != nullptr) curl_easy_cleanup(m_easy);
+        if (m_multi != nullptr) curl_multi_cleanup(m_multi);
+    }
+
+    // True once the final answer's headers are in.
+    bool Start(const std::string& agent, const char* url, const HttpTimeouts& timeouts) {
+        m_multi = curl_multi_init();
+        m_easy = curl_easy_init();
+        if (m_multi == nullptr || m_easy == nullptr) return false;
+        const std::string wire = WireUrl(url);
+        const long stallSeconds = std::max(1L, (timeouts.stallMs + 999) / 1000);
+        bool ok = curl_easy_setopt(m_easy, CURLOPT_URL, wire.c_str()) == CURLE_OK;
+        curl_easy_setopt(m_easy, CURLOPT_USERAGENT, agent.c_str());
+        curl_easy_setopt(m_easy, CURLOPT_HTTPGET, 1L);
+        curl_easy_setopt(m_easy, CURLOPT_PATH_AS_IS, 1L);
+        curl_easy_setopt(m_easy, CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(m_easy, CURLOPT_MAXREDIRS, 10L);
+        curl_easy_setopt(m_easy, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(m_easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(m_easy, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(m_easy, CURLOPT_CONNECTTIMEOUT_MS, timeouts.connectMs);
+        curl_easy_setopt(m_easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        curl_easy_setopt(m_easy, CURLOPT_LOW_SPEED_TIME, stallSeconds);
+        curl_easy_setopt(m_easy, CURLOPT_HEADERFUNCTION, &CurlRequest::OnHeader);
+        curl_easy_setopt(m_easy, CURLOPT_HEADERDATA, this);
+        curl_easy_setopt(m_easy, CURLOPT_WRITEFUNCTION, &CurlRequest::OnBody);
+        curl_easy_setopt(m_easy, CURLOPT_WRITEDATA, this);
+        if (!ok || curl_multi_add_handle(m_multi, m_easy) != CURLM_OK) return false;
+        m_spill.reserve(CURL_MAX_WRITE_SIZE);
+        RunUntil([this] { return m_headersIn; });
+        return m_headersIn || (m_done && m_result == CURLE_OK);
+    }
+
+    bool Read(void* buffer, std::size_t capacity, std::size_t& got) override {
+        got = 0;
+        m_target = static_cast<char*>(buffer);
+        m_targetCap = capacity;
+        m_targetLen = std::min(capacity, m_spill.size() - m_spillPos);
+        if (m_targetLen > 0) std::memcpy(m_target, m_spill.data() + m_spillPos, m_targetLen);
+        m_spillPos += m_targetLen;
+        if (m_spillPos == m_spill.size()) {
+            m_spill.clear();
+            m_spillPos = 0;
+        }
+        if (m_targetLen < m_targetCap && m_paused) {
+            m_paused = false;
+            curl_easy_pause(m_easy, CURLPAUSE_CONT);
+        }
+        RunUntil([this] { return m_targetLen == m_targetCap; });
+        got = m_targetLen;
+        m_target = nullptr;
+        m_targetCap = m_targetLen = 0;
+        if (got > 0) return true;
+        return !(m_done && m_result != CURLE_OK);
+    }
+
+private:
+    // Drives the transfer until `reached` holds or the transfer has ended,
+    // waiting for the socket only while neither is the case.
+    template <typename Condition>
+    void RunUntil(Condition reached) {
+        for (;;) {
+            int running = 0;
+            if (curl_multi_perform(m_multi, &running) != CURLM_OK) {
+                m_done = true;
+                m_result = CURLE_FAILED_INIT;
+                return;
+            }
+            int queued = 0;
+            while (CURLMsg* msg = curl_multi_info_read(m_multi, &queued)) {
+                if (msg->msg == CURLMSG_DONE) {
+                    m_done = true;
+                    m_result = msg->data.result;
+                }
+            }
+            if (m_done || reached()) return;
+            curl_multi_poll(m_multi, nullptr, 0, 1000, nullptr);
+        }
+    }
+
+    static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self) {
+        auto* request = static_cast<CurlRequest*>(self);
+        const std::size_t length = size * count;
+        const std::string_view line(data, length);
+        if (line.rfind("HTTP/", 0) == 0) {
+            request->m_redirecting = false;
+        } else if (line.size() >= 9 && strncasecmp(line.data(), "location:", 9) == 0) {
+            request->m_redirecting = true;
+        } else if (line == "\r\n" || line == "\n") {
+            long code = 0;
+            curl_easy_getinfo(request->m_easy, CURLINFO_RESPONSE_CODE, &code);
+            const bool followed = code >= 300 && code < 400 && request->m_redirecting;
+            if (code >= 200 && !followed) request->m_headersIn = true;
+        }
+        return length;
+    }
+
+    // Fills the caller's buffer; a chunk that does not fit is kept in the
+    // spill, and the transfer is paused while there is no room at all, so
+    // that at most one chunk is ever held here.
+    static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self) {
+        auto* request = static_cast<CurlRequest*>(self);
+        const std::size_t length = size * count;
+        request->m_headersIn = true;
+        if (request->m_target == nullptr || request->m_targetLen == request->m_targetCap) {
+            request->m_paused = true;
+            return CURL_WRITEFUNC_PAUSE;
+        }
+        const std::size_t taken = std::min(length, request->m_targetCap - request->m_targetLen);
+        if (taken > 0) std::memcpy(request->m_target + request->m_targetLen, data, taken);
+        request->m_targetLen += taken;
+        request->m_spill.assign(data + taken, data + length);
+        request->m_spillPos = 0;
+        return length;
+    }
+
+    CURLM* m_multi = nullptr;
+    CURL* m_easy = nullptr;
+    bool m_headersIn = false;
+    bool m_redirecting = false;
+    bool m_paused = false;
+    bool m_done = false;
+    CURLcode m_result = CURLE_OK;
+    // The part of a chunk that did not fit the caller's buffer.
+    std::vector<char> m_spill;
+    std::size_t m_spillPos = 0;
+    char* m_target = nullptr;
+    std::size_t m_targetCap = 0;
+    std::size_t m_targetLen = 0;
+};
+
+class CurlSession final : public IHttpSession {
+public:
+    CurlSession(std::string agent, const HttpTimeouts& timeouts)
+        : m_agent(std::move(agent)), m_timeouts(timeouts) {}
+
+    std::unique_ptr<IHttpRequest> OpenUrl(const char* url) override {
+        auto request = std::make_unique<CurlRequest>();
+        if (!request->Start(m_agent, url, m_timeouts)) return nullptr;
+        return request;
+    }
+
+private:
+    std::string m_agent;
+    HttpTimeouts m_timeouts;
+};
+
+class CurlClient final : public IHttpClient {
+public:
+    explicit CurlClient(const HttpTimeouts& timeouts) : m_timeouts(timeouts) {}
+
+    std::unique_ptr<IHttpSession> Open(const char* userAgent) override {
+        if (!GlobalInit()) return nullptr;
+        return std::make_unique<CurlSession>(userAgent, m_timeouts);
+    }
+
+private:
+    HttpTimeouts m_timeouts;
+};
+
+}  // namespace
+
+std::unique_ptr<IHttpClient> CreateHttpClient(const HttpTimeouts& timeouts) {
+    return std::make_unique<CurlClient>(timeouts);
+}
+
+}  // namespace kivo::platform

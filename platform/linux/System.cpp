@@ -1,0 +1,102 @@
+#include "platform/System.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+extern char** environ;
+
+namespace kivo::platform {
+
+char PathSeparator() { return '/'; }
+
+std::string ExecutablePath() {
+    // readlink does not say whether it cut the name: grow until it fits.
+    std::vector<char> buffer(256);
+    for (;;) {
+        const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+        if (n < 0) return {};
+        if (static_cast<std::size_t>(n) < buffer.size()) return std::string(buffer.data(), static_cast<std::size_t>(n));
+        if (buffer.size() >= (1u << 20)) return {};
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+bool IsReadableFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct stat st {};
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    ::close(fd);
+    return regular;
+}
+
+bool MakeDir(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0; }
+
+bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+bool RenameOver(const std::string& from, const std::string& to) {
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool SyncFile(std::FILE* file) {
+    if (std::fflush(file) != 0) return false;
+    return ::fsync(::fileno(file)) == 0;
+}
+
+long long FileLength(std::FILE* file) {
+    struct stat st {};
+    if (::fstat(::fileno(file), &st) != 0) return -1;
+    return static_cast<long long>(st.st_size);
+}
+
+bool MakeExecutable(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return false;
+    const mode_t exec = (st.st_mode & (S_IRUSR | S_IRGRP | S_IROTH)) >> 2;
+    return ::chmod(path.c_str(), st.st_mode | exec | S_IXUSR) == 0;
+}
+
+bool StartProgram(const std::string& path) {
+    // Double fork: the program is re-parented to init, so nobody has to wait
+    // for it, and a pipe closed on exec tells whether the exec succeeded.
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0) return false;
+    char* const argv[] = {const_cast<char*>(path.c_str()), nullptr};
+    const pid_t child = ::fork();
+    if (child < 0) {
+        ::close(report[0]);
+        ::close(report[1]);
+        return false;
+    }
+    if (child == 0) {
+        ::setsid();
+        const pid_t grandchild = ::fork();
+        if (grandchild == 0) {
+            ::execve(path.c_str(), argv, environ);
+            const int error = errno;
+            (void)!::write(report[1], &error, sizeof error);
+            ::_exit(127);
+        }
+        ::_exit(grandchild < 0 ? 1 : 0);
+    }
+    ::close(report[1]);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    int error = 0;
+    ssize_t n;
+    do {
+        n = ::read(report[0], &error, sizeof error);
+    } while (n < 0 && errno == EINTR);
+    ::close(report[0]);
+    const bool forked = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return forked && n == 0;
+}
+
+}  // namespace kivo::platform

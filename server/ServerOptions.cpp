@@ -1,0 +1,63 @@
+#include "ServerOptions.h"
+
+#include <charconv>
+
+#ifndef KIVO_SERVER_DEFAULT_DATA_DIR
+#define KIVO_SERVER_DEFAULT_DATA_DIR "data"
+#endif
+
+namespace kivo::server {
+namespace {
+
+template <typename Int>
+Int ParseNumber(const std::string& option, const std::string& text, Int min, Int max) {
+    Int value{};
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value < min ||
+        value > max) {
+        throw UsageError(option + " expects a number from " + std::to_string(min) + " to " +
+                         std::to_string(max) + ", got '" + text + "'");
+    }
+    return value;
+}
+
+}  // namespace
+
+const char* ServerOptions::Usage() {
+    return "usage: kivo-server [--host ADDR] [--port N] [--control-port N] [--data DIR]\n"
+           "                   [--db FILE] [--version N] [--update-file PATH]\n";
+}
+
+ServerOptions ServerOptions::Parse(const std::vector<std::string>& args) {
+    ServerOptions options;
+    options.dataDir = KIVO_SERVER_DEFAULT_DATA_DIR;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& option = args[i];
+        if (option.rfind("--", 0) != 0) throw UsageError("unexpected argument '" + option + "'");
+        if (i + 1 >= args.size()) throw UsageError(option + " needs a value");
+        const std::string& value = args[++i];
+        if (option == "--host") {
+            if (value.empty()) throw UsageError("--host needs an address");
+            options.host = value;
+        } else if (option == "--port") {
+            options.port = ParseNumber<int>(option, value, 0, 65535);
+        } else if (option == "--control-port") {
+            options.controlPort = ParseNumber<int>(option, value, 0, 65535);
+        } else if (option == "--data") {
+            if (value.empty()) throw UsageError("--data needs a folder");
+            options.dataDir = value;
+        } else if (option == "--db") {
+            if (value.empty()) throw UsageError("--db needs a file name");
+            options.db = value;
+        } else if (option == "--version") {
+            options.version = ParseNumber<std::uint64_t>(option, value, 0, UINT64_MAX);
+        } else if (option == "--update-file") {
+            options.updateFile = value;
+        } else {
+            throw UsageError("unknown option '" + option + "'");
+        }
+    }
+    return options;
+}
+
+}  // namespace kivo::server

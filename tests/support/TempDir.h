@@ -1,0 +1,33 @@
+// A fresh directory under $TMPDIR (or /tmp), removed with its contents on destruction.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kivo::test {
+
+class TempDir {
+public:
+    // Throws std::runtime_error when mkdtemp fails.
+    explicit TempDir(std::string_view prefix = "kivo-test");
+    ~TempDir();
+
+    TempDir(TempDir&& other) noexcept;
+    TempDir& operator=(TempDir&& other) noexcept;
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    static TempDir Create(std::string_view prefix = "kivo-test") { return TempDir(prefix); }
+
+    // Absolute path of the directory, without a trailing '/'.
+    const std::string& Path() const { return path_; }
+    // Path of `name` inside the directory (nothing is created).
+    std::string File(std::string_view name) const { return path_ + "/" + std::string(name); }
+
+private:
+    void Remove() noexcept;
+
+    std::string path_;
+};
+
+}  // namespace kivo::test

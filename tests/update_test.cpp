@@ -1,0 +1,152 @@
+// The online update job and the start-up hand-over.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <sys/stat.h>
+#include <thread>
+
+#include "app/Config.h"
+#include "app/HotListApp.h"
+#include "app/Jobs.h"
+#include "platform/linux/Gbk.h"
+#include "tests/support/Files.h"
+#include "tests/support/NetworkTest.h"
+
+using kivo::test::Exists;
+using kivo::test::ReadBytes;
+using kivo::test::WriteBytes;
+
+namespace {
+
+int PendingOnDisk(const std::string& settingsFile) {
+    const auto bytes = ReadBytes(settingsFile);
+    if (!bytes || bytes->size() != 1016) return -1;
+    return static_cast<unsigned char>((*bytes)[262]);
+}
+
+// Waits up to five seconds for a file the test updater writes.
+std::optional<std::string> WaitForFile(const std::string& path) {
+    for (int i = 0; i < 500; ++i) {
+        if (auto bytes = ReadBytes(path); bytes && !bytes->empty()) return bytes;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return std::nullopt;
+}
+
+class NoticeHost : public IUiHost {
+public:
+    void SetTimer(unsigned, unsigned) override {}
+    void KillTimer(unsigned) override {}
+    void ShowNotice(const char* szText, const char* szCaption) override {
+        ++notices;
+        text = kivo::platform::GbkToUtf8(szText);
+        caption = kivo::platform::GbkToUtf8(szCaption);
+        if (whileShown) whileShown();
+    }
+    void PostQuit() override { ++quits; }
+
+    int notices = 0, quits = 0;
+    std::string text, caption;
+    std::function<void()> whileShown;
+};
+
+class Update : public kivo::test::NetworkTest {
+protected:
+    void SetUp() override {
+        NetworkTest::SetUp();
+        // A stand-in installer: records its command line, then ends.
+        updater = Dir() + "served-updater";
+        WriteBytes(updater, "#!/bin/sh\necho \"$0|$#\" > \"$(dirname \"$0\")/updater-ran\"\n");
+        Server().SetUpdateFile(updater);
+        theApp.m_pMainWnd = &host;
+    }
+    void TearDown() override {
+        theApp.m_pMainWnd = nullptr;
+        NetworkTest::TearDown();
+    }
+    std::string Ran() const { return Dir() + "updater-ran"; }
+
+    std::string updater;
+    NoticeHost host;
+    CConfig config{Dir()};
+};
+
+}  // namespace
+
+TEST_F(Update, NewerVersionIsDownloadedAnnouncedAndStarted) {
+    Server().SetVersion(1001);
+    int pendingDuringNotice = -1;
+    std::size_t requestsBefore = 0, requestsAfter = 0;
+    host.whileShown = [&] {
+        pendingDuringNotice = PendingOnDisk(config.GetConfigPath());
+        requestsBefore = Server().Requests().size();
+        // A second job while the notice is up does nothing at all.
+        std::thread second([&] { UpdateThreadProc(&config); });
+        second.join();
+        requestsAfter = Server().Requests().size();
+        EXPECT_FALSE(Exists(Ran()));
+    };
+    EXPECT_EQ(UpdateThreadProc(&config), 0u);
+    EXPECT_EQ(host.notices, 1);
+    EXPECT_EQ(host.text, "Kivo有新的版本，按确定进行更新！");
+    EXPECT_EQ(host.caption, "更新提示");
+    EXPECT_EQ(pendingDuringNotice, 1);
+    EXPECT_EQ(requestsAfter, requestsBefore);
+    EXPECT_EQ(PendingOnDisk(config.GetConfigPath()), 0);
+    EXPECT_EQ(config.m_bUpdatePending, 0);
+    EXPECT_EQ(ReadBytes(config.GetUpdatePath()), ReadBytes(updater));
+    EXPECT_EQ(WaitForFile(Ran()), config.GetUpdatePath() + "|0\n");
+    EXPECT_EQ(host.quits, 1);
+    EXPECT_EQ(g_bUpdating.load(), 0);
+}
+
+TEST_F(Update, NoNewerVersionChangesNothing) {
+    for (int version : {1000, 999, 0}) {
+        Server().SetVersion(static_cast<std::uint64_t>(version));
+        UpdateThreadProc(&config);
+    }
+    EXPECT_EQ(Server().Requests(), (std::vector<std::string>(3, "/kivoversion.php")));
+    EXPECT_FALSE(Exists(config.GetConfigPath()));
+    EXPECT_FALSE(Exists(config.GetUpdatePath()));
+    EXPECT_EQ(host.notices, 0);
+    EXPECT_EQ(g_bUpdating.load(), 0);
+}
+
+TEST_F(Update, JobRunsWithChecksSwitchedOff) {
+    config.m_bCheckUpdate = 0;
+    Server().SetVersion(1000);
+    UpdateThreadProc(&config);
+    EXPECT_EQ(Server().Requests().size(), 1u);
+}
+
+TEST_F(Update, UnreachableInstallerKeepsTheOldOne) {
+    Server().SetVersion(1001);
+    Server().SetUpdateFile("");
+    WriteBytes(config.GetUpdatePath(), "old");
+    Server().SetStall("/update/update.exe", 3000);
+    UpdateThreadProc(&config);
+    EXPECT_EQ(ReadBytes(config.GetUpdatePath()), "old");
+    EXPECT_EQ(host.notices, 0);
+    EXPECT_EQ(g_bUpdating.load(), 0);
+}
+
+TEST_F(Update, HandOverStartsAWaitingInstaller) {
+    config.m_bUpdatePending = 1;
+    WriteBytes(config.GetUpdatePath(), *ReadBytes(updater));
+    EXPECT_FALSE(RunStartupHandover(config, host));
+    EXPECT_EQ(host.quits, 1);
+    EXPECT_EQ(PendingOnDisk(config.GetConfigPath()), 0);
+    EXPECT_EQ(WaitForFile(Ran()), config.GetUpdatePath() + "|0\n");
+    EXPECT_TRUE(Server().Requests().empty());
+}
+
+TEST_F(Update, HandOverWithoutInstallerClearsTheFlagAndGoesOn) {
+    config.m_bUpdatePending = 1;
+    EXPECT_TRUE(RunStartupHandover(config, host));
+    EXPECT_EQ(PendingOnDisk(config.GetConfigPath()), 0);
+    EXPECT_EQ(host.quits, 0);
+
+    CConfig untouched(Dir() + "other/");
+    EXPECT_TRUE(RunStartupHandover(untouched, host));  // nothing pending: no save
+    EXPECT_FALSE(Exists(untouched.GetConfigPath()));
+}
