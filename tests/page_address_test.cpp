@@ -8,6 +8,7 @@
 #include "app/Config.h"
 #include "net/Catalogue.h"
 #include "net/ServerAddress.h"
+#include "platform/System.h"
 #include "platform/linux/Gbk.h"
 #include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
@@ -24,7 +25,7 @@ protected:
     }
     void TearDown() override { ::unsetenv("KIVO_SERVER"); }
     std::string Dir() const { return dir.Path() + "/"; }
-    std::string Cache() const { return Dir() + "prg/"; }
+    std::string Cache() const { return Dir() + "prg" + kivo::platform::PathSeparator(); }
 
     kivo::test::TempDir dir;
     CConfig config{Dir()};
@@ -75,7 +76,9 @@ TEST_F(PageAddress, BasesAndUncachedPages) {
 TEST_F(PageAddress, CachedCopyIsShownWhileItExists) {
     kivo::test::WriteBytes(Cache() + "movie.html", "<html></html>");
     EXPECT_EQ(config.GetPageUrl(4), "file://" + Cache() + "movie.html");
-    EXPECT_EQ(config.GetPageUrl(4).rfind("file:///", 0), 0u);
+#ifndef _WIN32
+    EXPECT_EQ(config.GetPageUrl(4).rfind("file:///", 0), 0u);  // an absolute path after "file://"
+#endif
     std::remove((Cache() + "movie.html").c_str());
     EXPECT_EQ(config.GetPageUrl(4), remote + "movie.html");
 }

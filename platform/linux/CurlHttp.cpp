@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/Http.h"
+#include "platform/WireUrl.h"
 
 namespace kivo::platform {
 namespace {
@@ -21,38 +22,6 @@ bool GlobalInit() {
     static bool ok = false;
     std::call_once(once, [] { ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
     return ok;
-}
-
-// Bytes that cannot stand in an HTTP request target as they are. '%' is among
-// them: the core never escapes, so a '%' in a URL is a byte of its own.
-bool NeedsEscape(unsigned char c) {
-    return c <= 0x20 || c >= 0x7F || std::strchr("\"#%<>\\^`{|}", c) != nullptr;
-}
-
-// The URL as it goes on the wire: scheme and authority unchanged, the bytes of
-// the path and query that may not be sent raw percent-encoded, so that the
-// server decodes exactly the bytes the caller gave.
-std::string WireUrl(const char* url) {
-    std::string out;
-    const char* p = url;
-    const char* scheme = std::strstr(url, "://");
-    if (scheme != nullptr) {
-        p = scheme + 3;
-        while (*p != '\0' && *p != '/' && *p != '?') ++p;
-        out.assign(url, p);
-    }
-    static const char hex[] = "0123456789ABCDEF";
-    for (; *p != '\0'; ++p) {
-        const auto c = static_cast<unsigned char>(*p);
-        if (NeedsEscape(c)) {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
 }
 
 class CurlRequest final : public IHttpRequest {
