@@ -1,16 +1,34 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything with AddressSanitizer and
-# UndefinedBehaviorSanitizer and runs every test.
+# UndefinedBehaviorSanitizer and runs every test. The desktop tests start
+# their own X server, tray and content server for each test and stop them
+# again: nothing needs a display here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
-kivo_install_packages "${KIVO_BUILD_PACKAGES[@]}" "${KIVO_TEST_PACKAGES[@]}"
+kivo_install_packages "${KIVO_BUILD_PACKAGES[@]}" "${KIVO_TEST_PACKAGES[@]}" \
+    "${KIVO_DESKTOP_PACKAGES[@]}" "${KIVO_DESKTOP_TEST_PACKAGES[@]}"
 
 werror=OFF
 [ "${CI:-}" = "true" ] && werror=ON
 cmake -S . -B build/test -DCMAKE_BUILD_TYPE=Debug -DKIVO_SANITIZE=ON -DKIVO_WERROR=$werror >/dev/null
 cmake --build build/test -j2
 
+# Every request of the tests goes to loopback, never through a proxy.
+export no_proxy=127.0.0.1,localhost${no_proxy:+,$no_proxy}
+export NO_PROXY=$no_proxy
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 ctest --test-dir build/test --output-on-failure -j2 "$@"
+
+# The threaded parts of the core (settings saves, jobs, transfers) once more
+# under ThreadSanitizer: a data race fails the run.
+cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DKIVO_TSAN=ON -DKIVO_WERROR=$werror >/dev/null
+cmake --build build/tsan -j2 --target core_test jobs_test transfer_test
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+for suite in core_test jobs_test transfer_test; do
+    build/tsan/tests/$suite --gtest_brief=1
+done
+
+# The Windows build, cross-compiled, and its tests under Wine.
+bash scripts/test-windows.sh

@@ -1,0 +1,653 @@
+#include "platform/linux/gtk/GtkPopup.h"
+
+#include <condition_variable>
+#include <mutex>
+#include <vector>
+
+#include "net/Catalogue.h"
+#include "platform/linux/Gbk.h"
+#include "platform/linux/gtk/GtkShell.h"
+#include "ui/Resource.h"
+#include "ui/Templates.h"
+
+namespace kivo::gtk {
+
+struct CGtkPopup::Timer {
+    CGtkPopup* popup;
+    unsigned nIDEvent;
+};
+
+struct CGtkPopup::Command {
+    CGtkPopup* popup;
+    unsigned nId;
+};
+
+struct CGtkPopup::Notice {
+    std::string text;
+    std::string caption;
+    std::mutex mutex;
+    std::condition_variable closed;
+    bool done = false;
+};
+
+namespace {
+
+constexpr const char* kIdKey = "kivo-id";
+
+void SetPixbuf(GtkWidget* image, int nBitmap) {
+    if (image == nullptr) return;
+    GdkPixbuf* pixbuf = nBitmap > 0 ? LoadBitmap(nBitmap) : nullptr;
+    if (pixbuf != nullptr) {
+        gtk_image_set_from_pixbuf(GTK_IMAGE(image), pixbuf);
+        g_object_unref(pixbuf);
+    } else {
+        gtk_image_clear(GTK_IMAGE(image));
+    }
+}
+
+GtkWidget* NewImage(int nBitmap) {
+    GtkWidget* image = gtk_image_new();
+    SetPixbuf(image, nBitmap);
+    return image;
+}
+
+// Moves a child of a GtkFixed to the end of its drawing order.
+void RaiseChild(GtkWidget* child) {
+    GtkWidget* fixed = gtk_widget_get_parent(child);
+    int x = 0, y = 0;
+    gtk_container_child_get(GTK_CONTAINER(fixed), child, "x", &x, "y", &y, nullptr);
+    g_object_ref(child);
+    gtk_container_remove(GTK_CONTAINER(fixed), child);
+    gtk_fixed_put(GTK_FIXED(fixed), child, x, y);
+    g_object_unref(child);
+}
+
+bool IsWithin(GtkWidget* widget, GtkWidget* container) {
+    return widget != nullptr && container != nullptr &&
+           (widget == container || gtk_widget_is_ancestor(widget, container));
+}
+
+}  // namespace
+
+CGtkPopup::CGtkPopup() = default;
+
+CGtkPopup::~CGtkPopup() {
+    for (const auto& [id, source] : m_timers) g_source_remove(source);
+    if (m_loop != nullptr) g_main_loop_unref(m_loop);
+    if (m_menu != nullptr) g_object_unref(m_menu);
+    if (m_tray != nullptr) g_object_unref(m_tray);
+    if (m_group != nullptr) g_object_unref(m_group);
+    if (m_shape != nullptr) cairo_region_destroy(m_shape);
+}
+
+void CGtkPopup::Build() {
+    const DialogTemplate* tmpl = FindTemplate(IDD_KIVO_DIALOG);
+    m_group = gtk_window_group_new();
+    m_window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    GtkWindow* window = GTK_WINDOW(m_window);
+    gtk_window_group_add_window(m_group, window);
+    gtk_style_context_add_class(gtk_widget_get_style_context(m_window), "kivo-popup");
+    gtk_window_set_title(window, "");
+    gtk_window_set_decorated(window, FALSE);
+    gtk_window_set_resizable(window, FALSE);
+    gtk_window_set_keep_above(window, FALSE);
+    // Shown where the system puts a new window; timer 2 then moves it.
+    gtk_window_set_position(window, GTK_WIN_POS_CENTER);
+    int width = 0, height = 0;
+    WindowPixels(*tmpl, width, height);
+    gtk_window_set_default_size(window, width, height);
+    gtk_widget_set_size_request(m_window, width, height);
+    gtk_widget_add_events(m_window, GDK_BUTTON_PRESS_MASK);
+
+    GtkWidget* fixed = gtk_fixed_new();
+    gtk_widget_set_size_request(fixed, width, height);
+    gtk_container_add(GTK_CONTAINER(m_window), fixed);
+    // Later children are drawn over earlier ones: the template's first item,
+    // the top of its z-order, goes in last.
+    std::vector<GtkWidget*> buttons;
+    for (int i = tmpl->nItems - 1; i >= 0; --i) {
+        const DialogItem& item = tmpl->pItems[i];
+        const PixelRect rect = ItemPixels(item);
+        GtkWidget* widget = nullptr;
+        switch (item.kind) {
+            case ItemKind::ImageStatic:
+                widget = NewImage(item.nBitmap);
+                if (item.nId == IDC_HEADER) m_header = widget;
+                break;
+            case ItemKind::ImageButton: {
+                widget = gtk_event_box_new();
+                gtk_event_box_set_visible_window(GTK_EVENT_BOX(widget), FALSE);
+                gtk_widget_add_events(widget, GDK_BUTTON_PRESS_MASK);
+                GtkWidget* image = NewImage(item.nBitmap);
+                gtk_container_add(GTK_CONTAINER(widget), image);
+                g_object_set_data(G_OBJECT(widget), kIdKey, GINT_TO_POINTER(item.nId));
+                g_signal_connect(widget, "button-press-event", G_CALLBACK(OnImageButtonPress), this);
+                if (item.nId == IDC_CLOSE) m_close = image;
+                buttons.push_back(widget);
+                break;
+            }
+            case ItemKind::Browser: {
+                // Nothing of the web view's is kept on disk: no cache, no
+                // cookies, no site data.
+                WebKitWebContext* context = webkit_web_context_new_ephemeral();
+                widget = webkit_web_view_new_with_context(context);
+                g_object_unref(context);
+                m_page = widget;
+                gtk_widget_set_size_request(widget, rect.width, rect.height);
+                g_signal_connect(widget, "context-menu", G_CALLBACK(OnContextMenu), this);
+                g_signal_connect(widget, "load-changed", G_CALLBACK(OnLoadChanged), this);
+                g_signal_connect(widget, "load-failed", G_CALLBACK(OnLoadFailed), this);
+                g_signal_connect(widget, "notify::title", G_CALLBACK(OnTitle), this);
+                break;
+            }
+            case ItemKind::DropList: {
+                widget = gtk_combo_box_text_new();
+                m_chooser = widget;
+                gtk_widget_set_name(widget, "kivo-chooser");
+                for (const CategoryInfo& category : g_categories)
+                    gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(widget), ToUtf8(category.szPopupText).c_str());
+                // The closed box keeps to its rectangle however long a name.
+                GList* cells = gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(widget));
+                for (GList* cell = cells; cell != nullptr; cell = cell->next)
+                    g_object_set(cell->data, "ellipsize", PANGO_ELLIPSIZE_END, nullptr);
+                g_list_free(cells);
+                gtk_widget_set_size_request(widget, rect.width, DluToPixels(12));
+                g_signal_connect(widget, "changed", G_CALLBACK(OnChooserChanged), this);
+                break;
+            }
+            case ItemKind::Edit:
+                widget = gtk_entry_new();
+                m_search = widget;
+                gtk_widget_set_name(widget, "kivo-search");
+                gtk_entry_set_width_chars(GTK_ENTRY(widget), 1);
+                gtk_widget_set_size_request(widget, rect.width, rect.height);
+                break;
+            default:
+                continue;
+        }
+        gtk_fixed_put(GTK_FIXED(fixed), widget, rect.x, rect.y);
+    }
+    // Tab order is template order: the page, the chooser, the search box.
+    GList* chain = g_list_append(g_list_append(g_list_append(nullptr, m_page), m_chooser), m_search);
+    gtk_container_set_focus_chain(GTK_CONTAINER(fixed), chain);
+    g_list_free(chain);
+
+    // The image buttons lie on images (the hide button inside the header,
+    // the site button on the bottom bar) and show over them.
+    for (GtkWidget* button : buttons) RaiseChild(button);
+
+    // Escape and Enter are filtered also while the chooser's list is open:
+    // its menu has the keyboard then, so the keys are seen before it.
+    gtk_key_snooper_install(OnChooserMenuKey, this);
+
+    g_signal_connect(m_window, "key-press-event", G_CALLBACK(OnKeyPress), this);
+    g_signal_connect(m_window, "button-press-event", G_CALLBACK(OnButtonPress), this);
+    g_signal_connect(m_window, "delete-event", G_CALLBACK(OnDelete), this);
+    g_signal_connect(m_window, "destroy", G_CALLBACK(OnDestroy), this);
+    g_signal_connect(m_window, "map-event", G_CALLBACK(OnMapped), this);
+    g_signal_connect_after(m_window, "configure-event", G_CALLBACK(OnConfigure), this);
+    g_signal_connect_after(m_window, "size-allocate", G_CALLBACK(OnSizeAllocate), this);
+    m_dialogs = std::make_unique<CGtkDialogs>(m_group, window);
+}
+
+int CGtkPopup::DoModal(CHotListDlg& dlg) {
+    m_pDlg = &dlg;
+    Build();
+    const bool bGoOn = dlg.OnInitDialog();
+    if (bGoOn && m_window != nullptr) {
+        gtk_widget_show_all(m_window);
+        // The first tab stop, the page, takes the keyboard.
+        if (m_page != nullptr) gtk_widget_grab_focus(m_page);
+    }
+    m_loop = g_main_loop_new(nullptr, FALSE);
+    ModalRuns::Run(m_loop);
+    Trace("popup ended " + std::to_string(m_nResult));
+    dlg.OnDestroy();
+    for (const auto& [id, source] : m_timers) g_source_remove(source);
+    m_timers.clear();
+    if (m_window != nullptr) {
+        g_signal_handlers_disconnect_by_data(m_window, this);
+        gtk_widget_destroy(m_window);
+        m_window = nullptr;
+    }
+    gdk_display_flush(gdk_display_get_default());
+    m_pDlg = nullptr;
+    return m_nResult;
+}
+
+// --- IUiHost --------------------------------------------------------------
+
+void CGtkPopup::SetTimer(unsigned nIDEvent, unsigned nElapseMs) {
+    KillTimer(nIDEvent);
+    auto* timer = new Timer{this, nIDEvent};
+    m_timers[nIDEvent] = g_timeout_add_full(G_PRIORITY_DEFAULT, nElapseMs, OnTimerSource, timer,
+                                            [](gpointer data) { delete static_cast<Timer*>(data); });
+}
+
+void CGtkPopup::KillTimer(unsigned nIDEvent) {
+    const auto it = m_timers.find(nIDEvent);
+    if (it == m_timers.end()) return;
+    g_source_remove(it->second);
+    m_timers.erase(it);
+}
+
+gboolean CGtkPopup::OnTimerSource(gpointer data) {
+    auto* timer = static_cast<Timer*>(data);
+    if (timer->popup->m_pDlg != nullptr) timer->popup->m_pDlg->OnTimer(timer->nIDEvent);
+    return G_SOURCE_CONTINUE;
+}
+
+void CGtkPopup::ShowNotice(const char* szText, const char* szCaption) {
+    Notice notice;
+    notice.text = szText;
+    notice.caption = szCaption;
+    if (g_main_context_is_owner(g_main_context_default())) {
+        OnNoticeIdle(&notice);
+        while (!notice.done) g_main_context_iteration(nullptr, TRUE);
+        return;
+    }
+    g_idle_add(OnNoticeIdle, &notice);
+    // Only this worker waits; the popup stays usable beside the notice.
+    std::unique_lock<std::mutex> lock(notice.mutex);
+    notice.closed.wait(lock, [&] { return notice.done; });
+}
+
+gboolean CGtkPopup::OnNoticeIdle(gpointer data) {
+    auto* notice = static_cast<Notice*>(data);
+    GtkWidget* box = gtk_message_dialog_new(nullptr, GtkDialogFlags(0), GTK_MESSAGE_INFO, GTK_BUTTONS_OK, "%s",
+                                            ToUtf8(notice->text).c_str());
+    gtk_window_set_title(GTK_WINDOW(box), ToUtf8(notice->caption).c_str());
+    g_signal_connect(box, "response", G_CALLBACK(OnNoticeResponse), notice);
+    gtk_widget_show_all(box);
+    Trace("notice " + ToUtf8(notice->caption) + ": " + ToUtf8(notice->text));
+    return G_SOURCE_REMOVE;
+}
+
+void CGtkPopup::OnNoticeResponse(GtkDialog* dialog, gint, gpointer data) {
+    auto* notice = static_cast<Notice*>(data);
+    gtk_widget_destroy(GTK_WIDGET(dialog));
+    Trace("notice closed");
+    // Every way of closing it counts as OK.
+    std::lock_guard<std::mutex> lock(notice->mutex);
+    notice->done = true;
+    notice->closed.notify_all();
+}
+
+void CGtkPopup::PostQuit() {
+    if (!m_bQuitPosted.exchange(true)) g_idle_add(OnQuitIdle, this);
+}
+
+gboolean CGtkPopup::OnQuitIdle(gpointer self) {
+    Trace("quit");
+    static_cast<CGtkPopup*>(self)->m_nResult = IDCANCEL;
+    ModalRuns::QuitAll();
+    return G_SOURCE_REMOVE;
+}
+
+void CGtkPopup::EndModal(int nResult) {
+    m_nResult = nResult;
+    ModalRuns::QuitAll();
+}
+
+int CGtkPopup::RunModal(CDialogBase& dlg) { return m_dialogs ? m_dialogs->RunModal(dlg) : -1; }
+
+// --- IHotListView ---------------------------------------------------------
+
+void CGtkPopup::AppendSystemMenuItem(unsigned, const std::string&) {
+    // An undecorated GTK window has no system menu.
+}
+
+void CGtkPopup::SetToolWindowStyle() {
+    if (m_window == nullptr) return;
+    gtk_window_set_skip_taskbar_hint(GTK_WINDOW(m_window), TRUE);
+    gtk_window_set_skip_pager_hint(GTK_WINDOW(m_window), TRUE);
+}
+
+void CGtkPopup::SetIcons(int) {
+    if (m_window == nullptr) return;
+    GList* icons = nullptr;
+    for (int size : {16, 32, 48})
+        if (GdkPixbuf* icon = LoadIcon(size)) icons = g_list_append(icons, icon);
+    gtk_window_set_icon_list(GTK_WINDOW(m_window), icons);
+    g_list_free_full(icons, g_object_unref);
+}
+
+void CGtkPopup::SetHeaderBitmap(int nBitmap) { SetPixbuf(m_header, nBitmap); }
+
+void CGtkPopup::SetCloseBitmap(int nBitmap) {
+    SetPixbuf(m_close, nBitmap);
+    // Back to the top of the drawing order, over the new header.
+    if (m_close != nullptr) RaiseChild(gtk_widget_get_parent(m_close));
+}
+
+void CGtkPopup::SetChooserSelection(int nIndex) {
+    if (m_chooser == nullptr) return;
+    m_bSettingChooser = true;
+    gtk_combo_box_set_active(GTK_COMBO_BOX(m_chooser), nIndex >= 0 && nIndex < kCategoryCount ? nIndex : -1);
+    m_bSettingChooser = false;
+}
+
+int CGtkPopup::GetChooserSelection() {
+    return m_chooser != nullptr ? gtk_combo_box_get_active(GTK_COMBO_BOX(m_chooser)) : -1;
+}
+
+bool CGtkPopup::GetSearchText(std::string& text) {
+    text.clear();
+    if (m_search == nullptr) return true;
+    const auto gbk = kivo::platform::Utf8ToGbk(gtk_entry_get_text(GTK_ENTRY(m_search)));
+    if (!gbk) return false;
+    text = *gbk;
+    return true;
+}
+
+void CGtkPopup::Navigate(const std::string& url) {
+    Trace("navigate " + ToUtf8(url));
+    if (m_page != nullptr) webkit_web_view_load_uri(WEBKIT_WEB_VIEW(m_page), ToUri(url).c_str());
+}
+
+void CGtkPopup::OpenInBrowser(const std::string& url) { kivo::gtk::OpenInBrowser(url); }
+
+void CGtkPopup::GetClientSize(int& width, int& height) {
+    width = height = 0;
+    if (m_window != nullptr) gtk_window_get_size(GTK_WINDOW(m_window), &width, &height);
+}
+
+int CGtkPopup::GetFullScreenWidth() {
+    GdkDisplay* display = gdk_display_get_default();
+    GdkMonitor* monitor = gdk_display_get_primary_monitor(display);
+    if (monitor == nullptr) monitor = gdk_display_get_monitor(display, 0);
+    if (monitor == nullptr) return 0;
+    GdkRectangle area{};
+    gdk_monitor_get_workarea(monitor, &area);
+    // The right end of the usable area, where panels are left out.
+    return area.x + area.width;
+}
+
+void CGtkPopup::MoveWindow(int x, int y, int width, int height) {
+    if (m_window == nullptr) return;
+    gtk_window_move(GTK_WINDOW(m_window), x, y);
+    gtk_window_resize(GTK_WINDOW(m_window), width, height);
+    ApplyShape();
+    Trace("placed " + std::to_string(x) + " " + std::to_string(y) + " " + std::to_string(width) + " " +
+          std::to_string(height));
+}
+
+void CGtkPopup::SetWindowShape(const CRegion& shape) {
+    if (m_window == nullptr) return;
+    cairo_region_t* region = cairo_region_create();
+    for (const ShapeRect& r : shape.Rects()) {
+        const cairo_rectangle_int_t rect{r.x, r.y, r.width, r.height};
+        cairo_region_union_rectangle(region, &rect);
+    }
+    // Drawn and hit only inside the region. GTK puts its own shapes back
+    // when the window maps or changes, so the region is applied again then.
+    gtk_widget_shape_combine_region(m_window, region);
+    gtk_widget_input_shape_combine_region(m_window, region);
+    if (m_shape != nullptr) cairo_region_destroy(m_shape);
+    m_shape = region;
+    ApplyShape();
+}
+
+void CGtkPopup::ApplyShape() {
+    if (m_shape == nullptr || m_window == nullptr || !gtk_widget_get_realized(m_window)) return;
+    GdkWindow* window = gtk_widget_get_window(m_window);
+    gdk_window_shape_combine_region(window, m_shape, 0, 0);
+    gdk_window_input_shape_combine_region(window, m_shape, 0, 0);
+}
+
+gboolean CGtkPopup::OnConfigure(GtkWidget*, GdkEvent*, gpointer self) {
+    static_cast<CGtkPopup*>(self)->ApplyShape();
+    return FALSE;
+}
+
+void CGtkPopup::OnSizeAllocate(GtkWidget*, GdkRectangle*, gpointer self) { static_cast<CGtkPopup*>(self)->ApplyShape(); }
+
+void CGtkPopup::ShowWindow(bool bShow) {
+    if (m_window == nullptr) return;
+    if (bShow) {
+        gtk_widget_show(m_window);
+    } else {
+        gtk_widget_hide(m_window);
+        Trace("window hidden");
+    }
+}
+
+void CGtkPopup::SetForegroundWindow() {
+    if (m_window == nullptr) return;
+    gtk_window_present_with_time(GTK_WINDOW(m_window), gtk_get_current_event_time());
+    Trace("window raised");
+}
+
+void CGtkPopup::StartWindowDrag() {
+    if (m_window == nullptr || m_press.type != GDK_BUTTON_PRESS) return;
+    gtk_window_begin_move_drag(GTK_WINDOW(m_window), static_cast<gint>(m_press.button),
+                               static_cast<gint>(m_press.x_root), static_cast<gint>(m_press.y_root), m_press.time);
+}
+
+void CGtkPopup::AddTrayIcon(const TrayIconData& nid) {
+    if (m_tray != nullptr) return;
+    GdkPixbuf* icon = LoadIcon(48);
+    m_tray = gtk_status_icon_new_from_pixbuf(icon);
+    if (icon != nullptr) g_object_unref(icon);
+    const std::string tip = ToUtf8(nid.szTip);
+    gtk_status_icon_set_name(m_tray, "kivo");
+    gtk_status_icon_set_title(m_tray, tip.c_str());
+    gtk_status_icon_set_tooltip_text(m_tray, tip.c_str());
+    g_signal_connect(m_tray, "button-press-event", G_CALLBACK(OnTrayButton), this);
+    g_signal_connect(m_tray, "notify::embedded", G_CALLBACK(OnTrayEmbedded), this);
+    gtk_status_icon_set_visible(m_tray, TRUE);
+    Trace("tray icon added, tip " + tip);
+}
+
+void CGtkPopup::RemoveTrayIcon(const TrayIconData&) {
+    if (m_tray == nullptr) return;
+    gtk_status_icon_set_visible(m_tray, FALSE);
+    g_signal_handlers_disconnect_by_data(m_tray, this);
+    g_object_unref(m_tray);
+    m_tray = nullptr;
+    gdk_display_flush(gdk_display_get_default());
+    Trace("tray icon removed");
+}
+
+void CGtkPopup::GetCursorPos(int& x, int& y) {
+    x = y = 0;
+    GdkSeat* seat = gdk_display_get_default_seat(gdk_display_get_default());
+    if (GdkDevice* pointer = seat != nullptr ? gdk_seat_get_pointer(seat) : nullptr)
+        gdk_device_get_position(pointer, nullptr, &x, &y);
+}
+
+void CGtkPopup::TrackPopupMenu(const MenuItem* pItems, int nItems, int x, int y) {
+    if (m_menu == nullptr) {
+        // Built once: the menu never changes while the program runs.
+        m_menu = gtk_menu_new();
+        g_object_ref_sink(m_menu);
+        for (int i = 0; i < nItems; ++i) {
+            GtkWidget* item = pItems[i].nId == 0 ? gtk_separator_menu_item_new()
+                                                 : gtk_menu_item_new_with_label(ToUtf8(pItems[i].szText).c_str());
+            if (pItems[i].nId != 0) {
+                g_object_set_data(G_OBJECT(item), kIdKey, GUINT_TO_POINTER(pItems[i].nId));
+                g_signal_connect(item, "activate", G_CALLBACK(OnMenuItem), this);
+            }
+            gtk_menu_shell_append(GTK_MENU_SHELL(m_menu), item);
+        }
+        gtk_widget_show_all(m_menu);
+    }
+    m_menuX = x;
+    m_menuY = y;
+    std::string entries;
+    for (int i = 0; i < nItems; ++i) {
+        if (i > 0) entries += '|';
+        entries += pItems[i].nId == 0 ? std::string("-") : ToUtf8(pItems[i].szText);
+    }
+    const guint32 time = gtk_get_current_event_time();
+    gtk_menu_popup(GTK_MENU(m_menu), nullptr, nullptr, PlaceMenu, this, 3, time);
+    Trace("menu " + std::to_string(x) + " " + std::to_string(y) + " " + entries);
+}
+
+void CGtkPopup::PlaceMenu(GtkMenu*, gint* x, gint* y, gboolean* pushIn, gpointer self) {
+    // Top-left corner at the cursor; where the screen ends the menu opens to
+    // the left of it or above it instead, as a tracked popup menu does.
+    auto* popup = static_cast<CGtkPopup*>(self);
+    GtkRequisition size{};
+    gtk_widget_get_preferred_size(popup->m_menu, nullptr, &size);
+    GdkRectangle area{0, 0, 0, 0};
+    GdkDisplay* display = gdk_display_get_default();
+    if (GdkMonitor* monitor = gdk_display_get_monitor_at_point(display, popup->m_menuX, popup->m_menuY))
+        gdk_monitor_get_geometry(monitor, &area);
+    *x = popup->m_menuX;
+    *y = popup->m_menuY;
+    if (*x + size.width > area.x + area.width && *x - size.width >= area.x) *x -= size.width;
+    if (*y + size.height > area.y + area.height && *y - size.height >= area.y) *y -= size.height;
+    *pushIn = FALSE;
+}
+
+void CGtkPopup::OnMenuItem(GtkMenuItem* item, gpointer self) {
+    // Carried out once the menu has closed, as a command reaching the window.
+    static_cast<CGtkPopup*>(self)->DeferCommand(GPOINTER_TO_UINT(g_object_get_data(G_OBJECT(item), kIdKey)));
+}
+
+void CGtkPopup::DeferCommand(unsigned nId) { g_idle_add(OnCommandIdle, new Command{this, nId}); }
+
+gboolean CGtkPopup::OnCommandIdle(gpointer data) {
+    auto* command = static_cast<Command*>(data);
+    Trace("command " + std::to_string(command->nId));
+    if (command->popup->m_pDlg != nullptr) command->popup->m_pDlg->OnCommand(static_cast<int>(command->nId), BN_CLICKED);
+    delete command;
+    return G_SOURCE_REMOVE;
+}
+
+// --- window events --------------------------------------------------------
+
+int CGtkPopup::FocusedControl() const {
+    GtkWidget* focus = m_window != nullptr ? gtk_window_get_focus(GTK_WINDOW(m_window)) : nullptr;
+    if (IsWithin(focus, m_search)) return IDC_SEARCH_TEXT;
+    if (IsWithin(focus, m_chooser)) return IDC_CATEGORY;
+    if (IsWithin(focus, m_page)) return IDC_BROWSER;
+    return 0;
+}
+
+namespace {
+unsigned VirtualKey(guint keyval) {
+    switch (keyval) {
+        case GDK_KEY_Escape: return VK_ESCAPE;
+        case GDK_KEY_Return:
+        case GDK_KEY_KP_Enter:
+        case GDK_KEY_ISO_Enter: return VK_RETURN;
+        default: return 0;
+    }
+}
+}  // namespace
+
+gboolean CGtkPopup::OnKeyPress(GtkWidget*, GdkEventKey* event, gpointer self) {
+    auto* popup = static_cast<CGtkPopup*>(self);
+    const unsigned vk = VirtualKey(event->keyval);
+    if (vk == 0 || popup->m_pDlg == nullptr) return FALSE;
+    return popup->m_pDlg->PreTranslateKeyDown(vk, popup->FocusedControl()) ? TRUE : FALSE;
+}
+
+gint CGtkPopup::OnChooserMenuKey(GtkWidget*, GdkEventKey* event, gpointer self) {
+    auto* popup = static_cast<CGtkPopup*>(self);
+    if (event->type != GDK_KEY_PRESS || popup->m_pDlg == nullptr || popup->m_chooser == nullptr) return FALSE;
+    gboolean shown = FALSE;
+    g_object_get(popup->m_chooser, "popup-shown", &shown, nullptr);
+    const unsigned vk = VirtualKey(event->keyval);
+    if (!shown || vk == 0) return FALSE;
+    return popup->m_pDlg->PreTranslateKeyDown(vk, IDC_CATEGORY) ? TRUE : FALSE;
+}
+
+gboolean CGtkPopup::OnButtonPress(GtkWidget*, GdkEventButton* event, gpointer self) {
+    auto* popup = static_cast<CGtkPopup*>(self);
+    // Only presses on the window's own surface and on plain images, which
+    // have no window of their own, arrive with the toplevel's window.
+    if (event->type != GDK_BUTTON_PRESS || event->button != 1 || popup->m_pDlg == nullptr ||
+        event->window != gtk_widget_get_window(popup->m_window))
+        return FALSE;
+    popup->m_press = *event;
+    popup->m_pDlg->OnLButtonDown();
+    popup->m_press = GdkEventButton{};
+    return TRUE;
+}
+
+gboolean CGtkPopup::OnImageButtonPress(GtkWidget* widget, GdkEventButton* event, gpointer self) {
+    // An image button reports its click when the left button goes down, and
+    // never drags the window. The second press of a double click is not a
+    // click of its own.
+    auto* popup = static_cast<CGtkPopup*>(self);
+    if (event->type != GDK_BUTTON_PRESS || event->button != 1 || popup->m_pDlg == nullptr) return TRUE;
+    gint doubleClickMs = 400;
+    g_object_get(gtk_widget_get_settings(widget), "gtk-double-click-time", &doubleClickMs, nullptr);
+    const bool second = popup->m_lastClickWidget == widget && event->time - popup->m_lastClickTime <= static_cast<guint32>(doubleClickMs);
+    popup->m_lastClickWidget = second ? nullptr : widget;
+    popup->m_lastClickTime = event->time;
+    if (second) return TRUE;
+    const int nId = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(widget), kIdKey));
+    Trace("clicked " + std::to_string(nId));
+    popup->m_pDlg->OnCommand(nId, BN_CLICKED);
+    return TRUE;
+}
+
+void CGtkPopup::OnChooserChanged(GtkComboBox*, gpointer self) {
+    auto* popup = static_cast<CGtkPopup*>(self);
+    if (popup->m_bSettingChooser || popup->m_pDlg == nullptr) return;
+    popup->m_pDlg->OnCommand(IDC_CATEGORY, CBN_SELCHANGE);
+}
+
+gboolean CGtkPopup::OnDelete(GtkWidget*, GdkEvent*, gpointer self) {
+    // A close request cancels the modal run, as the dialog manager does.
+    auto* popup = static_cast<CGtkPopup*>(self);
+    Trace("close request");
+    if (popup->m_pDlg != nullptr) popup->m_pDlg->OnCancel();
+    return TRUE;
+}
+
+void CGtkPopup::OnDestroy(GtkWidget*, gpointer self) {
+    // The window went away from outside: the modal run ends with it.
+    auto* popup = static_cast<CGtkPopup*>(self);
+    popup->m_window = popup->m_header = popup->m_close = popup->m_chooser = popup->m_search = popup->m_page = nullptr;
+    ModalRuns::QuitAll();
+}
+
+gboolean CGtkPopup::OnMapped(GtkWidget*, GdkEvent*, gpointer self) {
+    auto* popup = static_cast<CGtkPopup*>(self);
+    popup->ApplyShape();
+    Trace(popup->m_bMapped ? "window shown" : "window mapped");
+    popup->m_bMapped = true;
+    return FALSE;
+}
+
+gboolean CGtkPopup::OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*, gpointer) {
+    return TRUE;  // the page never opens its context menu
+}
+
+void CGtkPopup::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer) {
+    if (event != WEBKIT_LOAD_FINISHED) return;
+    const char* uri = webkit_web_view_get_uri(view);
+    Trace(std::string("page loaded ") + (uri != nullptr ? uri : ""));
+}
+
+gboolean CGtkPopup::OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error, gpointer) {
+    Trace(std::string("page failed ") + (uri != nullptr ? uri : "") + " " + (error != nullptr ? error->message : ""));
+    return FALSE;  // the view shows its own error page
+}
+
+void CGtkPopup::OnTitle(GObject* view, GParamSpec*, gpointer) {
+    const char* title = webkit_web_view_get_title(WEBKIT_WEB_VIEW(view));
+    if (title != nullptr && title[0] != '\0') Trace(std::string("page title ") + title);
+}
+
+gboolean CGtkPopup::OnTrayButton(GtkStatusIcon*, GdkEventButton* event, gpointer self) {
+    auto* popup = static_cast<CGtkPopup*>(self);
+    if (popup->m_pDlg == nullptr) return TRUE;
+    long message = 0;
+    if (event->type == GDK_2BUTTON_PRESS && event->button == 1) message = WM_LBUTTONDBLCLK;
+    else if (event->type == GDK_BUTTON_PRESS && event->button == 1) message = WM_LBUTTONDOWN;
+    else if (event->type == GDK_BUTTON_PRESS && event->button == 3) message = WM_RBUTTONDOWN;
+    if (message != 0) popup->m_pDlg->OnTrayNotify(kTrayIconId, message);
+    return TRUE;
+}
+
+void CGtkPopup::OnTrayEmbedded(GObject* icon, GParamSpec*, gpointer) {
+    Trace(gtk_status_icon_is_embedded(GTK_STATUS_ICON(icon)) ? "tray icon embedded" : "tray icon not embedded");
+}
+
+}  // namespace kivo::gtk

@@ -1,0 +1,122 @@
+#pragma once
+// The popup window on GTK 3: the skinned, shaped window with its web view,
+// chooser and search box, the tray icon and menu, the timers, and the
+// requests worker threads make of the user-interface thread.
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "platform/linux/gtk/GtkDialogs.h"
+#include "ui/HotListDlg.h"
+#include "ui/HotListView.h"
+#include "ui/Resource.h"
+
+namespace kivo::gtk {
+
+class CGtkPopup : public IHotListView {
+public:
+    CGtkPopup();
+    ~CGtkPopup() override;
+    CGtkPopup(const CGtkPopup&) = delete;
+    CGtkPopup& operator=(const CGtkPopup&) = delete;
+
+    // Builds the window, runs the dialog's initialisation, shows it and runs
+    // until its modal run ends; then the window is destroyed.
+    int DoModal(CHotListDlg& dlg);
+
+    // IUiHost
+    void SetTimer(unsigned nIDEvent, unsigned nElapseMs) override;
+    void KillTimer(unsigned nIDEvent) override;
+    void ShowNotice(const char* szText, const char* szCaption) override;
+    void PostQuit() override;
+
+    // IDialogRunner
+    int RunModal(CDialogBase& dlg) override;
+
+    // IHotListView
+    void AppendSystemMenuItem(unsigned nId, const std::string& text) override;
+    void SetToolWindowStyle() override;
+    void SetIcons(int nIcon) override;
+    void SetHeaderBitmap(int nBitmap) override;
+    void SetCloseBitmap(int nBitmap) override;
+    void SetChooserSelection(int nIndex) override;
+    int GetChooserSelection() override;
+    bool GetSearchText(std::string& text) override;
+    void Navigate(const std::string& url) override;
+    void OpenInBrowser(const std::string& url) override;
+    void GetClientSize(int& width, int& height) override;
+    int GetFullScreenWidth() override;
+    void MoveWindow(int x, int y, int width, int height) override;
+    void SetWindowShape(const CRegion& shape) override;
+    void ShowWindow(bool bShow) override;
+    void SetForegroundWindow() override;
+    void StartWindowDrag() override;
+    void AddTrayIcon(const TrayIconData& nid) override;
+    void RemoveTrayIcon(const TrayIconData& nid) override;
+    void GetCursorPos(int& x, int& y) override;
+    void TrackPopupMenu(const MenuItem* pItems, int nItems, int x, int y) override;
+    void EndModal(int nResult) override;
+
+private:
+    struct Timer;
+    struct Command;
+    struct Notice;
+
+    void Build();
+    int FocusedControl() const;
+    void DeferCommand(unsigned nId);
+    void ApplyShape();
+
+    static gboolean OnTimerSource(gpointer data);
+    static gboolean OnKeyPress(GtkWidget*, GdkEventKey* event, gpointer self);
+    static gint OnChooserMenuKey(GtkWidget*, GdkEventKey* event, gpointer self);
+    static gboolean OnButtonPress(GtkWidget*, GdkEventButton* event, gpointer self);
+    static gboolean OnImageButtonPress(GtkWidget* widget, GdkEventButton* event, gpointer self);
+    static void OnChooserChanged(GtkComboBox*, gpointer self);
+    static gboolean OnDelete(GtkWidget*, GdkEvent*, gpointer self);
+    static void OnDestroy(GtkWidget*, gpointer self);
+    static gboolean OnMapped(GtkWidget*, GdkEvent*, gpointer self);
+    static gboolean OnConfigure(GtkWidget*, GdkEvent*, gpointer self);
+    static void OnSizeAllocate(GtkWidget*, GdkRectangle*, gpointer self);
+    static gboolean OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*, gpointer);
+    static void OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer);
+    static gboolean OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error, gpointer);
+    static void OnTitle(GObject* view, GParamSpec*, gpointer);
+    static gboolean OnTrayButton(GtkStatusIcon*, GdkEventButton* event, gpointer self);
+    static void OnTrayEmbedded(GObject* icon, GParamSpec*, gpointer);
+    static void OnMenuItem(GtkMenuItem* item, gpointer self);
+    static void PlaceMenu(GtkMenu*, gint* x, gint* y, gboolean* pushIn, gpointer self);
+    static gboolean OnCommandIdle(gpointer data);
+    static gboolean OnQuitIdle(gpointer self);
+    static gboolean OnNoticeIdle(gpointer data);
+    static void OnNoticeResponse(GtkDialog* dialog, gint, gpointer data);
+
+    CHotListDlg* m_pDlg = nullptr;
+    GtkWindowGroup* m_group = nullptr;
+    GtkWidget* m_window = nullptr;
+    GtkWidget* m_header = nullptr;
+    GtkWidget* m_close = nullptr;
+    GtkWidget* m_chooser = nullptr;
+    GtkWidget* m_search = nullptr;
+    GtkWidget* m_page = nullptr;
+    GtkWidget* m_menu = nullptr;
+    GtkStatusIcon* m_tray = nullptr;
+    GMainLoop* m_loop = nullptr;
+    cairo_region_t* m_shape = nullptr;  // the window's shape, kept for each mapping
+    std::unique_ptr<CGtkDialogs> m_dialogs;
+    std::map<unsigned, guint> m_timers;
+    GdkEventButton m_press{};  // the left-button press being handled
+    GtkWidget* m_lastClickWidget = nullptr;  // the image button pressed last
+    guint32 m_lastClickTime = 0;
+    int m_menuX = 0, m_menuY = 0;
+    int m_nResult = IDCANCEL;
+    bool m_bSettingChooser = false;
+    bool m_bMapped = false;
+    std::atomic<bool> m_bQuitPosted{false};
+};
+
+}  // namespace kivo::gtk

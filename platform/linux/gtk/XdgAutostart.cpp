@@ -1,0 +1,92 @@
+#include "platform/linux/gtk/XdgAutostart.h"
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/System.h"
+
+namespace kivo::gtk {
+
+namespace {
+
+std::string ConfigHome() {
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    if (config != nullptr && config[0] == '/') return config;
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || home[0] != '/') {
+        const passwd* user = ::getpwuid(::getuid());
+        if (user == nullptr || user->pw_dir == nullptr) return {};
+        home = user->pw_dir;
+    }
+    return std::string(home) + "/.config";
+}
+
+// Makes `path` and the folders above it that are missing.
+bool MakeFolders(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+    const std::size_t slash = path.rfind('/');
+    if (slash != std::string::npos && slash > 0 && !MakeFolders(path.substr(0, slash))) return false;
+    return ::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
+}  // namespace
+
+std::string CXdgAutostart::EntryPath() {
+    const std::string config = ConfigHome();
+    if (config.empty()) return {};
+    return config + "/autostart/kivo.desktop";
+}
+
+std::string CXdgAutostart::ExecValue(const std::string& path) {
+    // Inside the quotes ", `, $ and \ take a backslash; % is doubled as a
+    // field code would be read otherwise.
+    std::string quoted = "\"";
+    for (char c : path) {
+        if (c == '"' || c == '`' || c == '$' || c == '\\') quoted += '\\';
+        if (c == '%') quoted += '%';
+        quoted += c;
+    }
+    quoted += '"';
+    // Then the string-value escapes of the file format.
+    std::string value;
+    for (char c : quoted) {
+        switch (c) {
+            case '\\': value += "\\\\"; break;
+            case '\n': value += "\\n"; break;
+            case '\t': value += "\\t"; break;
+            case '\r': value += "\\r"; break;
+            default: value += c; break;
+        }
+    }
+    return value;
+}
+
+std::string CXdgAutostart::EntryText(bool bOn, const std::string& exePath) {
+    std::string text = "[Desktop Entry]\nType=Application\nName=Kivo\n";
+    text += "Exec=" + ExecValue(exePath) + "\n";
+    text += bOn ? "Hidden=false\n" : "Hidden=true\n";
+    text += bOn ? "X-GNOME-Autostart-enabled=true\n" : "X-GNOME-Autostart-enabled=false\n";
+    return text;
+}
+
+bool CXdgAutostart::Write(bool bOn, const std::string& exePath) {
+    const std::string path = EntryPath();
+    if (path.empty() || !MakeFolders(path.substr(0, path.rfind('/')))) return false;
+    const std::string text = EntryText(bOn, exePath);
+    const std::string temp = path + ".tmp";
+    std::FILE* file = std::fopen(temp.c_str(), "wb");
+    if (file == nullptr) return false;
+    bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    ok = std::fclose(file) == 0 && ok;
+    ok = ok && kivo::platform::RenameOver(temp, path);
+    if (!ok) kivo::platform::RemoveFile(temp);
+    return ok;
+}
+
+}  // namespace kivo::gtk

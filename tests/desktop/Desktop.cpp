@@ -1,0 +1,405 @@
+// First: gtest must not see the macros of the X headers.
+#include "tests/desktop/Desktop.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xatom.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/shape.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "tests/support/Files.h"
+
+extern char** environ;
+
+namespace kivo::test {
+
+namespace {
+
+int IgnoreXErrors(::Display*, XErrorEvent*) { return 0; }
+
+std::vector<std::string> MergedEnv(const std::vector<std::string>& extra) {
+    std::vector<std::string> environment;
+    for (char** e = environ; *e != nullptr; ++e) environment.emplace_back(*e);
+    for (const auto& entry : extra) {
+        const std::string name = entry.substr(0, entry.find('=') + 1);
+        std::erase_if(environment, [&](const std::string& e) { return e.rfind(name, 0) == 0; });
+        environment.push_back(entry);
+    }
+    return environment;
+}
+
+void CopyFile(const std::string& from, const std::string& to) {
+    std::ifstream in(from, std::ios::binary);
+    std::ofstream out(to, std::ios::binary);
+    out << in.rdbuf();
+    out.close();
+    if (!in || !out) throw std::runtime_error("cannot copy " + from);
+    ::chmod(to.c_str(), 0755);
+}
+
+}  // namespace
+
+Daemon::Daemon(const std::vector<std::string>& argv, const std::vector<std::string>& env, const std::string& log,
+               int keepFd) {
+    std::vector<std::string> environment = MergedEnv(env);
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    std::vector<char*> envp;
+    for (auto& e : environment) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    m_pid = ::fork();
+    if (m_pid < 0) throw std::runtime_error("fork");
+    if (m_pid == 0) {
+        ::setpgid(0, 0);
+        const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        if (out >= 0) {
+            ::dup2(out, 1);
+            ::dup2(out, 2);
+        }
+        if (keepFd >= 0) ::fcntl(keepFd, F_SETFD, 0);
+        ::execvpe(args[0], args.data(), envp.data());
+        ::_exit(127);
+    }
+    ::setpgid(m_pid, m_pid);
+}
+
+Daemon::~Daemon() {
+    if (m_pid <= 0) return;
+    ::kill(-m_pid, SIGTERM);
+    for (int i = 0; i < 100; ++i) {
+        if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ::kill(-m_pid, SIGKILL);
+    ::waitpid(m_pid, nullptr, 0);
+}
+
+bool Daemon::Running() { return m_pid > 0 && ::waitpid(m_pid, nullptr, WNOHANG) == 0; }
+
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+}
+
+void DesktopTest::SetUp() {
+    NetworkTest::SetUp();
+    for (const char* sub : {"/run", "/config", "/data", "/data/applications", "/cache", "/shots"})
+        ::mkdir((m_home.Path() + sub).c_str(), 0700);
+    WriteBrowser();
+    StartX();
+}
+
+void DesktopTest::TearDown() {
+    if (m_x != nullptr) XCloseDisplay(m_x);
+    m_x = nullptr;
+    m_tray.reset();
+    m_xvfb.reset();
+    NetworkTest::TearDown();
+}
+
+void DesktopTest::StartX() {
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    // -displayfd: the server picks a free display and tells its number.
+    m_xvfb = std::make_unique<Daemon>(
+        std::vector<std::string>{"Xvfb", "-displayfd", std::to_string(report[1]), "-screen", "0", "1024x768x24",
+                                 "-nolisten", "tcp", "-noreset"},
+        std::vector<std::string>{}, m_home.Path() + "/xvfb.log", report[1]);
+    ::close(report[1]);
+    std::string number;
+    pollfd pfd{report[0], POLLIN, 0};
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (number.find('\n') == std::string::npos && std::chrono::steady_clock::now() < end) {
+        if (::poll(&pfd, 1, 200) <= 0) continue;
+        char buffer[32];
+        const ssize_t n = ::read(report[0], buffer, sizeof buffer);
+        if (n <= 0) break;
+        number.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(report[0]);
+    if (number.find('\n') == std::string::npos) throw std::runtime_error("Xvfb did not start");
+    m_display = ":" + number.substr(0, number.find('\n'));
+    XSetErrorHandler(IgnoreXErrors);
+    m_x = XOpenDisplay(m_display.c_str());
+    if (m_x == nullptr) throw std::runtime_error("cannot open " + m_display);
+
+    m_tray = std::make_unique<Daemon>(
+        std::vector<std::string>{"trayer", "--edge", "bottom", "--align", "right", "--widthtype", "pixel", "--width",
+                                 "160", "--heighttype", "pixel", "--height", "32", "--transparent", "false",
+                                 "--SetDockType", "true"},
+        std::vector<std::string>{"DISPLAY=" + m_display, "HOME=" + m_home.Path(), "NO_AT_BRIDGE=1"},
+        m_home.Path() + "/trayer.log");
+    const Atom selection = XInternAtom(m_x, "_NET_SYSTEM_TRAY_S0", False);
+    if (!WaitUntil([&] { return XGetSelectionOwner(m_x, selection) != None; }, std::chrono::seconds(20)))
+        throw std::runtime_error("the tray did not start: " +
+                                 ReadBytes(m_home.Path() + "/trayer.log").value_or(""));
+}
+
+void DesktopTest::WriteBrowser() {
+    // The user's default browser, as GIO finds it: a desktop entry in the
+    // data folder, chosen for http and https in mimeapps.list. It writes
+    // down its arguments and opens nothing.
+    const std::string home = m_home.Path();
+    const std::string script = home + "/browser";
+    WriteBytes(script,
+               "#!/bin/sh\n{ echo \"call $#\"; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } >> '" + home +
+                   "/browser.log'\n");
+    ::chmod(script.c_str(), 0755);
+    WriteBytes(home + "/data/applications/kivo-test-browser.desktop",
+               "[Desktop Entry]\nType=Application\nName=Test browser\nExec=" + script +
+                   " %u\nMimeType=x-scheme-handler/http;x-scheme-handler/https;\n");
+    WriteBytes(home + "/config/mimeapps.list",
+               "[Default Applications]\nx-scheme-handler/http=kivo-test-browser.desktop\n"
+               "x-scheme-handler/https=kivo-test-browser.desktop\n");
+}
+
+std::vector<std::vector<std::string>> DesktopTest::BrowserCalls() {
+    std::vector<std::vector<std::string>> calls;
+    std::istringstream in(ReadBytes(m_home.Path() + "/browser.log").value_or(""));
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("call ", 0) == 0) calls.emplace_back();
+        else if (!calls.empty()) calls.back().push_back(line);
+    }
+    return calls;
+}
+
+std::vector<std::string> DesktopTest::ProgramEnv() const {
+    const std::string home = m_home.Path();
+    return {"DISPLAY=" + m_display,
+            "KIVO_TRACE=1",
+            "KIVO_SERVER=" + Server().HostPort(),
+            "HOME=" + home,
+            "XDG_RUNTIME_DIR=" + home + "/run",
+            "XDG_CONFIG_HOME=" + home + "/config",
+            "XDG_DATA_HOME=" + home + "/data",
+            "XDG_CACHE_HOME=" + home + "/cache",
+            "XDG_DATA_DIRS=" + home + "/data:/usr/local/share:/usr/share",
+            // No desktop session: settings from memory, no accessibility bus.
+            "GSETTINGS_BACKEND=memory",
+            "NO_AT_BRIDGE=1",
+            "DBUS_SESSION_BUS_ADDRESS=disabled:",
+            "LANG=C.UTF-8"};
+}
+
+std::unique_ptr<Process> DesktopTest::StartKivo(const std::string& dir) {
+    m_installDir = dir.empty() ? Dir() : dir;
+    const std::string program = m_installDir + "kivo";
+    // A copy already installed there may be running: it is used as it is.
+    if (!Exists(program)) CopyFile(KIVO_GTK_EXE, program);
+    return std::make_unique<Process>(program, std::vector<std::string>{}, ProgramEnv());
+}
+
+namespace {
+
+long CardinalProperty(::Display* x, Window w, Atom property) {
+    Atom type;
+    int format;
+    unsigned long count, after;
+    unsigned char* data = nullptr;
+    long value = 0;
+    if (XGetWindowProperty(x, w, property, 0, 1, False, XA_CARDINAL, &type, &format, &count, &after, &data) ==
+            Success &&
+        data != nullptr && count == 1 && format == 32)
+        value = static_cast<long>(*reinterpret_cast<unsigned long*>(data));
+    if (data != nullptr) XFree(data);
+    return value;
+}
+
+std::vector<Atom> AtomsProperty(::Display* x, Window w, Atom property) {
+    Atom type;
+    int format;
+    unsigned long count, after;
+    unsigned char* data = nullptr;
+    std::vector<Atom> atoms;
+    if (XGetWindowProperty(x, w, property, 0, 64, False, XA_ATOM, &type, &format, &count, &after, &data) == Success &&
+        data != nullptr && format == 32)
+        for (unsigned long i = 0; i < count; ++i) atoms.push_back(reinterpret_cast<Atom*>(data)[i]);
+    if (data != nullptr) XFree(data);
+    return atoms;
+}
+
+std::string Utf8Property(::Display* x, Window w, Atom property) {
+    Atom type;
+    int format;
+    unsigned long count, after;
+    unsigned char* data = nullptr;
+    std::string value;
+    const Atom utf8 = XInternAtom(x, "UTF8_STRING", False);
+    if (XGetWindowProperty(x, w, property, 0, 1024, False, utf8, &type, &format, &count, &after, &data) == Success &&
+        data != nullptr && format == 8)
+        value.assign(reinterpret_cast<char*>(data), count);
+    if (data != nullptr) XFree(data);
+    return value;
+}
+
+std::string AtomName(::Display* x, Atom atom) {
+    char* name = XGetAtomName(x, atom);
+    std::string value = name != nullptr ? name : "";
+    if (name != nullptr) XFree(name);
+    return value;
+}
+
+void Walk(::Display* x, Window w, int depth, std::vector<std::pair<XWin, int>>& out) {
+    Window root, parent;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    if (!XQueryTree(x, w, &root, &parent, &children, &count)) return;
+    for (unsigned int i = 0; i < count; ++i) {
+        const Window child = children[i];
+        XWindowAttributes attributes{};
+        if (!XGetWindowAttributes(x, child, &attributes)) continue;
+        XWin info;
+        info.id = child;
+        info.pid = CardinalProperty(x, child, XInternAtom(x, "_NET_WM_PID", False));
+        info.name = Utf8Property(x, child, XInternAtom(x, "_NET_WM_NAME", False));
+        const auto types = AtomsProperty(x, child, XInternAtom(x, "_NET_WM_WINDOW_TYPE", False));
+        if (!types.empty()) {
+            info.type = AtomName(x, types.front());
+            const std::string prefix = "_NET_WM_WINDOW_TYPE_";
+            if (info.type.rfind(prefix, 0) == 0) info.type.erase(0, prefix.size());
+        }
+        int rx = 0, ry = 0;
+        Window ignored;
+        XTranslateCoordinates(x, child, DefaultRootWindow(x), 0, 0, &rx, &ry, &ignored);
+        info.rect = {rx, ry, attributes.width, attributes.height};
+        info.mapped = attributes.map_state == IsViewable;
+        info.overrideRedirect = attributes.override_redirect != 0;
+        out.emplace_back(info, depth);
+        Walk(x, child, depth + 1, out);
+    }
+    if (children != nullptr) XFree(children);
+}
+
+}  // namespace
+
+std::vector<XWin> DesktopTest::Windows(long pid) {
+    std::vector<std::pair<XWin, int>> all;
+    XSync(m_x, False);
+    Walk(m_x, DefaultRootWindow(m_x), 1, all);
+    std::vector<XWin> mine;
+    for (const auto& [w, depth] : all)
+        if (w.pid == pid && depth == 1) mine.push_back(w);
+    return mine;
+}
+
+bool DesktopTest::FindWindow(long pid, const std::function<bool(const XWin&)>& match, XWin& found) {
+    for (const XWin& w : Windows(pid))
+        if (match(w)) {
+            found = w;
+            return true;
+        }
+    return false;
+}
+
+XWin DesktopTest::WaitForWindow(long pid, const std::function<bool(const XWin&)>& match,
+                                std::chrono::milliseconds timeout) {
+    XWin found;
+    WaitUntil([&] { return FindWindow(pid, match, found); }, timeout);
+    return found;
+}
+
+XWin DesktopTest::Popup(long pid) {
+    XWin popup;
+    FindWindow(
+        pid,
+        [](const XWin& w) { return !w.overrideRedirect && w.name.empty() && w.rect.width == 179 && w.rect.height == 221; },
+        popup);
+    return popup;
+}
+
+bool DesktopTest::TrayIcon(long pid, XWin& icon) {
+    std::vector<std::pair<XWin, int>> all;
+    XSync(m_x, False);
+    Walk(m_x, DefaultRootWindow(m_x), 1, all);
+    for (const auto& [w, depth] : all)
+        if (w.pid == pid && depth > 1 && w.mapped && w.rect.width > 0) {
+            icon = w;
+            return true;
+        }
+    return false;
+}
+
+std::vector<XRect> DesktopTest::ShapeRects(XWindowId id, int kind) {
+    int count = 0, ordering = 0;
+    XRectangle* rects = XShapeGetRectangles(m_x, id, kind, &count, &ordering);
+    std::vector<XRect> out;
+    for (int i = 0; i < count; ++i) out.push_back({rects[i].x, rects[i].y, rects[i].width, rects[i].height});
+    if (rects != nullptr) XFree(rects);
+    return out;
+}
+
+std::vector<std::string> DesktopTest::NetWmState(XWindowId id) {
+    std::vector<std::string> names;
+    for (Atom atom : AtomsProperty(m_x, id, XInternAtom(m_x, "_NET_WM_STATE", False))) names.push_back(AtomName(m_x, atom));
+    return names;
+}
+
+void DesktopTest::SendCloseRequest(XWindowId id) {
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = id;
+    event.xclient.message_type = XInternAtom(m_x, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(m_x, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(m_x, id, False, NoEventMask, &event);
+    XFlush(m_x);
+}
+
+bool DesktopTest::Xdo(const std::vector<std::string>& args) {
+    Process xdo("/usr/bin/xdotool", args, {"DISPLAY=" + m_display});
+    return xdo.Wait(std::chrono::seconds(20)) == 0;
+}
+
+void DesktopTest::ClickAt(int x, int y, int button) {
+    Xdo({"mousemove", std::to_string(x), std::to_string(y)});
+    Xdo({"click", std::to_string(button)});
+}
+
+void DesktopTest::Key(const std::string& keys) {
+    std::vector<std::string> args{"key", "--delay", "80"};
+    std::istringstream in(keys);
+    std::string key;
+    while (in >> key) args.push_back(key);
+    Xdo(args);
+}
+
+std::string DesktopTest::Screenshot(const std::string& name, const XRect& rect) {
+    ::mkdir(KIVO_SCREENSHOT_DIR, 0755);
+    const std::string path = std::string(KIVO_SCREENSHOT_DIR) + "/" + name + ".png";
+    const std::string crop = std::to_string(rect.width) + "x" + std::to_string(rect.height) + "+" +
+                             std::to_string(rect.x) + "+" + std::to_string(rect.y);
+    Process shot("/usr/bin/import", {"-display", m_display, "-window", "root", "-crop", crop, "+repage", path}, {});
+    shot.Wait(std::chrono::seconds(30));
+    return path;
+}
+
+long DesktopTest::Pid(Process& program) {
+    if (!program.WaitForOutput("] start ", std::chrono::seconds(30))) return -1;
+    const std::string& out = program.Output();
+    return std::atol(out.c_str() + out.find("] start ") + 8);
+}
+
+bool DesktopTest::WaitForTrace(Process& program, const std::string& text, std::chrono::milliseconds timeout) {
+    return program.WaitForOutput(text, timeout);
+}
+
+}  // namespace kivo::test

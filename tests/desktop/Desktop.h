@@ -1,0 +1,113 @@
+#pragma once
+// A private X desktop for one test: an Xvfb server on a free display, the
+// trayer system tray, a connection to inspect windows, xdotool for input and
+// screenshots into the build tree. And the real kivo program, installed in a
+// folder of its own with its own runtime, configuration and data folders.
+#include <sys/types.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/support/NetworkTest.h"
+#include "tests/support/Process.h"
+#include "tests/support/TempDir.h"
+
+struct _XDisplay;
+
+namespace kivo::test {
+
+using XWindowId = unsigned long;
+// Shape kinds of the X shape extension.
+constexpr int kShapeBounding = 0;
+constexpr int kShapeInput = 2;
+
+struct XRect {
+    int x = 0, y = 0, width = 0, height = 0;
+};
+
+struct XWin {
+    XWindowId id = 0;
+    std::string name;  // _NET_WM_NAME, UTF-8
+    std::string type;  // last part of _NET_WM_WINDOW_TYPE, e.g. "TOOLTIP"
+    XRect rect;        // in root coordinates
+    bool mapped = false;
+    bool overrideRedirect = false;
+    long pid = 0;
+};
+
+// A child process in a process group of its own, output to a file.
+class Daemon {
+public:
+    Daemon(const std::vector<std::string>& argv, const std::vector<std::string>& env, const std::string& log,
+           int keepFd = -1);
+    ~Daemon();
+    Daemon(const Daemon&) = delete;
+    Daemon& operator=(const Daemon&) = delete;
+    pid_t Pid() const { return m_pid; }
+    bool Running();
+
+private:
+    pid_t m_pid = -1;
+};
+
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(30));
+
+class DesktopTest : public NetworkTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // The environment the program runs with.
+    std::vector<std::string> ProgramEnv() const;
+    // Copies kivo into `dir` (default: the test's folder) and starts it.
+    std::unique_ptr<Process> StartKivo(const std::string& dir = "");
+    std::string InstallDir() const { return m_installDir; }
+
+    // Windows of process `pid`, toplevels and those inside the tray.
+    std::vector<XWin> Windows(long pid);
+    bool FindWindow(long pid, const std::function<bool(const XWin&)>& match, XWin& found);
+    XWin WaitForWindow(long pid, const std::function<bool(const XWin&)>& match,
+                       std::chrono::milliseconds timeout = std::chrono::seconds(30));
+    XWin Popup(long pid);  // the untitled 179 x 221 toplevel
+    // The tray icon: a window of `pid` inside the tray's panel.
+    bool TrayIcon(long pid, XWin& icon);
+    std::vector<XRect> ShapeRects(XWindowId id, int kind);
+    std::vector<std::string> NetWmState(XWindowId id);
+    // Asks the window to close, as a window manager's close button does.
+    void SendCloseRequest(XWindowId id);
+
+    // xdotool with the given arguments; false when it failed.
+    bool Xdo(const std::vector<std::string>& args);
+    void ClickAt(int x, int y, int button = 1);
+    void Key(const std::string& keys);
+    // Saves a part of the screen as screenshots/<name>.png in the build tree.
+    std::string Screenshot(const std::string& name, const XRect& rect);
+
+    // What the stand-in browser was given: each call's arguments.
+    std::vector<std::vector<std::string>> BrowserCalls();
+
+    // Waits for a trace line holding `text`.
+    bool WaitForTrace(Process& program, const std::string& text,
+                      std::chrono::milliseconds timeout = std::chrono::seconds(40));
+
+    std::string Display() const { return m_display; }
+    std::string Home() const { return m_home.Path(); }
+    // The program's process id, from its first trace line.
+    long Pid(Process& program);
+
+private:
+    void StartX();
+    void WriteBrowser();
+
+    TempDir m_home;
+    std::string m_display;
+    std::string m_installDir;
+    std::unique_ptr<Daemon> m_xvfb;
+    std::unique_ptr<Daemon> m_tray;
+    _XDisplay* m_x = nullptr;
+};
+
+}  // namespace kivo::test

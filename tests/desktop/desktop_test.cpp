@@ -1,0 +1,412 @@
+// The real kivo program on a private X desktop with a system tray, against
+// the content server: what a user sees and does.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#include "tests/desktop/Desktop.h"
+#include "tests/support/Files.h"
+
+using kivo::test::Process;
+using kivo::test::ReadBytes;
+using kivo::test::WaitUntil;
+using kivo::test::XRect;
+using kivo::test::XWin;
+
+namespace {
+
+class Desktop : public kivo::test::DesktopTest {
+protected:
+    // Starts kivo and waits for the popup in its corner with its first page.
+    std::unique_ptr<Process> StartAndWaitForPopup(const std::string& dir = "") {
+        auto program = StartKivo(dir);
+        EXPECT_TRUE(WaitForTrace(*program, "placed ")) << program->Output();
+        EXPECT_TRUE(WaitForTrace(*program, "tray icon embedded")) << program->Output();
+        EXPECT_TRUE(WaitUntil([&] {
+            const XWin popup = Popup(Pid(*program));
+            return popup.mapped && popup.rect.x == 835 && popup.rect.y == 10;
+        })) << program->Output();
+        return program;
+    }
+    XWin WaitForNamed(Process& program, const std::string& name) {
+        return WaitForWindow(Pid(program), [&](const XWin& w) { return w.mapped && w.name == name; });
+    }
+    bool Contains(const std::vector<XRect>& rects, int x, int y) {
+        return std::any_of(rects.begin(), rects.end(), [&](const XRect& r) {
+            return x >= r.x && x < r.x + r.width && y >= r.y && y < r.y + r.height;
+        });
+    }
+    // Opens the tray menu and picks entry `n` (1-based, the separator not
+    // counted) with the keyboard.
+    void PickTrayEntry(Process& program, int n) {
+        XWin icon;
+        ASSERT_TRUE(TrayIcon(Pid(program), icon));
+        const std::size_t before = program.Output().size();
+        ClickAt(icon.rect.x + icon.rect.width / 2, icon.rect.y + icon.rect.height / 2, 3);
+        ASSERT_TRUE(WaitUntil([&] { return program.Output().find("] menu ", before) != std::string::npos; }));
+        ASSERT_TRUE(WaitUntil([&] {
+            XWin menu;
+            return FindWindow(Pid(program), [](const XWin& w) { return w.mapped && w.type == "POPUP_MENU"; }, menu);
+        }));
+        std::string keys;
+        for (int i = 0; i < n; ++i) keys += "Down ";
+        Key(keys + "Return");
+    }
+};
+
+}  // namespace
+
+TEST_F(Desktop, PopupSizeShapeCornerAndServerPage) {
+    auto program = StartAndWaitForPopup();
+    const XWin popup = Popup(Pid(*program));
+    EXPECT_EQ(popup.rect.width, 179);
+    EXPECT_EQ(popup.rect.height, 221);
+    EXPECT_FALSE(popup.overrideRedirect);
+    const auto state = NetWmState(popup.id);
+    EXPECT_NE(std::find(state.begin(), state.end(), "_NET_WM_STATE_SKIP_TASKBAR"), state.end());
+    EXPECT_NE(std::find(state.begin(), state.end(), "_NET_WM_STATE_SKIP_PAGER"), state.end());
+    EXPECT_EQ(std::find(state.begin(), state.end(), "_NET_WM_STATE_ABOVE"), state.end());
+
+    // Paint and input shape: only the top-left corner is rounded, and the
+    // rightmost 15 pixels are not part of the window.
+    for (int kind : {kivo::test::kShapeBounding, kivo::test::kShapeInput}) {
+        const auto start = std::chrono::steady_clock::now();
+        const bool shaped = WaitUntil([&] { return !Contains(ShapeRects(popup.id, kind), 0, 0); }, std::chrono::seconds(10));
+        EXPECT_TRUE(shaped) << kind;
+        if (shaped) {
+            EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100)) << kind << " shaped late";
+        }
+        const auto shape = ShapeRects(popup.id, kind);
+        std::string seen;
+        for (const XWin& w : Windows(Pid(*program)))
+            seen += std::to_string(w.id) + " " + w.type + " " + std::to_string(w.rect.width) + "x" +
+                    std::to_string(w.rect.height) + (w.mapped ? " mapped; " : "; ");
+        EXPECT_FALSE(Contains(shape, 0, 0)) << kind << " " << shape.size() << " rects, popup " << popup.id << ": " << seen;
+        EXPECT_FALSE(Contains(shape, 3, 3)) << kind;
+        EXPECT_TRUE(Contains(shape, 20, 1)) << kind;
+        EXPECT_TRUE(Contains(shape, 163, 0)) << kind;
+        EXPECT_TRUE(Contains(shape, 0, 220)) << kind;
+        EXPECT_TRUE(Contains(shape, 163, 220)) << kind;
+        EXPECT_FALSE(Contains(shape, 164, 100)) << kind;
+        EXPECT_FALSE(Contains(shape, 178, 0)) << kind;
+    }
+
+    // Before any refresh the page comes from the server, GBK text readable.
+    const std::string page = Server().BaseUrl() + "/sml/today.html";
+    EXPECT_TRUE(WaitForTrace(*program, "page loaded " + page)) << program->Output();
+    EXPECT_TRUE(WaitForTrace(*program, "page title 上升最快Top8")) << program->Output();
+    const auto requests = Server().Requests();
+    EXPECT_NE(std::find(requests.begin(), requests.end(), "/sml/today.html"), requests.end());
+    WaitUntil([] { return false; }, std::chrono::milliseconds(500));  // let the page paint
+    Screenshot("popup", {popup.rect.x, popup.rect.y, popup.rect.width, popup.rect.height});
+
+    // Escape and Enter outside the search box change nothing.
+    Key("Escape");
+    Key("Return");
+    WaitUntil([] { return false; }, std::chrono::milliseconds(500));
+    EXPECT_TRUE(Popup(Pid(*program)).mapped);
+    EXPECT_TRUE(BrowserCalls().empty());
+}
+
+TEST_F(Desktop, TrayTooltipHideAndDoubleClickBackAtTheSamePlace) {
+    auto program = StartAndWaitForPopup();
+    XWin icon;
+    ASSERT_TRUE(TrayIcon(Pid(*program), icon));
+    EXPECT_NE(program->Output().find("tray icon added, tip Kivo"), std::string::npos);
+
+    // Hovering shows the tooltip.
+    Xdo({"mousemove", std::to_string(icon.rect.x + icon.rect.width / 2), std::to_string(icon.rect.y + icon.rect.height / 2)});
+    Xdo({"mousemove_relative", "--", "1", "1"});
+    const XWin tip = WaitForWindow(Pid(*program), [](const XWin& w) { return w.mapped && w.type == "TOOLTIP"; });
+    EXPECT_NE(tip.id, 0u);
+    Screenshot("tray-tooltip", {760, 660, 264, 108});
+
+    // The hide button hides the popup; a double click brings it back in place.
+    const XWin popup = Popup(Pid(*program));
+    ClickAt(popup.rect.x + 141 + 8, popup.rect.y + 4 + 8);
+    ASSERT_TRUE(WaitForTrace(*program, "window hidden"));
+    EXPECT_TRUE(WaitUntil([&] { return !Popup(Pid(*program)).mapped; }));
+    Xdo({"mousemove", std::to_string(icon.rect.x + icon.rect.width / 2), std::to_string(icon.rect.y + icon.rect.height / 2)});
+    Xdo({"click", "--repeat", "2", "--delay", "120", "1"});
+    ASSERT_TRUE(WaitForTrace(*program, "window raised")) << program->Output();
+    EXPECT_TRUE(WaitUntil([&] {
+        const XWin back = Popup(Pid(*program));
+        return back.mapped && back.rect.x == 835 && back.rect.y == 10;
+    }));
+}
+
+TEST_F(Desktop, TrayMenuEntriesInOrderAndExitRemovesTheIcon) {
+    auto program = StartAndWaitForPopup();
+    XWin icon;
+    ASSERT_TRUE(TrayIcon(Pid(*program), icon));
+    ClickAt(icon.rect.x + icon.rect.width / 2, icon.rect.y + icon.rect.height / 2, 3);
+    ASSERT_TRUE(WaitForTrace(*program, "] menu "));
+    const std::string menuLine = program->Output().substr(program->Output().find("] menu "));
+    EXPECT_NE(menuLine.find(" 访问网站|软件设置|关于Kivo|-|退出程序\n"), std::string::npos) << menuLine;
+    const XWin menu = WaitForWindow(Pid(*program), [](const XWin& w) { return w.mapped && w.type == "POPUP_MENU"; });
+    ASSERT_NE(menu.id, 0u);
+    // Opened at the cursor (above it and to its left at the screen's
+    // bottom-right corner), and the popup stays as it was.
+    const int cx = icon.rect.x + icon.rect.width / 2, cy = icon.rect.y + icon.rect.height / 2;
+    EXPECT_LE(std::abs(menu.rect.x + menu.rect.width - cx), 2) << menu.rect.x << " " << menu.rect.width;
+    EXPECT_LE(std::abs(menu.rect.y + menu.rect.height - cy), 2) << menu.rect.y << " " << menu.rect.height;
+    WaitUntil([] { return false; }, std::chrono::milliseconds(300));  // let it paint
+    const int left = std::max(0, menu.rect.x - 20), top = std::max(0, menu.rect.y - 20);
+    Screenshot("tray-menu", {left, top, 1024 - left, 768 - top});
+    EXPECT_TRUE(Popup(Pid(*program)).mapped);
+
+    // The fourth entry after the separator: exit. The icon goes, nothing is saved.
+    Key("Down Down Down Down Return");
+    EXPECT_EQ(program->Wait(std::chrono::seconds(30)), 0) << program->Output();
+    EXPECT_NE(program->Output().find("tray icon removed"), std::string::npos);
+    XWin gone;
+    EXPECT_FALSE(TrayIcon(Pid(*program), gone));
+    EXPECT_FALSE(kivo::test::Exists(InstallDir() + "Configuration.ini"));
+}
+
+TEST_F(Desktop, VisitSiteSearchAndAboutFromTheTray) {
+    auto program = StartAndWaitForPopup();
+    PickTrayEntry(*program, 1);
+    ASSERT_TRUE(WaitUntil([&] { return BrowserCalls().size() == 1; })) << program->Output();
+    EXPECT_EQ(BrowserCalls()[0], std::vector<std::string>{"http://www.kivo.cn"});
+
+    // Enter in the search box: the Baidu address with the text unchanged,
+    // handed over as one argument.
+    const XWin popup = Popup(Pid(*program));
+    ClickAt(popup.rect.x + 43 + 40, popup.rect.y + 180 + 9);
+    Xdo({"type", "--delay", "60", "a&b c"});
+    Key("Return");
+    ASSERT_TRUE(WaitUntil([&] { return BrowserCalls().size() == 2; })) << program->Output();
+    EXPECT_EQ(BrowserCalls()[1],
+              std::vector<std::string>{"http://www.baidu.com/s?tn=kivo_pg&ct=&lm=-1&kw=&word=a&b c"});
+    // Chinese text goes as its GBK bytes, unencoded.
+    Key("ctrl+a BackSpace");
+    Xdo({"type", "--delay", "120", "电影"});
+    Key("Return");
+    ASSERT_TRUE(WaitUntil([&] { return BrowserCalls().size() == 3; })) << program->Output();
+    EXPECT_EQ(BrowserCalls()[2],
+              std::vector<std::string>{"http://www.baidu.com/s?tn=kivo_pg&ct=&lm=-1&kw=&word=\xB5\xE7\xD3\xB0"});
+
+    PickTrayEntry(*program, 3);
+    const XWin about = WaitForNamed(*program, "关于Kivo");
+    ASSERT_NE(about.id, 0u) << program->Output();
+    EXPECT_EQ(about.rect.width, 353);
+    EXPECT_EQ(about.rect.height, 123);
+    WaitUntil([] { return false; }, std::chrono::milliseconds(300));
+    Screenshot("about", about.rect);
+    Key("Return");
+    ASSERT_TRUE(WaitForTrace(*program, "dialog 100 closed 1"));
+    EXPECT_TRUE(Popup(Pid(*program)).mapped);
+}
+
+TEST_F(Desktop, SettingsRoundTripThroughTheSettingsFileAndTheAutostartEntry) {
+    auto program = StartAndWaitForPopup();
+    PickTrayEntry(*program, 2);
+    XWin settings = WaitForNamed(*program, "软件设置");
+    ASSERT_NE(settings.id, 0u) << program->Output();
+    EXPECT_EQ(settings.rect.width, 264);
+    EXPECT_EQ(settings.rect.height, 318);
+    WaitUntil([] { return false; }, std::chrono::milliseconds(300));
+    Screenshot("settings", settings.rect);
+
+    // OK with the placeholder: refused with the warning, titled by the
+    // program's name.
+    Key("Return");
+    const XWin warning = WaitForNamed(*program, "kivo");
+    ASSERT_NE(warning.id, 0u) << program->Output();
+    EXPECT_NE(program->Output().find("message kivo: 无效的EMail!"), std::string::npos);
+    WaitUntil([] { return false; }, std::chrono::milliseconds(300));
+    Screenshot("invalid-email", warning.rect);
+    Key("Return");
+    ASSERT_TRUE(WaitForTrace(*program, "message closed"));
+    settings = WaitForNamed(*program, "软件设置");
+
+    // Clicking into the box clears the placeholder; type an address and
+    // choose the second list.
+    ClickAt(settings.rect.x + 10 + 100, settings.rect.y + 214 + 10);
+    // A character GBK cannot hold is refused with the same warning.
+    Xdo({"type", "--delay", "120", "☃@kivo.cn"});
+    Key("Return");
+    const std::size_t warnings = program->Output().find("message kivo: 无效的EMail!");
+    ASSERT_TRUE(WaitUntil([&] {
+        return program->Output().find("message kivo: 无效的EMail!", warnings + 1) != std::string::npos;
+    })) << program->Output();
+    ASSERT_NE(WaitForNamed(*program, "kivo").id, 0u);
+    Key("Return");
+    ASSERT_TRUE(WaitUntil([&] {
+        const std::string& out = program->Output();
+        return out.find("message closed", out.rfind("message kivo")) != std::string::npos;
+    }));
+    ClickAt(settings.rect.x + 10 + 100, settings.rect.y + 214 + 10);
+    Key("ctrl+a BackSpace");
+    Xdo({"type", "--delay", "60", "me@kivo.cn"});
+    Key("shift+Tab");
+    Key("Down");
+
+    // Advanced: switch start at login off.
+    ClickAt(settings.rect.x + 160 + 40, settings.rect.y + 246 + 12);
+    const XWin system = WaitForNamed(*program, "系统设置");
+    ASSERT_NE(system.id, 0u) << program->Output();
+    WaitUntil([] { return false; }, std::chrono::milliseconds(300));
+    Screenshot("system-settings", system.rect);
+    ClickAt(system.rect.x + 52 + 8, system.rect.y + 151 + 9);  // the start-at-login box
+    ClickAt(system.rect.x + 100 + 30, system.rect.y + 256 + 10);  // OK
+    ASSERT_TRUE(WaitForTrace(*program, "dialog 132 closed 1")) << program->Output();
+    const std::string entry = ReadBytes(Home() + "/config/autostart/kivo.desktop").value_or("");
+    EXPECT_NE(entry.find("Exec=\"" + InstallDir() + "kivo\"\n"), std::string::npos) << entry;
+    EXPECT_NE(entry.find("Hidden=true\n"), std::string::npos) << entry;
+
+    ClickAt(settings.rect.x + 73 + 40, settings.rect.y + 282 + 12);  // OK
+    ASSERT_TRUE(WaitForTrace(*program, "dialog 131 closed 1")) << program->Output();
+
+    const auto saved = ReadBytes(InstallDir() + "Configuration.ini");
+    ASSERT_TRUE(saved);
+    ASSERT_EQ(saved->size(), 1016u);
+    EXPECT_EQ((*saved)[0], 2);
+    EXPECT_EQ(saved->substr(4, 11), std::string("me@kivo.cn\0", 11));
+    EXPECT_EQ((*saved)[254], 0);  // start at login off
+    EXPECT_EQ((*saved)[258], 1);
+    EXPECT_TRUE(WaitUntil([&] { return Server().Emails() == std::vector<std::string>{"me@kivo.cn"}; }));
+    // The popup still shows the list it showed.
+    EXPECT_EQ(program->Output().find("navigate " + Server().BaseUrl() + "/sml/week.html"), std::string::npos);
+}
+
+TEST_F(Desktop, SecondStartOpensNothing) {
+    auto first = StartAndWaitForPopup();
+    auto second = StartKivo();
+    EXPECT_EQ(second->Wait(std::chrono::seconds(30)), 0);
+    EXPECT_TRUE(second->Output().empty()) << second->Output();
+    EXPECT_TRUE(Popup(Pid(*first)).mapped);
+    EXPECT_FALSE(kivo::test::Exists(InstallDir() + "Configuration.ini"));
+}
+
+TEST_F(Desktop, CachedCopyIsShownAfterARefreshFromAFolderWithAwkwardCharacters) {
+    const std::string dir = Dir() + "my apps #1 100%/";
+    ::mkdir(dir.c_str(), 0700);
+    auto program = StartAndWaitForPopup(dir);
+    ASSERT_TRUE(WaitForTrace(*program, "page loaded " + Server().BaseUrl() + "/sml/today.html"));
+
+    // A refresh fills the cache folder beside the program.
+    const std::string headless = kivo::test::InstallHeadless(dir.substr(0, dir.size() - 1));
+    kivo::test::TempDir otherRuntime;
+    Process refresh(headless, {"--once"}, {"XDG_RUNTIME_DIR=" + otherRuntime.Path(), "KIVO_SERVER=" + Server().HostPort()});
+    ASSERT_EQ(refresh.Wait(std::chrono::seconds(60)), 0) << refresh.Output();
+    ASSERT_TRUE(kivo::test::Exists(dir + "prg/week.html"));
+
+    // The next list comes from the cache, as a proper file URI.
+    const XWin popup = Popup(Pid(*program));
+    Xdo({"mousemove", std::to_string(popup.rect.x + 61 + 30), std::to_string(popup.rect.y + 156 + 9)});
+    Xdo({"click", "5"});
+    ASSERT_TRUE(WaitForTrace(*program, "navigate file://" + dir + "prg/week.html")) << program->Output();
+    ASSERT_TRUE(WaitForTrace(*program, "page loaded file://")) << program->Output();
+    EXPECT_NE(program->Output().find("%20%231%20100%25/prg/week.html"), std::string::npos) << program->Output();
+    EXPECT_TRUE(WaitForTrace(*program, "page title 一周热点Top8")) << program->Output();
+    WaitUntil([] { return false; }, std::chrono::milliseconds(500));
+    Screenshot("popup-cached-list", {popup.rect.x, popup.rect.y, popup.rect.width, popup.rect.height});
+}
+
+TEST_F(Desktop, DraggedByItsImagesButNotByItsButtons) {
+    auto program = StartAndWaitForPopup();
+    XWin popup = Popup(Pid(*program));
+    // A press on the search button runs its command and drags nothing.
+    Xdo({"mousemove", std::to_string(popup.rect.x + 150), std::to_string(popup.rect.y + 189)});
+    Xdo({"mousedown", "1"});
+    Xdo({"mousemove_relative", "--", "-60", "80"});
+    Xdo({"mouseup", "1"});
+    ASSERT_TRUE(WaitUntil([&] { return BrowserCalls().size() == 1; })) << program->Output();
+    popup = Popup(Pid(*program));
+    EXPECT_EQ(popup.rect.x, 835);
+    EXPECT_EQ(popup.rect.y, 10);
+    // A press on the caption image beside the chooser moves the window.
+    Xdo({"mousemove", std::to_string(popup.rect.x + 20), std::to_string(popup.rect.y + 165)});
+    Xdo({"mousedown", "1"});
+    for (int i = 1; i <= 6; ++i) Xdo({"mousemove", std::to_string(popup.rect.x + 20 - 50 * i), std::to_string(popup.rect.y + 165 + 30 * i)});
+    Xdo({"mouseup", "1"});
+    EXPECT_TRUE(WaitUntil([&] {
+        const XWin moved = Popup(Pid(*program));
+        return moved.rect.x == 835 - 300 && moved.rect.y == 10 + 180;
+    })) << Popup(Pid(*program)).rect.x << "," << Popup(Pid(*program)).rect.y;
+}
+
+TEST_F(Desktop, CloseRequestEndsTheRunWithoutSaving) {
+    auto program = StartAndWaitForPopup();
+    SendCloseRequest(Popup(Pid(*program)).id);
+    EXPECT_EQ(program->Wait(std::chrono::seconds(30)), 0) << program->Output();
+    EXPECT_NE(program->Output().find("close request"), std::string::npos);
+    EXPECT_NE(program->Output().find("tray icon removed"), std::string::npos);
+    EXPECT_FALSE(kivo::test::Exists(InstallDir() + "Configuration.ini"));
+}
+
+TEST_F(Desktop, UpdateNoticeLeavesThePopupUsableAndHandsOverWhenClosed) {
+    const std::string updater = Dir() + "served-updater";
+    kivo::test::WriteBytes(updater, "#!/bin/sh\necho ran > \"$(dirname \"$0\")/updater-ran\"\n");
+    Server().SetUpdateFile(updater);
+    Server().SetVersion(1001);
+    auto program = StartAndWaitForPopup();
+    // Five seconds after start the check finds the new version.
+    const XWin notice = WaitForNamed(*program, "更新提示");
+    ASSERT_NE(notice.id, 0u) << program->Output();
+    EXPECT_NE(program->Output().find("notice 更新提示: Kivo有新的版本，按确定进行更新！"), std::string::npos);
+    WaitUntil([] { return false; }, std::chrono::milliseconds(300));
+    Screenshot("update-notice", notice.rect);
+    // The popup works beside the notice: the hide button hides it.
+    const XWin popup = Popup(Pid(*program));
+    ClickAt(popup.rect.x + 141 + 8, popup.rect.y + 4 + 8);
+    EXPECT_TRUE(WaitForTrace(*program, "window hidden"));
+    EXPECT_FALSE(kivo::test::Exists(InstallDir() + "updater-ran"));
+    Xdo({"windowfocus", std::to_string(notice.id)});
+    Key("Return");
+    EXPECT_EQ(program->Wait(std::chrono::seconds(30)), 0) << program->Output();
+    EXPECT_TRUE(WaitUntil([&] { return kivo::test::Exists(InstallDir() + "updater-ran"); }));
+    const auto saved = ReadBytes(InstallDir() + "Configuration.ini");
+    ASSERT_TRUE(saved);
+    EXPECT_EQ((*saved)[262], 0);  // nothing pending any more
+}
+
+TEST_F(Desktop, OpenChooserIgnoresEscapeAndEnterAndThePageHasNoContextMenu) {
+    auto program = StartAndWaitForPopup();
+    ASSERT_TRUE(WaitForTrace(*program, "page loaded "));
+    const XWin popup = Popup(Pid(*program));
+    auto isMenu = [](const XWin& w) {
+        return w.mapped && w.overrideRedirect && (w.type == "POPUP_MENU" || w.type == "COMBO");
+    };
+    // A right click in the page opens nothing.
+    ClickAt(popup.rect.x + 80, popup.rect.y + 100, 3);
+    WaitUntil([] { return false; }, std::chrono::milliseconds(800));
+    XWin menu;
+    EXPECT_FALSE(FindWindow(Pid(*program), isMenu, menu));
+
+    // The chooser's list stays open through Escape and Enter.
+    ClickAt(popup.rect.x + 61 + 30, popup.rect.y + 156 + 9);
+    menu = WaitForWindow(Pid(*program), isMenu);
+    ASSERT_NE(menu.id, 0u) << program->Output();
+    const std::size_t before = program->Output().size();
+    Key("Down Return");
+    Key("Escape");
+    WaitUntil([] { return false; }, std::chrono::milliseconds(800));
+    EXPECT_TRUE(FindWindow(Pid(*program), isMenu, menu));
+    EXPECT_EQ(program->Output().find("navigate", before), std::string::npos) << program->Output();
+    Screenshot("chooser-open", {popup.rect.x - 40, 0, 260, 500});
+    EXPECT_TRUE(Popup(Pid(*program)).mapped);
+}
+
+TEST_F(Desktop, PendingInstallerIsStartedAndNothingIsShown) {
+    std::string record(1016, '\0');
+    record[0] = 1;
+    record[254] = 1;
+    record[258] = 1;
+    record[262] = 1;  // an installer waits
+    kivo::test::WriteBytes(Dir() + "Configuration.ini", record);
+    kivo::test::WriteBytes(Dir() + "update.exe", "#!/bin/sh\necho ran > \"$(dirname \"$0\")/updater-ran\"\n");
+    auto program = StartKivo();
+    const long pid = Pid(*program);
+    EXPECT_EQ(program->Wait(std::chrono::seconds(30)), 0) << program->Output();
+    EXPECT_TRUE(WaitUntil([&] { return kivo::test::Exists(Dir() + "updater-ran"); }));
+    EXPECT_EQ(program->Output().find("window mapped"), std::string::npos) << program->Output();
+    EXPECT_EQ(program->Output().find("tray icon added"), std::string::npos);
+    EXPECT_EQ(program->Output().find("navigate"), std::string::npos);
+    EXPECT_TRUE(Windows(pid).empty());
+    EXPECT_TRUE(Server().Requests().empty());
+    EXPECT_EQ(ReadBytes(Dir() + "Configuration.ini")->at(262), 0);
+}

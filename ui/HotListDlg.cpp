@@ -1,0 +1,166 @@
+#include "ui/HotListDlg.h"
+
+#include "app/Config.h"
+#include "app/Jobs.h"
+#include "net/Catalogue.h"
+#include "platform/System.h"
+#include "ui/Resource.h"
+#include "ui/SettingsDlg.h"
+#include "ui/Texts.h"
+
+namespace {
+
+bool IsCategoryIndex(int nIndex) { return nIndex >= 0 && nIndex < kCategoryCount; }
+
+}  // namespace
+
+void CHotListDlg::CTimerJobs::StartUpdateJob() {
+    if (m_pJobs != nullptr) m_pJobs->StartUpdateJob();
+    else StartJob(&UpdateThreadProc, &m_dlg.m_config);
+}
+
+void CHotListDlg::CTimerJobs::StartRefreshJob() {
+    if (m_pJobs != nullptr) m_pJobs->StartRefreshJob();
+    else StartJob(&RefreshThreadProc, &m_dlg.m_config);
+}
+
+CHotListDlg::CHotListDlg(CConfig& config, IHotListView& view, IJobStarter* pJobs)
+    : m_config(config), m_view(view), m_jobs(*this, pJobs), m_scheduler(view, m_jobs) {}
+
+std::string CHotListDlg::SearchAddress(const std::string& text) {
+    return "http://www.baidu.com/s?tn=" KIVO_SEARCH_PARTNER "&ct=&lm=-1&kw=&word=" + text;
+}
+
+std::string CHotListDlg::SiteAddress() { return "http://" KIVO_SITE_HOST; }
+
+bool CHotListDlg::OnInitDialog() {
+    if (kszAboutMenuItem[0] != '\0') m_view.AppendSystemMenuItem(IDM_ABOUTBOX, kszAboutMenuItem);
+    m_view.SetToolWindowStyle();
+    kivo::platform::MakeDir(m_config.GetPageBase(true));
+    m_view.SetIcons(IDR_MAINFRAME);
+    if (!RunStartupHandover(m_config, m_view)) return false;
+    m_scheduler.ArmUpdateCheck();
+
+    // A default outside 1..14 shows no banner and selects nothing.
+    const int nIndex = m_config.m_nCategory - 1;
+    m_view.SetHeaderBitmap(IsCategoryIndex(nIndex) ? g_nCategoryBanner[nIndex] : 0);
+    m_view.SetChooserSelection(IsCategoryIndex(nIndex) ? nIndex : -1);
+
+    int width = 0, height = 0;
+    m_view.GetClientSize(width, height);
+    m_view.SetWindowShape(MakePopupShape(width, height));
+    m_nid = TrayIconData{kTrayIconId, WM_TRAYNOTIFY, IDR_MAINFRAME, kszTrayTip};
+    m_view.AddTrayIcon(m_nid);
+    m_bTrayAdded = true;
+    m_view.Navigate(m_config.GetPageUrl(0));
+    m_scheduler.ArmPlacementAndRefresh();
+    return true;
+}
+
+void CHotListDlg::OnDestroy() {
+    if (!m_bTrayAdded) return;
+    m_view.RemoveTrayIcon(m_nid);
+    m_bTrayAdded = false;
+}
+
+void CHotListDlg::OnTimer(unsigned nIDEvent) { m_scheduler.OnTimer(nIDEvent); }
+
+void CHotListDlg::PlacePopup() {
+    int width = 0, height = 0;
+    m_view.GetClientSize(width, height);
+    m_view.MoveWindow(m_view.GetFullScreenWidth() - width - 10, 10, width, height);
+}
+
+void CHotListDlg::OnCommand(int nId, int nCode) {
+    if (nId == IDC_CATEGORY) {
+        if (nCode == CBN_SELCHANGE) OnSelchangeCategory();
+        return;
+    }
+    if (nCode != BN_CLICKED) return;
+    switch (nId) {
+        case IDC_VISIT:
+        case ID_VISIT_SITE: OnVisitSite(); break;
+        case IDC_CLOSE: OnHide(); break;
+        case IDC_SEARCH: OnSearch(); break;
+        case ID_SETTINGS: OnSettings(); break;
+        case ID_EXIT: OnExit(); break;
+        case ID_ABOUT: OnAbout(); break;
+        case IDOK: OnExit(); break;
+        case IDCANCEL: OnCancel(); break;
+        default: break;
+    }
+}
+
+void CHotListDlg::ShowCategory(int nIndex) {
+    m_view.SetHeaderBitmap(g_nCategoryBanner[nIndex]);
+    // The hide button lies inside the header: set again, it stays on top.
+    m_view.SetCloseBitmap(IDB_CLOSE);
+    m_view.Navigate(m_config.GetPageUrl(nIndex + 1));
+}
+
+void CHotListDlg::OnSelchangeCategory() {
+    // The default list does not change: only the settings dialog sets it.
+    const int nIndex = m_view.GetChooserSelection();
+    if (IsCategoryIndex(nIndex)) ShowCategory(nIndex);
+}
+
+void CHotListDlg::OnVisitSite() { m_view.OpenInBrowser(SiteAddress()); }
+
+void CHotListDlg::OnHide() { m_view.ShowWindow(false); }
+
+void CHotListDlg::OnSearch() {
+    std::string text;
+    // Text GBK cannot hold never reaches the address: nothing is opened.
+    if (!m_view.GetSearchText(text)) return;
+    m_view.OpenInBrowser(SearchAddress(text));
+}
+
+void CHotListDlg::OnExit() { m_view.EndModal(IDOK); }
+
+void CHotListDlg::OnCancel() { m_view.EndModal(IDCANCEL); }
+
+void CHotListDlg::OnSettings() {
+    {
+        CSettingsDlg dlg(m_config);
+        dlg.DoModal(m_view);
+    }
+    int bCheckUpdate = 0;
+    {
+        auto lock = m_config.Lock();
+        bCheckUpdate = m_config.m_bCheckUpdate;
+    }
+    m_scheduler.OnSettingsClosed(bCheckUpdate != 0);
+}
+
+void CHotListDlg::OnAbout() {
+    CAboutDlg dlg;
+    dlg.DoModal(m_view);
+}
+
+void CHotListDlg::OnSysCommand(unsigned nID) {
+    if ((nID & 0xFFF0) == IDM_ABOUTBOX) OnAbout();
+}
+
+long CHotListDlg::OnTrayNotify(unsigned wParam, long lParam) {
+    if (wParam != kTrayIconId) return 0;
+    if (lParam == WM_LBUTTONDBLCLK) {
+        m_view.ShowWindow(true);
+        m_view.SetForegroundWindow();
+    } else if (lParam == WM_RBUTTONDOWN) {
+        int x = 0, y = 0;
+        m_view.GetCursorPos(x, y);
+        m_view.TrackPopupMenu(g_trayMenu, g_nTrayMenuItems, x, y);
+    }
+    return 0;
+}
+
+bool CHotListDlg::PreTranslateKeyDown(unsigned nVirtKey, int nTargetId) {
+    if (nVirtKey == VK_ESCAPE) return true;
+    if (nVirtKey == VK_RETURN) {
+        if (nTargetId == IDC_SEARCH_TEXT) OnSearch();
+        return true;
+    }
+    return false;
+}
+
+void CHotListDlg::OnLButtonDown() { m_view.StartWindowDrag(); }

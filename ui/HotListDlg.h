@@ -1,0 +1,71 @@
+#pragma once
+// The main popup: its initialisation, timers, commands, key filter and tray
+// icon, over the toolkit's view of the window.
+#include <string>
+
+#include "app/Scheduler.h"
+#include "ui/HotListView.h"
+
+class CConfig;
+
+class CHotListDlg {
+public:
+    // `pJobs` starts the background jobs; null starts them on worker threads.
+    CHotListDlg(CConfig& config, IHotListView& view, IJobStarter* pJobs = nullptr);
+    CHotListDlg(const CHotListDlg&) = delete;
+    CHotListDlg& operator=(const CHotListDlg&) = delete;
+
+    // Called once the window and its controls exist. False when the start-up
+    // hand-over started a waiting installer and asked to quit.
+    bool OnInitDialog();
+    void OnDestroy();
+
+    void OnTimer(unsigned nIDEvent);
+    // Timer 2: the top-right corner of the usable screen.
+    void PlacePopup();
+
+    // Image buttons (BN_CLICKED), menu commands and the chooser.
+    void OnCommand(int nId, int nCode);
+    void OnSelchangeCategory();
+    void OnVisitSite();
+    void OnHide();
+    void OnSearch();
+    void OnExit();
+    // The window's close request.
+    void OnCancel();
+    void OnSettings();
+    void OnAbout();
+    void OnSysCommand(unsigned nID);
+    long OnTrayNotify(unsigned wParam, long lParam);
+
+    // The key filter, before the focused control sees a key press: true when
+    // the key is consumed. `nTargetId` is the focused control's id.
+    bool PreTranslateKeyDown(unsigned nVirtKey, int nTargetId);
+    // A left-button press on the window's surface or a plain image.
+    void OnLButtonDown();
+
+    static std::string SearchAddress(const std::string& text);
+    static std::string SiteAddress();
+
+private:
+    class CTimerJobs : public IJobStarter {
+    public:
+        CTimerJobs(CHotListDlg& dlg, IJobStarter* pJobs) : m_dlg(dlg), m_pJobs(pJobs) {}
+        void StartUpdateJob() override;
+        void StartRefreshJob() override;
+        void PlacePopup() override { m_dlg.PlacePopup(); }
+
+    private:
+        CHotListDlg& m_dlg;
+        IJobStarter* m_pJobs;
+    };
+
+    void ShowCategory(int nIndex);
+
+    CConfig& m_config;
+    IHotListView& m_view;
+    CTimerJobs m_jobs;
+    CScheduler m_scheduler;
+    TrayIconData m_nid{};
+    bool m_bTrayAdded = false;
+};

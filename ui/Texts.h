@@ -1,0 +1,39 @@
+#pragma once
+// Every text of the user interface, as GBK bytes (Texts.cpp is compiled with
+// the GBK execution character set).
+
+// The product web site's host and the Baidu search partner tag.
+#define KIVO_SITE_HOST "www.kivo.cn"
+#define KIVO_SEARCH_PARTNER "kivo_pg"
+
+extern const char kszAboutMenuItem[];   // string 101, the system menu's About item
+extern const char kszTrayTip[];         // "Kivo"
+extern const char kszEmailPlaceholder[];
+extern const char kszInvalidEmail[];
+
+// Tray menu 167.
+extern const char kszMenuVisitSite[];
+extern const char kszMenuSettings[];
+extern const char kszMenuAbout[];
+extern const char kszMenuExit[];
+
+// Dialog captions and texts.
+extern const char kszCaptionSettings[];
+extern const char kszCaptionSystemSettings[];
+extern const char kszCaptionAbout[];
+extern const char kszOk[];
+extern const char kszCancel[];
+extern const char kszWelcome1[];
+extern const char kszWelcome2[];
+extern const char kszWelcome3[];
+extern const char kszChooseDefault[];
+extern const char kszNotifyByEmail[];
+extern const char kszAdvanced[];
+extern const char kszStartAtLoginGroup[];
+extern const char kszStartAtLogin[];
+extern const char kszUpgradeGroup[];
+extern const char kszCheckUpdate[];
+extern const char kszAboutVersion[];
+extern const char kszAboutSite[];
+extern const char kszAboutContact[];
+extern const char kszAboutCopyright[];
