@@ -274,25 +274,6 @@ TEST_F(ServerTest, UnknownTargetsAnswer404AndServingContinues) {
     EXPECT_EQ(res->status, 200);
 }
 
-TEST_F(ServerTest, VersionAnswerFollowsTheControlPort) {
-    auto client = server_.MakeClient();
-    auto res = client->Get("/kivoversion.php");
-    ASSERT_TRUE(res);
-    EXPECT_EQ(res->status, 200);
-    EXPECT_EQ(res->body, "version:1000");
-    EXPECT_EQ(res->get_header_value("Content-Type").rfind("text/plain", 0), 0u);
-
-    server_.SetVersion(1234);
-    res = client->Get("/kivoversion.php");
-    ASSERT_TRUE(res);
-    EXPECT_EQ(res->body, "version:1234");
-
-    server_.Reset();
-    res = client->Get("/kivoversion.php");
-    ASSERT_TRUE(res);
-    EXPECT_EQ(res->body, "version:1000");
-}
-
 TEST(ServerUpdate, ServesTheConfiguredFileOr404) {
     const auto dir = TestServer::MakeTempDir();
     const std::string first = dir.File("update.exe");
@@ -332,116 +313,9 @@ TEST(ServerUpdate, ServesTheConfiguredFileOr404) {
     EXPECT_EQ(res->body, PatternBytes(5000));
 }
 
-TEST_F(ServerTest, RequestLogKeepsRawTargetsInOrder) {
-    const std::vector<std::string> targets = {"/sml/today.html", "/sml/%2e%2e/x",
-                                              "/kivoversion.php?r=1&x=?y", "/nothing"};
-    for (const std::string& target : targets) RawGet(server_.Port(), target);
-    EXPECT_EQ(server_.Requests(), targets);
-    server_.ClearRequests();
-    EXPECT_TRUE(server_.Requests().empty());
-}
-
 // ---- e-mail subscriptions ------------------------------------------------------
 
-TEST_F(ServerTest, PostmailStoresRawAddressBytesOnce) {
-    // '+' stays '+', %20 is a space, '&', '=' and '?' belong to the address,
-    // %C4%E3 are GBK bytes and a '%' without two hex digits stays literal.
-    const std::string first = "/postmail.php?email=li+lei%20x&y=z?w%C4%E3@example.cn%zz%4";
-    const std::string firstBytes = "li+lei x&y=z?w\xC4\xE3@example.cn%zz%4";
-    const std::string second = "/postmail.php?email=han.mei@example.com";
-
-    for (const std::string& target : {first, second, first, second, first}) {
-        const std::string response = RawGet(server_.Port(), target);
-        EXPECT_EQ(response.rfind("HTTP/1.1 200", 0), 0u) << target << "\n" << response;
-        EXPECT_EQ(BodyOf(response), "ok");
-    }
-    const std::vector<std::string> expected = {firstBytes, "han.mei@example.com"};
-    EXPECT_EQ(server_.Emails(), expected);
-
-    const std::string missing = RawGet(server_.Port(), "/postmail.php?name=x");
-    EXPECT_EQ(missing.rfind("HTTP/1.1 400", 0), 0u) << missing;
-    EXPECT_EQ(server_.Emails(), expected);
-}
-
 // ---- faults ------------------------------------------------------------------
-
-TEST_F(ServerTest, SizeStatusAndBodyFaultsReplaceTheAnswer) {
-    auto client = server_.MakeClient();
-    server_.SetSize("/sml/today.html", 100000);
-    auto res = client->Get("/sml/today.html?any=query");
-    ASSERT_TRUE(res);
-    EXPECT_EQ(res->status, 200);
-    EXPECT_EQ(res->body, PatternBytes(100000));
-
-    server_.SetStatus("/sml/week.html", 500, 777);
-    res = client->Get("/sml/week.html");
-    ASSERT_TRUE(res);
-    EXPECT_EQ(res->status, 500);
-    EXPECT_EQ(res->body, PatternBytes(777));
-
-    const std::string answer("version:\x01\x00\xff\r\n2", 14);
-    server_.SetBody("/kivoversion.php", answer);
-    res = client->Get("/kivoversion.php");
-    ASSERT_TRUE(res);
-    EXPECT_EQ(res->status, 200);
-    EXPECT_EQ(res->body, answer);
-
-    server_.ClearFault("/sml/today.html");
-    res = client->Get("/sml/today.html");
-    ASSERT_TRUE(res);
-    EXPECT_NE(res->body, PatternBytes(100000));
-    res = client->Get("/sml/week.html");
-    ASSERT_TRUE(res);
-    EXPECT_EQ(res->status, 500);
-
-    server_.ClearFaults();
-    res = client->Get("/kivoversion.php");
-    ASSERT_TRUE(res);
-    EXPECT_EQ(res->body, "version:1000");
-
-    EXPECT_THROW(server_.SetFault("/x", "mode=bogus"), std::runtime_error);
-    EXPECT_THROW(server_.SetFault("/x", "mode=size&size=ten"), std::runtime_error);
-    EXPECT_THROW(server_.SetFault("/x", "mode=body&hex=abc"), std::runtime_error);
-}
-
-TEST_F(ServerTest, CutFaultDropsTheConnectionHalfway) {
-    server_.SetCut("/update/update.exe", 10000);
-
-    const auto res = server_.MakeClient()->Get("/update/update.exe");
-    EXPECT_TRUE(!res || res->body.size() < 10000u);
-
-    const std::string raw = RawGet(server_.Port(), "/update/update.exe");
-    EXPECT_EQ(raw.rfind("HTTP/1.1 200", 0), 0u) << raw.substr(0, 200);
-    EXPECT_NE(raw.find("Content-Length: 10000\r\n"), std::string::npos);
-    EXPECT_EQ(BodyOf(raw), PatternBytes(5000));
-}
-
-TEST_F(ServerTest, StallFaultDelaysTheWholeAnswer) {
-    server_.SetStall("/kivoversion.php", 1500);
-
-    const auto impatient = server_.MakeClient(300)->Get("/kivoversion.php");
-    EXPECT_FALSE(impatient) << "answer arrived despite a 300 ms read timeout";
-
-    const auto start = std::chrono::steady_clock::now();
-    const auto patient = server_.MakeClient(5000)->Get("/kivoversion.php");
-    const auto elapsed = std::chrono::steady_clock::now() - start;
-    ASSERT_TRUE(patient);
-    EXPECT_EQ(patient->status, 200);
-    EXPECT_EQ(patient->body, "version:1000");
-    EXPECT_GE(elapsed, std::chrono::milliseconds(1400));
-}
-
-TEST_F(ServerTest, SlowFaultSpreadsTheBodyOverTime) {
-    server_.SetSlow("/sml/hot.html", 4096, 800);
-    const auto start = std::chrono::steady_clock::now();
-    const auto res = server_.MakeClient()->Get("/sml/hot.html");
-    const auto elapsed = std::chrono::steady_clock::now() - start;
-    ASSERT_TRUE(res);
-    EXPECT_EQ(res->status, 200);
-    EXPECT_EQ(res->body, PatternBytes(4096));
-    EXPECT_GE(elapsed, std::chrono::milliseconds(700));
-    EXPECT_LT(elapsed, std::chrono::seconds(5));
-}
 
 // ---- robustness --------------------------------------------------------------
 
