@@ -1,0 +1,32 @@
+// kivo.exe: the program on Windows. The command line is ignored. KIVO_TRACE=1
+// logs what the shell does (see Trace.h).
+#include "platform/win32/shell/WinApi.h"
+
+#include "platform/win32/AutoStart.h"
+#include "platform/win32/shell/PopupWindow.h"
+#include "platform/win32/shell/Trace.h"
+#include "ui/StartAtLogin.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    // ActiveX hosting: OLE on this thread, before the main window, whose
+    // template holds the WebBrowser control.
+    const HRESULT hrOle = OleInitialize(nullptr);
+    // Another copy runs: this one ends at once, silently.
+    if (!theApp.InitInstance()) return 0;
+    kivo::win32::Trace("start " + std::to_string(GetCurrentProcessId()) + ", code page " + std::to_string(GetACP()));
+
+    static kivo::platform::CRunValueStartAtLogin autostart;
+    kivo::ui::SetStartAtLogin(&autostart);
+
+    // Kept until the process ends: a worker thread may still hold the window
+    // as the application's main window.
+    static kivo::win32::CPopupWindow popup;
+    static CHotListDlg dlg(theApp.m_config, popup);
+    theApp.m_pMainWnd = &popup;
+    popup.DoModal(dlg);
+
+    if (SUCCEEDED(hrOle)) OleUninitialize();
+    kivo::win32::Trace("end");
+    // Nothing is saved at exit, and running jobs end with the process.
+    ExitProcess(0);
+}
