@@ -27,7 +27,9 @@ cmake --no-warn-unused-cli -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mi
 cmake --build build/windows -j2
 
 started=$(date +%s)
-work=$(mktemp -d /tmp/kivo-wine.XXXXXX)
+# The prefix, and with it the temporary folder the tests copy programs into,
+# lives in the build tree: the file system the test programs already run from.
+work=$(mktemp -d "$root/build/windows/wine.XXXXXX")
 server_pid=
 cleanup() {
     local status=$?

@@ -110,7 +110,7 @@ TEST(StartProgram, StartsExactlyTheBarePathWithoutArguments) {
     ASSERT_TRUE(CopyFileA(Probe().c_str(), exe.c_str(), FALSE));
     ASSERT_TRUE(CopyFileA(Probe().c_str(), decoy.c_str(), FALSE));
     ASSERT_TRUE(kivo::platform::MakeExecutable(exe));
-    ASSERT_TRUE(kivo::platform::StartProgram(exe));
+    ASSERT_TRUE(kivo::platform::StartProgram(exe)) << "error " << GetLastError() << " starting " << exe;
     // The program reads its own name from its command line, quoted as one word.
     EXPECT_EQ(WaitForFile(exe + ".ran"), "\"" + exe + "\"");
     EXPECT_FALSE(Exists(decoy + ".ran"));
@@ -118,7 +118,7 @@ TEST(StartProgram, StartsExactlyTheBarePathWithoutArguments) {
     TempDir plain("kivo-start");
     const std::string bare = plain.Path() + "\\update.exe";
     ASSERT_TRUE(CopyFileA(Probe().c_str(), bare.c_str(), FALSE));
-    ASSERT_TRUE(kivo::platform::StartProgram(bare));
+    ASSERT_TRUE(kivo::platform::StartProgram(bare)) << "error " << GetLastError() << " starting " << bare;
     EXPECT_EQ(WaitForFile(bare + ".ran"), bare);
 
     EXPECT_FALSE(kivo::platform::StartProgram(plain.Path() + "\\missing.exe"));
