@@ -20,8 +20,8 @@ KIVO_TEST_PACKAGES=(libgtest-dev libgmock-dev)
 # The desktop program (GTK 3, WebKitGTK 4.1, a CJK font for its texts) and
 # what its desktop tests drive it with: a private X server, a system tray,
 # input and screenshots.
-KIVO_DESKTOP_PACKAGES=(libgtk-3-dev libwebkit2gtk-4.1-dev libx11-dev libxext-dev fonts-wqy-zenhei)
-KIVO_DESKTOP_TEST_PACKAGES=(xvfb trayer xdotool imagemagick)
+KIVO_DESKTOP_PACKAGES=(libgtk-3-dev libwebkit2gtk-4.1-dev libayatana-appindicator3-dev libx11-dev libxext-dev fonts-wqy-zenhei)
+KIVO_DESKTOP_TEST_PACKAGES=(xvfb trayer xdotool imagemagick dbus-daemon)
 # The Windows build and its tests: the mingw-w64 cross compiler with POSIX
 # threads, GoogleTest's sources to build with it, and 64-bit Wine to run them.
 KIVO_WINDOWS_PACKAGES=(cmake make g++-mingw-w64-x86-64-posix googletest wine wine64)

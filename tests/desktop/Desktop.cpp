@@ -140,6 +140,7 @@ void DesktopTest::StartX() {
     m_x = XOpenDisplay(m_display.c_str());
     if (m_x == nullptr) throw std::runtime_error("cannot open " + m_display);
 
+    if (!m_bTray) return;
     m_tray = std::make_unique<Daemon>(
         std::vector<std::string>{"trayer", "--edge", "bottom", "--align", "right", "--widthtype", "pixel", "--width",
                                  "160", "--heighttype", "pixel", "--height", "32", "--transparent", "false",
@@ -195,7 +196,7 @@ std::vector<std::string> DesktopTest::ProgramEnv() const {
             // No desktop session: settings from memory, no accessibility bus.
             "GSETTINGS_BACKEND=memory",
             "NO_AT_BRIDGE=1",
-            "DBUS_SESSION_BUS_ADDRESS=disabled:",
+            "DBUS_SESSION_BUS_ADDRESS=" + (m_sessionBus.empty() ? std::string("disabled:") : m_sessionBus),
             "LANG=C.UTF-8"};
 }
 

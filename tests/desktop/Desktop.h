@@ -60,6 +60,11 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
+    // Set before SetUp: false gives a desktop without the tray.
+    bool m_bTray = true;
+    // The program's session bus address; empty: it has none.
+    std::string m_sessionBus;
+
     // The environment the program runs with.
     std::vector<std::string> ProgramEnv() const;
     // Copies kivo into `dir` (default: the test's folder) and starts it.

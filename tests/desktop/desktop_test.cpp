@@ -1,9 +1,11 @@
 // The real kivo program on a private X desktop with a system tray, against
 // the content server: what a user sees and does.
+#include <gio/gio.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <sstream>
 
 #include "tests/desktop/Desktop.h"
 #include "tests/support/Files.h"
@@ -409,4 +411,174 @@ TEST_F(Desktop, PendingInstallerIsStartedAndNothingIsShown) {
     EXPECT_TRUE(Windows(pid).empty());
     EXPECT_TRUE(Server().Requests().empty());
     EXPECT_EQ(ReadBytes(Dir() + "Configuration.ini")->at(262), 0);
+}
+
+namespace {
+
+struct VariantUnref {
+    void operator()(GVariant* value) const { g_variant_unref(value); }
+};
+using Variant = std::unique_ptr<GVariant, VariantUnref>;
+
+std::string StringIn(GVariant* dict, const char* key) {
+    const gchar* value = nullptr;
+    return dict != nullptr && g_variant_lookup(dict, key, "&s", &value) ? value : "";
+}
+
+// A desktop without an XEmbed tray whose session bus, a private one, has a
+// StatusNotifier watcher (the test's stand-in, which reports the items that
+// register with it).
+class IndicatorTray : public kivo::test::DesktopTest {
+protected:
+    IndicatorTray() { m_bTray = false; }
+
+    void SetUp() override {
+        DesktopTest::SetUp();
+        const std::string socket = Home() + "/bus";
+        // No services to start: only what the test runs is on this bus.
+        kivo::test::WriteBytes(Home() + "/bus.conf",
+                               "<busconfig><type>session</type><listen>unix:path=" + socket +
+                                   "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+                                   "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+                                   "<allow own=\"*\"/></policy></busconfig>\n");
+        m_bus = std::make_unique<Process>(
+            "/usr/bin/dbus-daemon",
+            std::vector<std::string>{"--config-file=" + Home() + "/bus.conf", "--nofork", "--nopidfile", "--print-address"});
+        ASSERT_TRUE(m_bus->WaitForOutput("unix:path=")) << m_bus->Output();
+        m_sessionBus = "unix:path=" + socket;
+        m_watcher = std::make_unique<Process>(KIVO_SNI_WATCHER_EXE, std::vector<std::string>{},
+                                              std::vector<std::string>{"DBUS_SESSION_BUS_ADDRESS=" + m_sessionBus});
+        ASSERT_TRUE(m_watcher->WaitForOutput("watching\n")) << m_watcher->Output();
+        GError* error = nullptr;
+        m_client = g_dbus_connection_new_for_address_sync(
+            m_sessionBus.c_str(),
+            static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                              G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+            nullptr, nullptr, &error);
+        ASSERT_NE(m_client, nullptr) << (error != nullptr ? error->message : "");
+    }
+
+    void TearDown() override {
+        if (m_client != nullptr) {
+            g_dbus_connection_close_sync(m_client, nullptr, nullptr);
+            g_object_unref(m_client);
+        }
+        m_watcher.reset();
+        m_bus.reset();
+        DesktopTest::TearDown();
+    }
+
+    // A method call on the bus; null, with the error's text, when it failed.
+    Variant Call(const std::string& name, const std::string& path, const char* interface, const char* method,
+                 GVariant* args, std::string* failure = nullptr) {
+        GError* error = nullptr;
+        GVariant* reply = g_dbus_connection_call_sync(m_client, name.c_str(), path.c_str(), interface, method, args,
+                                                      nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START, 20000, nullptr, &error);
+        if (error != nullptr) {
+            if (failure != nullptr) *failure = error->message;
+            g_error_free(error);
+        }
+        return Variant(reply);
+    }
+
+    bool PopupInPlace(Process& program) {
+        const XWin popup = Popup(Pid(program));
+        return popup.mapped && popup.rect.x == 835 && popup.rect.y == 10;
+    }
+
+    std::unique_ptr<Process> m_bus;
+    std::unique_ptr<Process> m_watcher;
+    GDBusConnection* m_client = nullptr;
+};
+
+}  // namespace
+
+TEST_F(IndicatorTray, StatusNotifierItemWithTheIconTheMenuAndTheMiddleClick) {
+#ifndef KIVO_HAVE_APPINDICATOR
+    GTEST_SKIP() << "kivo is built without Ayatana AppIndicator";
+#endif
+    auto program = StartKivo();
+    ASSERT_TRUE(WaitForTrace(*program, "tray kind indicator")) << program->Output();
+    ASSERT_TRUE(WaitForTrace(*program, "tray indicator connected")) << program->Output();
+    EXPECT_NE(program->Output().find("tray indicator added, title Kivo"), std::string::npos);
+    EXPECT_EQ(program->Output().find("tray icon added"), std::string::npos);
+    EXPECT_TRUE(WaitUntil([&] { return PopupInPlace(*program); })) << program->Output();
+
+    // The item registered with the watcher is the program's.
+    ASSERT_TRUE(m_watcher->WaitForOutput("registered ")) << m_watcher->Output();
+    std::istringstream registered(m_watcher->Output().substr(m_watcher->Output().find("registered ")));
+    std::string word, name, path;
+    registered >> word >> name >> path;
+    Variant pid = Call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                       "GetConnectionUnixProcessID", g_variant_new("(s)", name.c_str()));
+    ASSERT_TRUE(pid);
+    guint32 owner = 0;
+    g_variant_get(pid.get(), "(u)", &owner);
+    EXPECT_EQ(static_cast<long>(owner), Pid(*program));
+
+    // Its properties: name, title, status and the program's icon as a file
+    // in a folder of the program's own.
+    std::string failure;
+    Variant all = Call(name, path, "org.freedesktop.DBus.Properties", "GetAll",
+                       g_variant_new("(s)", "org.kde.StatusNotifierItem"), &failure);
+    ASSERT_TRUE(all) << failure;
+    Variant properties(g_variant_get_child_value(all.get(), 0));
+    EXPECT_EQ(StringIn(properties.get(), "Id"), "kivo");
+    EXPECT_EQ(StringIn(properties.get(), "Title"), "Kivo");
+    EXPECT_EQ(StringIn(properties.get(), "Category"), "ApplicationStatus");
+    EXPECT_EQ(StringIn(properties.get(), "Status"), "Active");
+    EXPECT_EQ(StringIn(properties.get(), "IconName"), "kivo");
+    const std::string iconDir = StringIn(properties.get(), "IconThemePath");
+    struct stat folder {};
+    ASSERT_EQ(::stat(iconDir.c_str(), &folder), 0) << iconDir;
+    EXPECT_EQ(folder.st_mode & 0777, 0700u);
+    const auto icon = ReadBytes(iconDir + "/kivo.png");
+    ASSERT_TRUE(icon) << iconDir;
+    EXPECT_EQ(*icon, ReadBytes(KIVO_ICON_FILE).value_or("")) << "not the program's icon";
+
+    // Its menu: the tray menu's entries in their order.
+    const gchar* menuPath = nullptr;
+    ASSERT_TRUE(g_variant_lookup(properties.get(), "Menu", "&o", &menuPath));
+    const std::string menu = menuPath;
+    Variant layout = Call(name, menu, "com.canonical.dbusmenu", "GetLayout",
+                          g_variant_new("(ii@as)", 0, -1, g_variant_new_strv(nullptr, 0)), &failure);
+    ASSERT_TRUE(layout) << failure;
+    Variant root(g_variant_get_child_value(layout.get(), 1));
+    Variant children(g_variant_get_child_value(root.get(), 2));
+    std::string entries;
+    gint32 exitId = -1;
+    for (gsize i = 0; i < g_variant_n_children(children.get()); ++i) {
+        Variant boxed(g_variant_get_child_value(children.get(), i));
+        Variant entry(g_variant_get_variant(boxed.get()));
+        Variant id(g_variant_get_child_value(entry.get(), 0));
+        Variant props(g_variant_get_child_value(entry.get(), 1));
+        gboolean visible = TRUE;
+        g_variant_lookup(props.get(), "visible", "b", &visible);
+        const std::string label = StringIn(props.get(), "type") == "separator" ? "-" : StringIn(props.get(), "label");
+        if (label == "退出程序") exitId = g_variant_get_int32(id.get());
+        entries += (entries.empty() ? "" : "|") + label + (visible ? "" : "(hidden)");
+    }
+    EXPECT_EQ(entries, "访问网站|软件设置|关于Kivo|-|退出程序");
+
+    // A middle click on the item brings the hidden popup back in its place.
+    const XWin popup = Popup(Pid(*program));
+    ClickAt(popup.rect.x + 141 + 8, popup.rect.y + 4 + 8);
+    ASSERT_TRUE(WaitForTrace(*program, "window hidden"));
+    EXPECT_TRUE(WaitUntil([&] { return !Popup(Pid(*program)).mapped; }));
+    ASSERT_TRUE(Call(name, path, "org.kde.StatusNotifierItem", "SecondaryActivate", g_variant_new("(ii)", 0, 0),
+                     &failure))
+        << failure;
+    ASSERT_TRUE(WaitForTrace(*program, "window raised")) << program->Output();
+    EXPECT_TRUE(WaitUntil([&] { return PopupInPlace(*program); }));
+
+    // The menu's last entry ends the program; the item and its icon go.
+    ASSERT_NE(exitId, -1);
+    const bool bAnswered = Call(name, menu, "com.canonical.dbusmenu", "Event",
+                                g_variant_new("(isvu)", exitId, "clicked", g_variant_new_int32(0), 0u), &failure) !=
+                           nullptr;
+    EXPECT_EQ(program->Wait(std::chrono::seconds(30)), 0) << program->Output();
+    EXPECT_TRUE(bAnswered) << failure << "\n" << program->Output();
+    EXPECT_NE(program->Output().find("tray indicator removed"), std::string::npos) << program->Output();
+    EXPECT_FALSE(kivo::test::Exists(iconDir));
+    EXPECT_FALSE(kivo::test::Exists(InstallDir() + "Configuration.ini"));
 }

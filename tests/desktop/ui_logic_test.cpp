@@ -13,6 +13,7 @@
 #include "net/Catalogue.h"
 #include "platform/System.h"
 #include "platform/linux/Gbk.h"
+#include "platform/linux/gtk/TrayKind.h"
 #include "platform/linux/gtk/XdgAutostart.h"
 #include "tests/desktop/FakeViews.h"
 #include "tests/support/Files.h"
@@ -576,4 +577,16 @@ TEST(XdgAutostart, DefaultFolderIsDotConfigUnderHome) {
     }
     if (saved != nullptr) ::setenv("XDG_CONFIG_HOME", keep.c_str(), 1);
     else ::unsetenv("XDG_CONFIG_HOME");
+}
+
+TEST(TrayKind, IndicatorOnlyWithAWatcherAndNoXEmbedTray) {
+    using kivo::gtk::ChooseTrayKind;
+    using kivo::gtk::TrayKind;
+    EXPECT_EQ(ChooseTrayKind(true, true), TrayKind::StatusIcon);
+    EXPECT_EQ(ChooseTrayKind(true, false), TrayKind::StatusIcon);
+    EXPECT_EQ(ChooseTrayKind(false, true), TrayKind::Indicator);
+    // Nothing at all: the XEmbed icon, which shows once a tray starts.
+    EXPECT_EQ(ChooseTrayKind(false, false), TrayKind::StatusIcon);
+    EXPECT_STREQ(kivo::gtk::TrayKindName(TrayKind::Indicator), "indicator");
+    EXPECT_STREQ(kivo::gtk::TrayKindName(TrayKind::StatusIcon), "status-icon");
 }

@@ -425,11 +425,21 @@ void CGtkPopup::StartWindowDrag() {
 }
 
 void CGtkPopup::AddTrayIcon(const TrayIconData& nid) {
-    if (m_tray != nullptr) return;
+    if (m_tray != nullptr || m_indicator) return;
+    const std::string tip = ToUtf8(nid.szTip);
+    if (DetectTrayKind() == TrayKind::Indicator) {
+        // A middle click on the item does what a double click on the icon does.
+        m_indicator = CTrayIndicator::Create(tip, TrayMenu(g_trayMenu, g_nTrayMenuItems), [this] {
+            if (m_pDlg != nullptr) m_pDlg->OnTrayNotify(kTrayIconId, WM_LBUTTONDBLCLK);
+        });
+        if (m_indicator) {
+            Trace("tray indicator added, title " + tip);
+            return;
+        }
+    }
     GdkPixbuf* icon = LoadIcon(48);
     m_tray = gtk_status_icon_new_from_pixbuf(icon);
     if (icon != nullptr) g_object_unref(icon);
-    const std::string tip = ToUtf8(nid.szTip);
     gtk_status_icon_set_name(m_tray, "kivo");
     gtk_status_icon_set_title(m_tray, tip.c_str());
     gtk_status_icon_set_tooltip_text(m_tray, tip.c_str());
@@ -440,6 +450,11 @@ void CGtkPopup::AddTrayIcon(const TrayIconData& nid) {
 }
 
 void CGtkPopup::RemoveTrayIcon(const TrayIconData&) {
+    if (m_indicator) {
+        m_indicator.reset();
+        Trace("tray indicator removed");
+        return;
+    }
     if (m_tray == nullptr) return;
     gtk_status_icon_set_visible(m_tray, FALSE);
     g_signal_handlers_disconnect_by_data(m_tray, this);
@@ -456,7 +471,7 @@ void CGtkPopup::GetCursorPos(int& x, int& y) {
         gdk_device_get_position(pointer, nullptr, &x, &y);
 }
 
-void CGtkPopup::TrackPopupMenu(const MenuItem* pItems, int nItems, int x, int y) {
+GtkWidget* CGtkPopup::TrayMenu(const MenuItem* pItems, int nItems) {
     if (m_menu == nullptr) {
         // Built once: the menu never changes while the program runs.
         m_menu = gtk_menu_new();
@@ -472,6 +487,11 @@ void CGtkPopup::TrackPopupMenu(const MenuItem* pItems, int nItems, int x, int y)
         }
         gtk_widget_show_all(m_menu);
     }
+    return m_menu;
+}
+
+void CGtkPopup::TrackPopupMenu(const MenuItem* pItems, int nItems, int x, int y) {
+    TrayMenu(pItems, nItems);
     m_menuX = x;
     m_menuY = y;
     std::string entries;

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/linux/gtk/GtkDialogs.h"
+#include "platform/linux/gtk/TrayIndicator.h"
 #include "ui/HotListDlg.h"
 #include "ui/HotListView.h"
 #include "ui/Resource.h"
@@ -70,6 +71,9 @@ private:
     int FocusedControl() const;
     void DeferCommand(unsigned nId);
     void ApplyShape();
+    // The tray menu, built on first use: the XEmbed icon and the indicator
+    // show the same one.
+    GtkWidget* TrayMenu(const MenuItem* pItems, int nItems);
 
     static gboolean OnTimerSource(gpointer data);
     static gboolean OnKeyPress(GtkWidget*, GdkEventKey* event, gpointer self);
@@ -105,6 +109,7 @@ private:
     GtkWidget* m_page = nullptr;
     GtkWidget* m_menu = nullptr;
     GtkStatusIcon* m_tray = nullptr;
+    std::unique_ptr<CTrayIndicator> m_indicator;  // instead of m_tray where no XEmbed tray exists
     GMainLoop* m_loop = nullptr;
     cairo_region_t* m_shape = nullptr;  // the window's shape, kept for each mapping
     std::unique_ptr<CGtkDialogs> m_dialogs;
