@@ -25,3 +25,6 @@ KIVO_DESKTOP_TEST_PACKAGES=(xvfb trayer xdotool imagemagick dbus-daemon)
 # The Windows build and its tests: the mingw-w64 cross compiler with POSIX
 # threads, GoogleTest's sources to build with it, and 64-bit Wine to run them.
 KIVO_WINDOWS_PACKAGES=(cmake make g++-mingw-w64-x86-64-posix googletest wine wine64)
+# The Windows program's tests: an X server with a tray for it, and the tools
+# that make the test font for its dialogs from the CJK font.
+KIVO_WINDOWS_TEST_PACKAGES=(xvfb trayer imagemagick python3 fonttools fonts-wqy-zenhei)

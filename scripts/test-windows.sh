@@ -1,25 +1,28 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows programs with mingw-w64 into build/windows and runs
-# the Windows tests under Wine against the content server on loopback.
+# the Windows tests under Wine against the content server on loopback, the
+# program's own on a private X server (Xvfb) with a system tray (trayer).
 # Installs what is missing. Needs no display. Extra arguments go to ctest.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 . scripts/deps.sh
-kivo_install_packages "${KIVO_WINDOWS_PACKAGES[@]}"
+kivo_install_packages "${KIVO_WINDOWS_PACKAGES[@]}" "${KIVO_WINDOWS_TEST_PACKAGES[@]}"
 
 werror=OFF
 [ "${CI:-}" = "true" ] && werror=ON
 
-# The content server runs on Linux: the one scripts/test.sh built, or one
-# built here.
+# The content server and the settings tool the files of the two builds are
+# compared with run on Linux: the ones scripts/test.sh built, or built here.
 server=build/test/server/kivo-server
-if [ ! -x "$server" ]; then
-    kivo_install_packages "${KIVO_BUILD_PACKAGES[@]}" ${KIVO_DESKTOP_PACKAGES[@]+"${KIVO_DESKTOP_PACKAGES[@]}"}
-    cmake -S . -B build/windows-server -DCMAKE_BUILD_TYPE=Release -DKIVO_BUILD_TESTS=OFF \
-        -DKIVO_BUILD_BENCH=OFF >/dev/null
-    cmake --build build/windows-server -j2 --target kivo-server
-    server=build/windows-server/server/kivo-server
+config_tool=build/test/tests/kivo_config_tool
+if [ ! -x "$server" ] || [ ! -x "$config_tool" ]; then
+    kivo_install_packages "${KIVO_BUILD_PACKAGES[@]}" "${KIVO_TEST_PACKAGES[@]}" \
+        ${KIVO_DESKTOP_PACKAGES[@]+"${KIVO_DESKTOP_PACKAGES[@]}"}
+    cmake -S . -B build/windows-linux -DCMAKE_BUILD_TYPE=Release -DKIVO_BUILD_BENCH=OFF >/dev/null
+    cmake --build build/windows-linux -j2 --target kivo-server kivo_config_tool
+    server=build/windows-linux/server/kivo-server
+    config_tool=build/windows-linux/tests/kivo_config_tool
 fi
 
 cmake --no-warn-unused-cli -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
@@ -30,15 +33,19 @@ started=$(date +%s)
 # The prefix, and with it the temporary folder the tests copy programs into,
 # lives in the build tree: the file system the test programs already run from.
 work=$(mktemp -d "$root/build/windows/wine.XXXXXX")
-server_pid=
+server_pid= xvfb_pid= tray_pid=
+stop() {
+    [ -n "$1" ] || return 0
+    kill "$1" 2>/dev/null || true
+    wait "$1" 2>/dev/null || true
+}
 cleanup() {
     local status=$?
     trap - EXIT INT TERM
-    if [ -n "$server_pid" ]; then
-        kill "$server_pid" 2>/dev/null || true
-        wait "$server_pid" 2>/dev/null || true
-    fi
     [ -d "$work/prefix" ] && WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null || true
+    stop "$tray_pid"
+    stop "$xvfb_pid"
+    stop "$server_pid"
     rm -rf "$work"
     exit "$status"
 }
@@ -46,12 +53,36 @@ trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
+# A private X server, 1024 x 768, with trayer as the system tray in its
+# bottom-right corner: 160 x 32 pixels at 864,736.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+for _ in $(seq 100); do
+    [ -s "$work/display" ] && break
+    kill -0 "$xvfb_pid" 2>/dev/null || { cat "$work/xvfb.log" >&2; exit 1; }
+    sleep 0.1
+done
+[ -s "$work/display" ] || { echo "Xvfb reported no display" >&2; exit 1; }
+export DISPLAY=":$(cat "$work/display")"
+trayer --edge bottom --align right --widthtype pixel --width 160 --heighttype pixel --height 32 \
+    --transparent false --SetDockType true >"$work/trayer.log" 2>&1 &
+tray_pid=$!
+export KIVO_TEST_DESKTOP=1 KIVO_TEST_TRAY_RECT=864,736,1024,768
+
 # A fresh 64-bit prefix for this run. Mono and Gecko are switched off, so
-# Wine never offers to install them; console programs need no display.
-export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=
+# Wine never offers to install them.
+export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # Loopback only: no proxy of the environment may take the tests' requests.
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY
 wineboot -i >"$work/wineboot.log" 2>&1 || { cat "$work/wineboot.log" >&2; exit 1; }
+# The dialogs' 9-point "宋体": the glyphs the program's texts use, under that
+# name with its metrics, so that dialog units come out at 1.5 pixels.
+/usr/bin/python3 tests/windows/song_font.py "$WINEPREFIX/drive_c/windows/Fonts/simsun.ttf" \
+    $(git ls-files app net ui res/win32 platform/win32 2>/dev/null || find app net ui res/win32 platform/win32 -type f)
+# Internet Explorer, as the program starts it, is the tests' stand-in that
+# writes down how it was started.
+cp build/windows/tests/windows/kivo_fake_browser.exe "$WINEPREFIX/drive_c/windows/system32/iexplore.exe"
+wine reg add 'HKCU\Software\Wine\DllOverrides' /v iexplore.exe /d native /f >/dev/null 2>&1
 prefixed=$(date +%s)
 
 "$server" --port 0 --control-port 0 --db "$work/mail.db" >"$work/server.out" &
@@ -66,6 +97,7 @@ read -r word port control <"$work/server.out" || true
 
 export KIVO_TEST_SERVER="127.0.0.1:$port" KIVO_TEST_CONTROL_PORT="$control"
 export KIVO_TEST_UPDATER="$root/build/windows/tests/windows/kivo_probe.exe"
+export KIVO_TEST_LINUX_CONFIG_TOOL="$root/$config_tool"
 status=0
 ctest --test-dir build/windows --output-on-failure "$@" || status=$?
 ended=$(date +%s)

@@ -99,6 +99,34 @@ Program::Program(const std::string& exe, const std::string& dir, const std::map<
         m_process = PROCESS_INFORMATION{};
 }
 
+ScopedRegistryValue::ScopedRegistryValue(HKEY root, const char* key, const char* name, const std::string& value)
+    : m_name(name != nullptr ? name : ""), m_bHadName(name != nullptr) {
+    if (RegCreateKeyExA(root, key, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &m_key, nullptr) !=
+        ERROR_SUCCESS) {
+        m_key = nullptr;
+        return;
+    }
+    const char* valueName = m_bHadName ? m_name.c_str() : nullptr;
+    char before[1024];
+    DWORD type = 0, size = sizeof before;
+    if (RegQueryValueExA(m_key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(before), &size) == ERROR_SUCCESS &&
+        type == REG_SZ)
+        m_before = std::string(before, size > 0 && before[size - 1] == '\0' ? size - 1 : size);
+    RegSetValueExA(m_key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>(value.size() + 1));
+}
+
+ScopedRegistryValue::~ScopedRegistryValue() {
+    if (m_key == nullptr) return;
+    const char* valueName = m_bHadName ? m_name.c_str() : nullptr;
+    if (m_before)
+        RegSetValueExA(m_key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(m_before->c_str()),
+                       static_cast<DWORD>(m_before->size() + 1));
+    else
+        RegDeleteValueA(m_key, valueName);
+    RegCloseKey(m_key);
+}
+
 Program::~Program() {
     if (m_process.hProcess == nullptr) return;
     Kill();
@@ -148,8 +176,10 @@ std::vector<HWND> TopLevelWindows(DWORD pid, const char* className, bool bVisibl
 }
 
 std::wstring WindowText(HWND hWnd) {
+    // Asked of the window itself: GetWindowText does not ask the controls of
+    // another process.
     wchar_t text[512] = {};
-    const int n = GetWindowTextW(hWnd, text, 512);
+    const auto n = SendMessageW(hWnd, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text));
     return std::wstring(text, static_cast<std::size_t>(n > 0 ? n : 0));
 }
 

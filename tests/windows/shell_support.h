@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,22 @@ public:
 
 private:
     PROCESS_INFORMATION m_process{};
+};
+
+// A string value of the registry (`name` null: the key's default) set for
+// as long as the object lives; the value before, or its absence, comes back.
+class ScopedRegistryValue {
+public:
+    ScopedRegistryValue(HKEY root, const char* key, const char* name, const std::string& value);
+    ~ScopedRegistryValue();
+    ScopedRegistryValue(const ScopedRegistryValue&) = delete;
+    ScopedRegistryValue& operator=(const ScopedRegistryValue&) = delete;
+
+private:
+    HKEY m_key = nullptr;
+    std::string m_name;
+    bool m_bHadName = false;
+    std::optional<std::string> m_before;
 };
 
 // Visible top-level windows of process `pid` with window class `className`

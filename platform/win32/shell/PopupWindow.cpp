@@ -67,6 +67,15 @@ void CPopupWindow::CreateOleControl(const TemplateItem& item, const RECT& rect, 
 }
 
 BOOL CPopupWindow::OnInitDialog() {
+    // The skin's images overlap one another and the controls in the
+    // template's order. The controls that paint a face of their own (the
+    // page, the chooser, the search box) leave out the images above them;
+    // the images paint in turn, the hide button last over the header.
+    char className[16];
+    for (HWND hChild = ::GetWindow(m_hWnd, GW_CHILD); hChild != nullptr; hChild = ::GetWindow(hChild, GW_HWNDNEXT)) {
+        if (GetClassNameA(hChild, className, sizeof className) > 0 && lstrcmpiA(className, "Static") == 0) continue;
+        SetWindowLongPtrA(hChild, GWL_STYLE, GetWindowLongPtrA(hChild, GWL_STYLE) | WS_CLIPSIBLINGS);
+    }
     // The controls the popup works with, by id.
     m_staticClose = GetDlgItem(IDC_CLOSE);
     m_staticHeader = GetDlgItem(IDC_HEADER);
