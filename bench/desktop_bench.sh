@@ -21,8 +21,8 @@ work=$(mktemp -d)
 pids=()
 cleanup() {
     local pid
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+    for pid in "${pids[@]}" ${KIVO_XVFB_PID:-} ${KIVO_TRAY_PID:-}; do kill "$pid" 2>/dev/null || true; done
+    for pid in "${pids[@]}" ${KIVO_XVFB_PID:-} ${KIVO_TRAY_PID:-}; do wait "$pid" 2>/dev/null || true; done
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -33,14 +33,8 @@ for _ in $(seq 100); do grep -q '^listening' "$work/server.log" && break; sleep 
 port=$(awk '/^listening/ {print $2; exit}' "$work/server.log")
 export KIVO_SERVER=127.0.0.1:$port
 
-exec 3<> "$work/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-export DISPLAY=":$(head -n1 "$work/display")"
-trayer --edge bottom --align right --widthtype pixel --width 160 --heighttype pixel --height 32 \
-    --transparent false >"$work/trayer.log" 2>&1 &
-pids+=($!)
+. scripts/desktop.sh
+kivo_start_desktop "$work"
 sleep 1
 
 # Sum of VmRSS (kB) of a process and all its descendants, and their number.

@@ -19,8 +19,8 @@ out=$(mktemp -d)
 pids=()
 cleanup() {
     local pid
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+    for pid in "${pids[@]}" ${KIVO_XVFB_PID:-} ${KIVO_TRAY_PID:-}; do kill "$pid" 2>/dev/null || true; done
+    for pid in "${pids[@]}" ${KIVO_XVFB_PID:-} ${KIVO_TRAY_PID:-}; do wait "$pid" 2>/dev/null || true; done
     rm -rf "$out"
 }
 trap cleanup EXIT
@@ -38,15 +38,9 @@ if [ -n "${DISPLAY:-}" ]; then
     exit 0
 fi
 
-# No desktop: a private X server (it picks a free display) with a tray.
-exec 3<> "$out/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$out/xvfb.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$out/display" ] && break; sleep 0.1; done
-export DISPLAY=":$(head -n1 "$out/display")"
-trayer --edge bottom --align right --widthtype pixel --width 160 --heighttype pixel --height 32 \
-    --transparent false >"$out/trayer.log" 2>&1 &
-pids+=($!)
+# No desktop: a private X server with a tray.
+. scripts/desktop.sh
+kivo_start_desktop "$out"
 sleep 1
 echo "no desktop: running on the private display $DISPLAY for ${KIVO_RUN_SECONDS:-20} s"
 KIVO_TRACE=1 XDG_RUNTIME_DIR="$out" "$program" >"$out/trace.log" 2>"$out/kivo.log" &

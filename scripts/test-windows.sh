@@ -7,6 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 . scripts/deps.sh
+. scripts/desktop.sh
 kivo_install_packages "${KIVO_WINDOWS_PACKAGES[@]}" "${KIVO_WINDOWS_TEST_PACKAGES[@]}"
 
 werror=OFF
@@ -33,7 +34,7 @@ started=$(date +%s)
 # The prefix, and with it the temporary folder the tests copy programs into,
 # lives in the build tree: the file system the test programs already run from.
 work=$(mktemp -d "$root/build/windows/wine.XXXXXX")
-server_pid= xvfb_pid= tray_pid=
+server_pid=
 stop() {
     [ -n "$1" ] || return 0
     kill "$1" 2>/dev/null || true
@@ -43,8 +44,8 @@ cleanup() {
     local status=$?
     trap - EXIT INT TERM
     [ -d "$work/prefix" ] && WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null || true
-    stop "$tray_pid"
-    stop "$xvfb_pid"
+    stop "$KIVO_TRAY_PID"
+    stop "$KIVO_XVFB_PID"
     stop "$server_pid"
     rm -rf "$work"
     exit "$status"
@@ -53,20 +54,8 @@ trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-# A private X server, 1024 x 768, with trayer as the system tray in its
-# bottom-right corner: 160 x 32 pixels at 864,736.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do
-    [ -s "$work/display" ] && break
-    kill -0 "$xvfb_pid" 2>/dev/null || { cat "$work/xvfb.log" >&2; exit 1; }
-    sleep 0.1
-done
-[ -s "$work/display" ] || { echo "Xvfb reported no display" >&2; exit 1; }
-export DISPLAY=":$(cat "$work/display")"
-trayer --edge bottom --align right --widthtype pixel --width 160 --heighttype pixel --height 32 \
-    --transparent false --SetDockType true >"$work/trayer.log" 2>&1 &
-tray_pid=$!
+# A private X desktop with its tray at 864,736 to 1024,768.
+kivo_start_desktop "$work" || exit 1
 export KIVO_TEST_DESKTOP=1 KIVO_TEST_TRAY_RECT=864,736,1024,768
 
 # A fresh 64-bit prefix for this run. Mono and Gecko are switched off, so
