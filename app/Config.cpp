@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/Http.h"
+#include "platform/StartAtLogin.h"
 #include "platform/System.h"
 
 namespace {
@@ -50,6 +52,26 @@ CConfig::CConfig()
 CConfig::CConfig(std::string installDir) : CConfig() { m_strInstallDir = std::move(installDir); }
 
 CConfig::~CConfig() = default;
+
+void CConfig::SetHttpClient(std::shared_ptr<kivo::platform::IHttpClient> client) {
+    auto lock = Lock();
+    m_pHttp = std::move(client);
+}
+
+std::shared_ptr<kivo::platform::IHttpClient> CConfig::HttpClient() {
+    auto lock = Lock();
+    if (!m_pHttp) m_pHttp = kivo::platform::CreateHttpClient();
+    return m_pHttp;
+}
+
+// The whole path is kept however long it is: a cut path would start nothing.
+std::string CConfig::GetExePath() const { return kivo::platform::ExecutablePath(); }
+
+int CConfig::SetAutoRun(int bOn) {
+    // An entry that cannot be written leaves only the record's flag changed.
+    kivo::platform::WriteStartAtLogin(bOn != 0, GetExePath());
+    return 1;
+}
 
 std::string CConfig::GetInstallDir() const {
     if (!m_strInstallDir.empty()) return m_strInstallDir;

@@ -3,8 +3,13 @@
 // the executable, and the class that carries the program's path, page-address,
 // transfer and start-at-login operations.
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
+
+namespace kivo::platform {
+class IHttpClient;
+}
 
 class CConfig {
 public:
@@ -36,7 +41,11 @@ public:
     std::string GetPageUrl(int nCategory) const;
     static bool FileExists(const std::string& path);
 
-    // Transfers (net/Transfer.cpp).
+    // Transfers (net/Transfer.cpp), through this record's HTTP client: the
+    // operating system's backend with its default time-outs unless another
+    // one (for example with shorter time-outs) was set.
+    void SetHttpClient(std::shared_ptr<kivo::platform::IHttpClient> client);
+    std::shared_ptr<kivo::platform::IHttpClient> HttpClient();
     int DownloadFile(const std::string& url, const std::string& path);
     int DownloadUpdate(const std::string& url);
     int CheckVersion(int nCurrentVersion, std::string& url);
@@ -48,8 +57,8 @@ public:
     int RefreshPages();
     // Online update (net/Update.cpp): install directory + "update.exe".
     std::string GetUpdatePath() const;
-    // Start at login (ui/AutoRun.cpp): the entry starts this executable when
-    // `bOn` is set and stays, disabled, when not. Always returns 1.
+    // Start at login: the entry starts this executable when `bOn` is set and
+    // stays, disabled, when not. Always returns 1.
     int SetAutoRun(int bOn);
     // Full path of the running executable.
     std::string GetExePath() const;
@@ -71,4 +80,5 @@ public:
 private:
     std::string m_strInstallDir;  // empty: the executable's directory
     std::mutex m_mutex;
+    std::shared_ptr<kivo::platform::IHttpClient> m_pHttp;  // under m_mutex
 };

@@ -3,12 +3,10 @@
 #include <system_error>
 #include <thread>
 
-bool StartJob(unsigned (*entry)(void*), CConfig* config) {
+void CThreadJobs::Start(unsigned (*entry)(void*)) {
     try {
-        std::thread(entry, static_cast<void*>(config)).detach();
-        return true;
+        std::thread(entry, static_cast<void*>(&m_context)).detach();
     } catch (const std::system_error&) {
         // No thread: the job is skipped until its timer fires again.
-        return false;
     }
 }

@@ -1,7 +1,9 @@
 #pragma once
 // The two background jobs. Each runs on a detached worker thread of its own,
-// started afresh at every timer firing, and receives the settings record.
+// started afresh at every timer firing, and receives what it works with from
+// whoever starts it.
 #include <atomic>
+#include <functional>
 
 #include "app/Scheduler.h"
 
@@ -14,10 +16,24 @@ extern const int g_nCurrentVersion;  // 1000
 // returns at once.
 extern std::atomic<int> g_bUpdating;
 
+// What a job is handed. The starter keeps it alive for the rest of the
+// process: detached jobs are never waited for.
+struct JobContext {
+    // The settings record; its transfers go through the record's HTTP client.
+    CConfig& config;
+    // The main window, which shows the update notice and is asked to quit;
+    // null when there is none.
+    IUiHost* pHost = nullptr;
+    // Called on the worker after each cache refresh; may be empty.
+    std::function<void()> onRefreshed;
+};
+
 // Online update (net/Update.cpp): probe, download, notice, hand over.
+// `pParam` is a JobContext.
 unsigned UpdateThreadProc(void* pParam);
-// Cache refresh (net/Refresh.cpp). A refresh that starts while another is
-// still running is skipped: both would write the same files.
+// Cache refresh (net/Refresh.cpp). `pParam` is a JobContext. A refresh that
+// starts while another is still running is skipped: both would write the
+// same files.
 unsigned RefreshThreadProc(void* pParam);
 
 // The step of the main window's initialisation that starts an installer an
@@ -25,24 +41,17 @@ unsigned RefreshThreadProc(void* pParam);
 // initialisation then ends there.
 bool RunStartupHandover(CConfig& config, IUiHost& host);
 
-// Runs `entry(config)` on a new detached thread; false when none could be made.
-bool StartJob(unsigned (*entry)(void*), CConfig* config);
-
-// The job starter of the desktop shells: real worker threads.
+// The job starter of every shell: each job on a new detached worker thread,
+// handed this starter's context. A thread that cannot be made skips that
+// firing.
 class CThreadJobs : public IJobStarter {
 public:
-    using PlaceFn = void (*)(void* context);
-    CThreadJobs(CConfig& config, PlaceFn place, void* context)
-        : m_config(config), m_place(place), m_context(context) {}
+    explicit CThreadJobs(JobContext context) : m_context(std::move(context)) {}
 
-    void StartUpdateJob() override { StartJob(&UpdateThreadProc, &m_config); }
-    void StartRefreshJob() override { StartJob(&RefreshThreadProc, &m_config); }
-    void PlacePopup() override {
-        if (m_place != nullptr) m_place(m_context);
-    }
+    void StartUpdateJob() override { Start(&UpdateThreadProc); }
+    void StartRefreshJob() override { Start(&RefreshThreadProc); }
 
 private:
-    CConfig& m_config;
-    PlaceFn m_place;
-    void* m_context;
+    void Start(unsigned (*entry)(void*));
+    JobContext m_context;
 };

@@ -15,7 +15,7 @@ void CScheduler::OnTimer(unsigned nIDEvent) {
         m_jobs.StartUpdateJob();
     } else if (nIDEvent == kTimerPlace) {
         m_host.KillTimer(kTimerPlace);
-        m_jobs.PlacePopup();
+        if (m_place) m_place();
     } else {
         if (m_bFirstRefresh != 0) {
             m_bFirstRefresh = 0;

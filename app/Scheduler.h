@@ -4,6 +4,8 @@
 //     each close of the settings dialog while update checks are on);
 //  2: the popup's placement, once, 100 ms after start;
 //  3: the cache refresh, 5 min after start and every 30 min after that.
+#include <functional>
+
 #include "app/UiHost.h"
 
 class CConfig;
@@ -16,18 +18,19 @@ inline constexpr unsigned kFirstRefreshMs = 300000;
 inline constexpr unsigned kRefreshPeriodMs = 1800000;
 extern const unsigned g_nUpdateCheckInterval;  // 300000 ms
 
-// What the timer handler starts; the shells use StartThreadJobs.
+// The background jobs the timer handler starts (CThreadJobs in the program).
 class IJobStarter {
 public:
     virtual ~IJobStarter() = default;
     virtual void StartUpdateJob() = 0;
     virtual void StartRefreshJob() = 0;
-    virtual void PlacePopup() = 0;
 };
 
 class CScheduler {
 public:
-    CScheduler(IUiHost& host, IJobStarter& jobs) : m_host(host), m_jobs(jobs) {}
+    // `place` is what timer 2 does: the popup's placement.
+    CScheduler(IUiHost& host, IJobStarter& jobs, std::function<void()> place)
+        : m_host(host), m_jobs(jobs), m_place(std::move(place)) {}
 
     // Window initialisation: timer 1 before the page is shown ...
     void ArmUpdateCheck();
@@ -41,5 +44,6 @@ public:
 private:
     IUiHost& m_host;
     IJobStarter& m_jobs;
+    std::function<void()> m_place;
     int m_bFirstRefresh = 1;
 };

@@ -60,7 +60,7 @@ for run in $(seq "$runs"); do
     dir="$work/run$run"
     mkdir -p "$dir/install" "$dir/runtime" "$dir/home"
     chmod 700 "$dir/runtime"
-    cp "$build/platform/linux/gtk/kivo" "$dir/install/"
+    cp "$build/shells/gtk/kivo" "$dir/install/"
     start=$(date +%s%3N)
     HOME="$dir/home" XDG_RUNTIME_DIR="$dir/runtime" XDG_CONFIG_HOME="$dir/home/config" \
         XDG_CACHE_HOME="$dir/home/cache" XDG_DATA_HOME="$dir/home/data" KIVO_TRACE=1 \

@@ -28,7 +28,11 @@ const char* const g_szRefreshItems[kRefreshItemCount] = {
     "mmstar.html",   "ggstar.html", "scenic.html", "newmusic.html", "hotmusic.html",
 };
 
+int CategoryIndex(int nCategory) {
+    return nCategory >= 1 && nCategory <= kCategoryCount ? nCategory - 1 : -1;
+}
+
 const char* PageFileName(int nCategory) {
-    if (nCategory < 1 || nCategory > kCategoryCount) return "";
-    return g_categories[nCategory - 1].szPageFile;
+    const int nIndex = CategoryIndex(nCategory);
+    return nIndex < 0 ? "" : g_categories[nIndex].szPageFile;
 }

@@ -20,5 +20,9 @@ extern const int g_nCategoryBanner[kCategoryCount];
 constexpr int kRefreshItemCount = kCategoryCount + 1;
 extern const char* const g_szRefreshItems[kRefreshItemCount];
 
+// The chooser index of a category (its number minus 1); -1 outside 1..14,
+// for any int a settings file may hold.
+int CategoryIndex(int nCategory);
+
 // The page file of a category; the empty string outside 1..14.
 const char* PageFileName(int nCategory);

@@ -19,8 +19,10 @@ int CConfig::RefreshPages() {
 unsigned RefreshThreadProc(void* pParam) {
     static std::atomic<bool> s_bRefreshing{false};
     if (pParam == nullptr) return 0;
+    auto& context = *static_cast<JobContext*>(pParam);
     if (s_bRefreshing.exchange(true)) return 0;
-    static_cast<CConfig*>(pParam)->RefreshPages();
+    context.config.RefreshPages();
     s_bRefreshing = false;
+    if (context.onRefreshed) context.onRefreshed();
     return 0;
 }

@@ -13,6 +13,9 @@ namespace kivo::net {
 // "http://" followed by the host, without a trailing slash.
 std::string ServerAddress();
 
+// The user agent of every request.
+inline constexpr const char* kUserAgent = "VedaVU/1.0";
+
 bool IsValidServerHost(std::string_view host);
 
 }  // namespace kivo::net

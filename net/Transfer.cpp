@@ -6,9 +6,9 @@
 #include <memory>
 
 #include "app/Config.h"
-#include "net/HttpClient.h"
 #include "net/ServerAddress.h"
 #include "net/VersionAnswer.h"
+#include "platform/Http.h"
 #include "platform/System.h"
 
 namespace {
@@ -32,9 +32,9 @@ bool FitsUrlBuffer(const std::string& url) {
 }
 
 // Opens `url`; false, with nothing left open, when there is no answer.
-bool Open(const std::string& url, Transfer& transfer) {
+bool Open(CConfig& config, const std::string& url, Transfer& transfer) {
     if (!FitsUrlBuffer(url)) return false;
-    transfer.session = kivo::net::HttpClient()->Open(kivo::net::kUserAgent);
+    transfer.session = config.HttpClient()->Open(kivo::net::kUserAgent);
     if (!transfer.session) return false;
     transfer.request = transfer.session->OpenUrl(url.c_str());
     if (!transfer.request) {
@@ -69,7 +69,7 @@ BodyCopy CopyBody(IHttpRequest& request, std::FILE* file) {
 
 int CConfig::DownloadFile(const std::string& url, const std::string& path) {
     Transfer transfer;
-    if (!Open(url, transfer)) return 0;
+    if (!Open(*this, url, transfer)) return 0;
     // The download goes to a sibling file, which replaces the copy only once
     // it is complete: a reader of `path` sees the old copy or the new one.
     const std::string part = path + ".part";
@@ -93,7 +93,7 @@ int CConfig::DownloadFile(const std::string& url, const std::string& path) {
 
 int CConfig::DownloadUpdate(const std::string& url) {
     Transfer transfer;
-    if (!Open(url, transfer)) return 0;
+    if (!Open(*this, url, transfer)) return 0;
     const std::string path = GetUpdatePath();
     kivo::platform::RemoveFile(path);
     std::FILE* file = std::fopen(path.c_str(), "wb");
@@ -112,7 +112,7 @@ int CConfig::CheckVersion(int nCurrentVersion, std::string& url) {
     const std::string server = kivo::net::ServerAddress();
     url = server + "/update/update.exe";
     Transfer transfer;
-    if (!Open(server + "/kivoversion.php", transfer)) return 0;
+    if (!Open(*this, server + "/kivoversion.php", transfer)) return 0;
     char answer[kAnswerBuffer] = {};
     std::size_t got = 0;
     if (!transfer.request->Read(answer, kAnswerBuffer - 1, got)) return 0;
@@ -124,5 +124,5 @@ bool CConfig::PostMail(const std::string& email) {
     // the URL buffer is not sent rather than sent cut.
     const std::string url = kivo::net::ServerAddress() + "/postmail.php?email=" + email;
     Transfer transfer;
-    return Open(url, transfer);
+    return Open(*this, url, transfer);
 }

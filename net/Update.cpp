@@ -1,9 +1,9 @@
-// Built with the GBK execution character set (the notice's texts).
 #include <string>
 
 #include "app/Config.h"
-#include "app/HotListApp.h"
 #include "app/Jobs.h"
+#include "app/UiHost.h"
+#include "net/UpdateNotice.h"
 #include "platform/System.h"
 
 const int g_nCurrentVersion = 1000;
@@ -30,7 +30,8 @@ void LaunchUpdater(const std::string& path) {
 std::string CConfig::GetUpdatePath() const { return GetInstallDir() + "update.exe"; }
 
 unsigned UpdateThreadProc(void* pParam) {
-    auto& config = *static_cast<CConfig*>(pParam);
+    auto& context = *static_cast<JobContext*>(pParam);
+    CConfig& config = context.config;
     if (g_bUpdating.exchange(1) != 0) return 0;
     std::string url;
     if (config.CheckVersion(g_nCurrentVersion, url) == 0 || config.DownloadUpdate(url) == 0) {
@@ -38,13 +39,13 @@ unsigned UpdateThreadProc(void* pParam) {
         return 0;
     }
     SetUpdatePending(config, 1);
-    IUiHost* host = theApp.m_pMainWnd;
+    IUiHost* host = context.pHost;
     if (host == nullptr) {
         // No window to hand over from: the next start runs the installer.
         g_bUpdating = 0;
         return 0;
     }
-    host->ShowNotice("Kivo有新的版本，按确定进行更新！", "更新提示");
+    host->ShowNotice(kszUpdateNotice, kszUpdateCaption);
     g_bUpdating = 0;
     const std::string path = config.GetUpdatePath();
     SetUpdatePending(config, 0);

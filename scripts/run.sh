@@ -31,7 +31,7 @@ for _ in $(seq 100); do grep -q '^listening' "$out/server.log" && break; sleep 0
 grep -q '^listening' "$out/server.log" || { cat "$out/server.log"; exit 1; }
 echo "content server on 127.0.0.1:$port"
 export KIVO_SERVER=127.0.0.1:$port
-program=build/release/platform/linux/gtk/kivo
+program=build/release/shells/gtk/kivo
 
 if [ -n "${DISPLAY:-}" ]; then
     "$program"

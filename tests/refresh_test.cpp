@@ -28,7 +28,6 @@ protected:
     std::string Cache() const { return Dir() + "prg/"; }
     std::string Item(int i) const { return Cache() + g_szRefreshItems[i]; }
     static std::string Sml(int i) { return std::string("/sml/") + g_szRefreshItems[i]; }
-    CConfig config{Dir()};
 };
 
 }  // namespace
@@ -110,10 +109,13 @@ TEST_F(Refresh, ReaderNeverSeesAHalfWrittenPage) {
 
 TEST_F(Refresh, JobSkipsWhileAnotherRuns) {
     Server().SetSlow(Sml(0), 5000, 1000);
-    std::thread first([&] { RefreshThreadProc(&config); });
+    int refreshed = 0;
+    JobContext context{config, nullptr, [&] { ++refreshed; }};
+    std::thread first([&] { RefreshThreadProc(&context); });
     while (Server().Requests().empty()) std::this_thread::yield();
-    RefreshThreadProc(&config);  // returns at once: a refresh is under way
+    RefreshThreadProc(&context);  // returns at once: a refresh is under way
     first.join();
     EXPECT_EQ(Server().Requests().size(), 15u);
+    EXPECT_EQ(refreshed, 1);
     EXPECT_EQ(RefreshThreadProc(nullptr), 0u);
 }

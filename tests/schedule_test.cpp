@@ -48,7 +48,7 @@ public:
     explicit RecordingJobs(const VirtualTimers& clock) : m_clock(clock) {}
     void StartUpdateJob() override { updates.push_back(m_clock.Now()); }
     void StartRefreshJob() override { refreshes.push_back(m_clock.Now()); }
-    void PlacePopup() override { placements.push_back(m_clock.Now()); }
+    void PlacePopup() { placements.push_back(m_clock.Now()); }
     std::vector<long long> updates, refreshes, placements;
 
 private:
@@ -66,7 +66,7 @@ protected:
     }
     VirtualTimers timers;
     RecordingJobs jobs{timers};
-    CScheduler scheduler{timers, jobs};
+    CScheduler scheduler{timers, jobs, [this] { jobs.PlacePopup(); }};
 };
 
 }  // namespace

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "app/Config.h"
-#include "net/HttpClient.h"
+#include "net/ServerAddress.h"
 #include "server/Pattern.h"
 #include "tests/support/Files.h"
 #include "tests/support/NetworkTest.h"
@@ -20,7 +20,6 @@ class Transfers : public kivo::test::NetworkTest {
 protected:
     std::string Url(const std::string& path) const { return Server().BaseUrl() + path; }
     std::string Page() const { return Dir() + "page.html"; }
-    CConfig config{Dir()};
 };
 
 }  // namespace
@@ -113,7 +112,7 @@ TEST_F(Transfers, VersionProbe) {
 }
 
 TEST_F(Transfers, ShortReadWaitsForTheWholeAnswerAndStopsAt10239) {
-    auto session = kivo::net::HttpClient()->Open(kivo::net::kUserAgent);
+    auto session = Client()->Open(kivo::net::kUserAgent);
     ASSERT_TRUE(session);
     Server().SetSlow("/kivoversion.php", 6000, 600);
     auto slow = session->OpenUrl(Url("/kivoversion.php").c_str());

@@ -6,7 +6,6 @@
 #include <thread>
 
 #include "app/Config.h"
-#include "app/HotListApp.h"
 #include "app/Jobs.h"
 #include "platform/linux/Gbk.h"
 #include "tests/support/Files.h"
@@ -58,17 +57,12 @@ protected:
         updater = Dir() + "served-updater";
         WriteBytes(updater, "#!/bin/sh\necho \"$0|$#\" > \"$(dirname \"$0\")/updater-ran\"\n");
         Server().SetUpdateFile(updater);
-        theApp.m_pMainWnd = &host;
-    }
-    void TearDown() override {
-        theApp.m_pMainWnd = nullptr;
-        NetworkTest::TearDown();
     }
     std::string Ran() const { return Dir() + "updater-ran"; }
 
     std::string updater;
     NoticeHost host;
-    CConfig config{Dir()};
+    JobContext job{config, &host, {}};
 };
 
 }  // namespace
@@ -81,12 +75,12 @@ TEST_F(Update, NewerVersionIsDownloadedAnnouncedAndStarted) {
         pendingDuringNotice = PendingOnDisk(config.GetConfigPath());
         requestsBefore = Server().Requests().size();
         // A second job while the notice is up does nothing at all.
-        std::thread second([&] { UpdateThreadProc(&config); });
+        std::thread second([&] { UpdateThreadProc(&job); });
         second.join();
         requestsAfter = Server().Requests().size();
         EXPECT_FALSE(Exists(Ran()));
     };
-    EXPECT_EQ(UpdateThreadProc(&config), 0u);
+    EXPECT_EQ(UpdateThreadProc(&job), 0u);
     EXPECT_EQ(host.notices, 1);
     EXPECT_EQ(host.text, "Kivo有新的版本，按确定进行更新！");
     EXPECT_EQ(host.caption, "更新提示");
@@ -103,7 +97,7 @@ TEST_F(Update, NewerVersionIsDownloadedAnnouncedAndStarted) {
 TEST_F(Update, NoNewerVersionChangesNothing) {
     for (int version : {1000, 999, 0}) {
         Server().SetVersion(static_cast<std::uint64_t>(version));
-        UpdateThreadProc(&config);
+        UpdateThreadProc(&job);
     }
     EXPECT_EQ(Server().Requests(), (std::vector<std::string>(3, "/kivoversion.php")));
     EXPECT_FALSE(Exists(config.GetConfigPath()));
@@ -115,7 +109,7 @@ TEST_F(Update, NoNewerVersionChangesNothing) {
 TEST_F(Update, JobRunsWithChecksSwitchedOff) {
     config.m_bCheckUpdate = 0;
     Server().SetVersion(1000);
-    UpdateThreadProc(&config);
+    UpdateThreadProc(&job);
     EXPECT_EQ(Server().Requests().size(), 1u);
 }
 
@@ -124,7 +118,7 @@ TEST_F(Update, UnreachableInstallerKeepsTheOldOne) {
     Server().SetUpdateFile("");
     WriteBytes(config.GetUpdatePath(), "old");
     Server().SetStall("/update/update.exe", 3000);
-    UpdateThreadProc(&config);
+    UpdateThreadProc(&job);
     EXPECT_EQ(ReadBytes(config.GetUpdatePath()), "old");
     EXPECT_EQ(host.notices, 0);
     EXPECT_EQ(g_bUpdating.load(), 0);

@@ -14,18 +14,8 @@ bool IsCategoryIndex(int nIndex) { return nIndex >= 0 && nIndex < kCategoryCount
 
 }  // namespace
 
-void CHotListDlg::CTimerJobs::StartUpdateJob() {
-    if (m_pJobs != nullptr) m_pJobs->StartUpdateJob();
-    else StartJob(&UpdateThreadProc, &m_dlg.m_config);
-}
-
-void CHotListDlg::CTimerJobs::StartRefreshJob() {
-    if (m_pJobs != nullptr) m_pJobs->StartRefreshJob();
-    else StartJob(&RefreshThreadProc, &m_dlg.m_config);
-}
-
-CHotListDlg::CHotListDlg(CConfig& config, IHotListView& view, IJobStarter* pJobs)
-    : m_config(config), m_view(view), m_jobs(*this, pJobs), m_scheduler(view, m_jobs) {}
+CHotListDlg::CHotListDlg(CConfig& config, IHotListView& view, IJobStarter& jobs)
+    : m_config(config), m_view(view), m_scheduler(view, jobs, [this] { PlacePopup(); }) {}
 
 std::string CHotListDlg::SearchAddress(const std::string& text) {
     return "http://www.baidu.com/s?tn=" KIVO_SEARCH_PARTNER "&ct=&lm=-1&kw=&word=" + text;
@@ -42,9 +32,9 @@ bool CHotListDlg::OnInitDialog() {
     m_scheduler.ArmUpdateCheck();
 
     // A default outside 1..14 shows no banner and selects nothing.
-    const int nIndex = m_config.m_nCategory - 1;
-    m_view.SetHeaderBitmap(IsCategoryIndex(nIndex) ? g_nCategoryBanner[nIndex] : 0);
-    m_view.SetChooserSelection(IsCategoryIndex(nIndex) ? nIndex : -1);
+    const int nIndex = CategoryIndex(m_config.m_nCategory);
+    m_view.SetHeaderBitmap(nIndex >= 0 ? g_nCategoryBanner[nIndex] : 0);
+    m_view.SetChooserSelection(nIndex);
 
     int width = 0, height = 0;
     m_view.GetClientSize(width, height);

@@ -10,8 +10,8 @@ class CConfig;
 
 class CHotListDlg {
 public:
-    // `pJobs` starts the background jobs; null starts them on worker threads.
-    CHotListDlg(CConfig& config, IHotListView& view, IJobStarter* pJobs = nullptr);
+    // `jobs` starts the background jobs the timers ask for.
+    CHotListDlg(CConfig& config, IHotListView& view, IJobStarter& jobs);
     CHotListDlg(const CHotListDlg&) = delete;
     CHotListDlg& operator=(const CHotListDlg&) = delete;
 
@@ -48,23 +48,10 @@ public:
     static std::string SiteAddress();
 
 private:
-    class CTimerJobs : public IJobStarter {
-    public:
-        CTimerJobs(CHotListDlg& dlg, IJobStarter* pJobs) : m_dlg(dlg), m_pJobs(pJobs) {}
-        void StartUpdateJob() override;
-        void StartRefreshJob() override;
-        void PlacePopup() override { m_dlg.PlacePopup(); }
-
-    private:
-        CHotListDlg& m_dlg;
-        IJobStarter* m_pJobs;
-    };
-
     void ShowCategory(int nIndex);
 
     CConfig& m_config;
     IHotListView& m_view;
-    CTimerJobs m_jobs;
     CScheduler m_scheduler;
     TrayIconData m_nid{};
     bool m_bTrayAdded = false;

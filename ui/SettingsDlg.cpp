@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/Config.h"
+#include "net/Catalogue.h"
 #include "net/ServerAddress.h"
 #include "platform/System.h"
 #include "ui/Resource.h"
@@ -57,7 +58,7 @@ bool CSettingsDlg::OnInitDialog() {
         nCategory = m_config.m_nCategory;
         email.assign(m_config.m_szEmail, strnlen(m_config.m_szEmail, sizeof m_config.m_szEmail));
     }
-    m_pView->SetCurSel(IDC_SET_CATEGORY, nCategory - 1);
+    m_pView->SetCurSel(IDC_SET_CATEGORY, CategoryIndex(nCategory));
     m_pView->SetItemText(IDC_EMAIL, email.empty() ? std::string(kszEmailPlaceholder) : email);
     return true;
 }

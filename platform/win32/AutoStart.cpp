@@ -20,4 +20,6 @@ bool WriteRunValue(bool bOn, const std::string& exePath) {
     return result == ERROR_SUCCESS;
 }
 
+bool WriteStartAtLogin(bool bOn, const std::string& exePath) { return WriteRunValue(bOn, exePath); }
+
 }  // namespace kivo::platform

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <string>
 
-#include "ui/StartAtLogin.h"
+#include "platform/StartAtLogin.h"
 
 namespace kivo::platform {
 
@@ -19,11 +19,5 @@ inline constexpr std::size_t kRunValueBytes = 260;
 // or written, or when `exePath` with its terminating zero does not fit the
 // 260 bytes (a cut path would start nothing).
 bool WriteRunValue(bool bOn, const std::string& exePath);
-
-// The Run value as the entry CConfig::SetAutoRun writes.
-class CRunValueStartAtLogin final : public kivo::ui::IStartAtLogin {
-public:
-    bool Write(bool bOn, const std::string& exePath) override { return WriteRunValue(bOn, exePath); }
-};
 
 }  // namespace kivo::platform

@@ -163,8 +163,7 @@ class FakeJobs : public IJobStarter {
 public:
     void StartUpdateJob() override { ++updates; }
     void StartRefreshJob() override { ++refreshes; }
-    void PlacePopup() override { ++placements; }
-    int updates = 0, refreshes = 0, placements = 0;
+    int updates = 0, refreshes = 0;
 };
 
 }  // namespace kivo::test

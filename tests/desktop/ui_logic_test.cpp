@@ -13,15 +13,14 @@
 #include "net/Catalogue.h"
 #include "platform/System.h"
 #include "platform/linux/Gbk.h"
-#include "platform/linux/gtk/TrayKind.h"
-#include "platform/linux/gtk/XdgAutostart.h"
+#include "shells/gtk/TrayKind.h"
+#include "platform/linux/XdgAutostart.h"
 #include "tests/desktop/FakeViews.h"
 #include "tests/support/Files.h"
 #include "tests/support/NetworkTest.h"
 #include "tests/support/TempDir.h"
 #include "ui/HotListDlg.h"
 #include "ui/SettingsDlg.h"
-#include "ui/StartAtLogin.h"
 #include "ui/Templates.h"
 #include "ui/Texts.h"
 #include "ui/WindowShape.h"
@@ -46,7 +45,7 @@ protected:
     CConfig config{Dir()};
     FakeHotListView view;
     FakeJobs jobs;
-    CHotListDlg dlg{config, view, &jobs};
+    CHotListDlg dlg{config, view, jobs};
 };
 
 }  // namespace
@@ -77,7 +76,7 @@ TEST_F(PopupLogic, InitialisationRunsInOrderAndShowsTheDefaultList) {
 TEST_F(PopupLogic, DefaultOutsideTheCatalogueShowsNoBannerNoSelectionAndTheBareBase) {
     for (int category : {0, 15, -3}) {
         FakeHotListView fresh;
-        CHotListDlg other(config, fresh, &jobs);
+        CHotListDlg other(config, fresh, jobs);
         config.m_nCategory = category;
         ASSERT_TRUE(other.OnInitDialog());
         EXPECT_TRUE(fresh.Logged("SetHeaderBitmap 0")) << category;
@@ -129,7 +128,6 @@ TEST_F(PopupLogic, TimersDelegateToTheSchedule) {
     EXPECT_EQ(view.timers[3], 1800000u);
     dlg.OnTimer(3);
     EXPECT_EQ(jobs.refreshes, 2);
-    EXPECT_EQ(jobs.placements, 0);  // placement is the popup's own
 }
 
 TEST_F(PopupLogic, ListSwitchSetsBannerThenHideButtonThenNavigatesWithoutChangingTheDefault) {
@@ -495,12 +493,8 @@ class SystemSettings : public ::testing::Test {
 protected:
     void SetUp() override {
         ::setenv("XDG_CONFIG_HOME", (home.Path() + "/config").c_str(), 1);
-        kivo::ui::SetStartAtLogin(&autostart);
     }
-    void TearDown() override {
-        kivo::ui::SetStartAtLogin(nullptr);
-        ::unsetenv("XDG_CONFIG_HOME");
-    }
+    void TearDown() override { ::unsetenv("XDG_CONFIG_HOME"); }
     void RunOk(int autoRun, int checkUpdate) {
         runner.scripts[132] = [=](CDialogBase& d, FakeDialogView& v) {
             v.checks[IDC_AUTORUN] = autoRun;
@@ -510,12 +504,11 @@ protected:
         CSystemSettingsDlg dlg(config);
         dlg.DoModal(runner);
     }
-    std::string Entry() { return kivo::test::ReadBytes(kivo::gtk::CXdgAutostart::EntryPath()).value_or(""); }
+    std::string Entry() { return kivo::test::ReadBytes(kivo::platform::XdgAutostartPath()).value_or(""); }
 
     kivo::test::TempDir home;
     kivo::test::TempDir dir;
     CConfig config{dir.Path() + "/"};
-    kivo::gtk::CXdgAutostart autostart;
     kivo::test::FakeDialogRunner runner;
 };
 
@@ -535,7 +528,7 @@ TEST_F(SystemSettings, OkStoresBothFlagsAndWritesTheEntryButNotTheSettingsFile) 
     RunOk(1, 0);
     EXPECT_EQ(config.m_bAutoRun, 1);
     EXPECT_EQ(config.m_bCheckUpdate, 0);
-    EXPECT_EQ(kivo::gtk::CXdgAutostart::EntryPath(), home.Path() + "/config/autostart/kivo.desktop");
+    EXPECT_EQ(kivo::platform::XdgAutostartPath(), home.Path() + "/config/autostart/kivo.desktop");
     const std::string on = Entry();
     EXPECT_NE(on.find("[Desktop Entry]\n"), std::string::npos);
     EXPECT_NE(on.find("Exec=\"" + kivo::platform::ExecutablePath() + "\"\n"), std::string::npos) << on;
@@ -553,18 +546,18 @@ TEST_F(SystemSettings, FolderThatCannotBeWrittenChangesOnlyMemory) {
     config.m_bAutoRun = 0;
     RunOk(1, 1);
     EXPECT_EQ(config.m_bAutoRun, 1);
-    EXPECT_FALSE(autostart.Write(true, "/x"));
+    EXPECT_FALSE(kivo::platform::WriteStartAtLogin(true, "/x"));
     EXPECT_EQ(config.SetAutoRun(1), 1);
 }
 
 TEST(XdgAutostart, ExecIsOneQuotedArgumentEscapedForTheFileFormat) {
-    using kivo::gtk::CXdgAutostart;
-    EXPECT_EQ(CXdgAutostart::ExecValue("/opt/kivo/kivo"), "\"/opt/kivo/kivo\"");
-    EXPECT_EQ(CXdgAutostart::ExecValue("/my apps/100%/kivo"), "\"/my apps/100%%/kivo\"");
+    using kivo::platform::XdgExecValue;
+    EXPECT_EQ(XdgExecValue("/opt/kivo/kivo"), "\"/opt/kivo/kivo\"");
+    EXPECT_EQ(XdgExecValue("/my apps/100%/kivo"), "\"/my apps/100%%/kivo\"");
     // Quote, backquote, dollar and backslash take a backslash inside the
     // quotes, and each backslash is then doubled by the string escapes.
-    EXPECT_EQ(CXdgAutostart::ExecValue("/a\"b`c$d\\e"), "\"/a\\\\\"b\\\\`c\\\\$d\\\\\\\\e\"");
-    EXPECT_EQ(CXdgAutostart::EntryText(false, "/k").find("Exec=\"/k\"\nHidden=true\n") != std::string::npos, true);
+    EXPECT_EQ(XdgExecValue("/a\"b`c$d\\e"), "\"/a\\\\\"b\\\\`c\\\\$d\\\\\\\\e\"");
+    EXPECT_EQ(kivo::platform::XdgAutostartText(false, "/k").find("Exec=\"/k\"\nHidden=true\n") != std::string::npos, true);
 }
 
 TEST(XdgAutostart, DefaultFolderIsDotConfigUnderHome) {
@@ -573,7 +566,7 @@ TEST(XdgAutostart, DefaultFolderIsDotConfigUnderHome) {
     ::setenv("XDG_CONFIG_HOME", "relative/path", 1);
     const char* home = std::getenv("HOME");
     if (home != nullptr) {
-        EXPECT_EQ(kivo::gtk::CXdgAutostart::EntryPath(), std::string(home) + "/.config/autostart/kivo.desktop");
+        EXPECT_EQ(kivo::platform::XdgAutostartPath(), std::string(home) + "/.config/autostart/kivo.desktop");
     }
     if (saved != nullptr) ::setenv("XDG_CONFIG_HOME", keep.c_str(), 1);
     else ::unsetenv("XDG_CONFIG_HOME");

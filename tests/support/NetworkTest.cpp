@@ -7,24 +7,22 @@
 
 #include <cstdlib>
 
-#include "net/HttpClient.h"
-#include "platform/Http.h"
 
 namespace kivo::test {
 
 std::unique_ptr<TestServer> NetworkTest::s_server;
+std::shared_ptr<platform::IHttpClient> NetworkTest::s_client;
 
 void NetworkTest::SetUpTestSuite() {
     s_server = std::make_unique<TestServer>();
-    // Short time-outs keep the stall tests quick.
     platform::HttpTimeouts timeouts;
     timeouts.connectMs = 2000;
     timeouts.stallMs = 1000;
-    net::SetHttpClient(platform::CreateHttpClient(timeouts));
+    s_client = platform::CreateHttpClient(timeouts);
 }
 
 void NetworkTest::TearDownTestSuite() {
-    net::SetHttpClient(nullptr);
+    s_client.reset();
     s_server.reset();
     ::unsetenv("KIVO_SERVER");
 }
@@ -32,6 +30,7 @@ void NetworkTest::TearDownTestSuite() {
 void NetworkTest::SetUp() {
     s_server->Reset();
     s_server->ClearEmails();
+    config.SetHttpClient(s_client);
     ::setenv("KIVO_SERVER", s_server->HostPort().c_str(), 1);
 }
 

@@ -6,12 +6,16 @@
 #include <memory>
 #include <string>
 
+#include "app/Config.h"
+#include "platform/Http.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestServer.h"
 
 namespace kivo::test {
 
 class NetworkTest : public ::testing::Test {
+    TempDir m_dir;
+
 protected:
     static void SetUpTestSuite();
     static void TearDownTestSuite();
@@ -23,10 +27,15 @@ protected:
 
     static TestServer& Server() { return *s_server; }
     std::string Dir() const { return m_dir.Path() + "/"; }
+    // Short time-outs keep the stall tests quick.
+    static std::shared_ptr<platform::IHttpClient> Client() { return s_client; }
+
+    // A record installed in Dir(), its transfers through Client().
+    CConfig config{Dir()};
 
 private:
     static std::unique_ptr<TestServer> s_server;
-    TempDir m_dir;
+    static std::shared_ptr<platform::IHttpClient> s_client;
 };
 
 }  // namespace kivo::test

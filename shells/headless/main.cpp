@@ -17,7 +17,7 @@
 #include "net/Catalogue.h"
 #include "net/ServerAddress.h"
 #include "platform/System.h"
-#include "platform/headless/HeadlessLoop.h"
+#include "shells/headless/HeadlessLoop.h"
 
 namespace {
 
@@ -32,33 +32,26 @@ void PrintCache(const std::string& folder) {
     std::fflush(stdout);
 }
 
-class CHeadlessJobs : public IJobStarter {
+// The program's job starter, saying when the timers start a job.
+class CLoggedJobs : public IJobStarter {
 public:
-    CHeadlessJobs(CConfig& config, CHeadlessLoop& loop) : m_config(config), m_loop(loop) {}
+    CLoggedJobs(IJobStarter& jobs, CHeadlessLoop& loop) : m_jobs(jobs), m_loop(loop) {}
 
     void StartUpdateJob() override {
         Log("update check");
-        StartJob(&UpdateThreadProc, &m_config);
+        m_jobs.StartUpdateJob();
     }
     void StartRefreshJob() override {
         Log("cache refresh");
-        StartJob(&RefreshAndReport, &m_config);
-    }
-    void PlacePopup() override { Log("popup placed in the top-right corner"); }
-
-private:
-    static unsigned RefreshAndReport(void* param) {
-        RefreshThreadProc(param);
-        auto* config = static_cast<CConfig*>(param);
-        std::printf("refresh done, cache %s:\n", config->GetPageBase(true).c_str());
-        PrintCache(config->GetPageBase(true));
-        return 0;
+        m_jobs.StartRefreshJob();
     }
     void Log(const char* what) {
         std::printf("[%8.1f s] %s\n", static_cast<double>(m_loop.ProgramMs()) / 1000.0, what);
         std::fflush(stdout);
     }
-    CConfig& m_config;
+
+private:
+    IJobStarter& m_jobs;
     CHeadlessLoop& m_loop;
 };
 
@@ -99,8 +92,14 @@ int main(int argc, char** argv) {
         std::printf("update pending: installer %s started, ending\n", config.GetUpdatePath().c_str());
         return 0;
     }
-    CHeadlessJobs jobs(config, loop);
-    CScheduler scheduler(loop, jobs);
+    const auto report = [&config] {
+        std::printf("refresh done, cache %s:\n", config.GetPageBase(true).c_str());
+        PrintCache(config.GetPageBase(true));
+    };
+    // Kept until the process ends, as running jobs hold its context.
+    static CThreadJobs threadJobs({config, theApp.m_pMainWnd, report});
+    CLoggedJobs jobs(threadJobs, loop);
+    CScheduler scheduler(loop, jobs, [&jobs] { jobs.Log("popup placed in the top-right corner"); });
     scheduler.ArmUpdateCheck();
     std::printf("showing %s\n", config.GetPageUrl(0).c_str());
     std::fflush(stdout);

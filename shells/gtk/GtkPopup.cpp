@@ -1,4 +1,4 @@
-#include "platform/linux/gtk/GtkPopup.h"
+#include "shells/gtk/GtkPopup.h"
 
 #include <condition_variable>
 #include <mutex>
@@ -6,7 +6,7 @@
 
 #include "net/Catalogue.h"
 #include "platform/linux/Gbk.h"
-#include "platform/linux/gtk/GtkShell.h"
+#include "shells/gtk/GtkShell.h"
 #include "ui/Resource.h"
 #include "ui/Templates.h"
 

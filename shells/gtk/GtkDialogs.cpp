@@ -1,11 +1,11 @@
-#include "platform/linux/gtk/GtkDialogs.h"
+#include "shells/gtk/GtkDialogs.h"
 
 #include <map>
 #include <vector>
 
 #include "net/Catalogue.h"
 #include "platform/linux/Gbk.h"
-#include "platform/linux/gtk/GtkShell.h"
+#include "shells/gtk/GtkShell.h"
 #include "ui/Resource.h"
 #include "ui/Templates.h"
 

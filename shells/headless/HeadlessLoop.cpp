@@ -1,4 +1,4 @@
-#include "platform/headless/HeadlessLoop.h"
+#include "shells/headless/HeadlessLoop.h"
 
 #include <cstdio>
 #include <string>

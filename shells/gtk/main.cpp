@@ -10,9 +10,9 @@
 #include <unistd.h>
 
 #include "app/HotListApp.h"
-#include "platform/linux/gtk/GtkPopup.h"
-#include "platform/linux/gtk/GtkShell.h"
-#include "platform/linux/gtk/XdgAutostart.h"
+#include "app/Jobs.h"
+#include "shells/gtk/GtkPopup.h"
+#include "shells/gtk/GtkShell.h"
 #include "ui/HotListDlg.h"
 
 // The embedded skin (res/kivo.gresource.xml).
@@ -25,13 +25,11 @@ int main() {
     kivo_register_resource();
     kivo::gtk::InstallStyle();
 
-    static kivo::gtk::CXdgAutostart autostart;
-    kivo::ui::SetStartAtLogin(&autostart);
-
     CConfig& config = theApp.m_config;
     static kivo::gtk::CGtkPopup popup;
-    static CHotListDlg dlg(config, popup);
     theApp.m_pMainWnd = &popup;
+    static CThreadJobs jobs({config, theApp.m_pMainWnd, {}});
+    static CHotListDlg dlg(config, popup, jobs);
     popup.DoModal(dlg);
     std::fflush(stdout);
     // Nothing is saved at exit, and running jobs end with the process.

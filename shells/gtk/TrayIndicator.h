@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/linux/gtk/TrayKind.h"
+#include "shells/gtk/TrayKind.h"
 
 struct _AppIndicator;
 

@@ -1,11 +1,10 @@
 // kivo.exe: the program on Windows. The command line is ignored. KIVO_TRACE=1
 // logs what the shell does (see Trace.h).
-#include "platform/win32/shell/WinApi.h"
+#include "shells/win32/WinApi.h"
 
-#include "platform/win32/AutoStart.h"
-#include "platform/win32/shell/PopupWindow.h"
-#include "platform/win32/shell/Trace.h"
-#include "ui/StartAtLogin.h"
+#include "app/Jobs.h"
+#include "shells/win32/PopupWindow.h"
+#include "shells/win32/Trace.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // ActiveX hosting: OLE on this thread, before the main window, whose
@@ -15,14 +14,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     if (!theApp.InitInstance()) return 0;
     kivo::win32::Trace("start " + std::to_string(GetCurrentProcessId()) + ", code page " + std::to_string(GetACP()));
 
-    static kivo::platform::CRunValueStartAtLogin autostart;
-    kivo::ui::SetStartAtLogin(&autostart);
-
     // Kept until the process ends: a worker thread may still hold the window
     // as the application's main window.
     static kivo::win32::CPopupWindow popup;
-    static CHotListDlg dlg(theApp.m_config, popup);
     theApp.m_pMainWnd = &popup;
+    static CThreadJobs jobs({theApp.m_config, theApp.m_pMainWnd, {}});
+    static CHotListDlg dlg(theApp.m_config, popup, jobs);
     popup.DoModal(dlg);
 
     if (SUCCEEDED(hrOle)) OleUninitialize();

@@ -1,4 +1,4 @@
-#include "platform/linux/gtk/TrayIndicator.h"
+#include "shells/gtk/TrayIndicator.h"
 
 #include <gdk/gdkx.h>
 #include <gio/gio.h>
@@ -8,7 +8,7 @@
 #include <libayatana-appindicator/app-indicator.h>
 #endif
 
-#include "platform/linux/gtk/GtkShell.h"
+#include "shells/gtk/GtkShell.h"
 
 namespace kivo::gtk {
 

@@ -1,4 +1,4 @@
-#include "platform/linux/gtk/GtkShell.h"
+#include "shells/gtk/GtkShell.h"
 
 #include <gio/gio.h>
 

@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/linux/gtk/GtkDialogs.h"
-#include "platform/linux/gtk/TrayIndicator.h"
+#include "shells/gtk/GtkDialogs.h"
+#include "shells/gtk/TrayIndicator.h"
 #include "ui/HotListDlg.h"
 #include "ui/HotListView.h"
 #include "ui/Resource.h"

@@ -1,4 +1,4 @@
-#include "platform/linux/gtk/XdgAutostart.h"
+#include "platform/linux/XdgAutostart.h"
 
 #include <pwd.h>
 #include <sys/stat.h>
@@ -10,7 +10,7 @@
 
 #include "platform/System.h"
 
-namespace kivo::gtk {
+namespace kivo::platform {
 
 namespace {
 
@@ -37,13 +37,13 @@ bool MakeFolders(const std::string& path) {
 
 }  // namespace
 
-std::string CXdgAutostart::EntryPath() {
+std::string XdgAutostartPath() {
     const std::string config = ConfigHome();
     if (config.empty()) return {};
     return config + "/autostart/kivo.desktop";
 }
 
-std::string CXdgAutostart::ExecValue(const std::string& path) {
+std::string XdgExecValue(const std::string& path) {
     // Inside the quotes ", `, $ and \ take a backslash; % is doubled as a
     // field code would be read otherwise.
     std::string quoted = "\"";
@@ -67,26 +67,26 @@ std::string CXdgAutostart::ExecValue(const std::string& path) {
     return value;
 }
 
-std::string CXdgAutostart::EntryText(bool bOn, const std::string& exePath) {
+std::string XdgAutostartText(bool bOn, const std::string& exePath) {
     std::string text = "[Desktop Entry]\nType=Application\nName=Kivo\n";
-    text += "Exec=" + ExecValue(exePath) + "\n";
+    text += "Exec=" + XdgExecValue(exePath) + "\n";
     text += bOn ? "Hidden=false\n" : "Hidden=true\n";
     text += bOn ? "X-GNOME-Autostart-enabled=true\n" : "X-GNOME-Autostart-enabled=false\n";
     return text;
 }
 
-bool CXdgAutostart::Write(bool bOn, const std::string& exePath) {
-    const std::string path = EntryPath();
+bool WriteStartAtLogin(bool bOn, const std::string& exePath) {
+    const std::string path = XdgAutostartPath();
     if (path.empty() || !MakeFolders(path.substr(0, path.rfind('/')))) return false;
-    const std::string text = EntryText(bOn, exePath);
+    const std::string text = XdgAutostartText(bOn, exePath);
     const std::string temp = path + ".tmp";
     std::FILE* file = std::fopen(temp.c_str(), "wb");
     if (file == nullptr) return false;
     bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
     ok = std::fclose(file) == 0 && ok;
-    ok = ok && kivo::platform::RenameOver(temp, path);
-    if (!ok) kivo::platform::RemoveFile(temp);
+    ok = ok && RenameOver(temp, path);
+    if (!ok) RemoveFile(temp);
     return ok;
 }
 
-}  // namespace kivo::gtk
+}  // namespace kivo::platform
