@@ -21,73 +21,13 @@
 
 #include "tests/support/Files.h"
 
-extern char** environ;
-
 namespace kivo::test {
 
 namespace {
 
 int IgnoreXErrors(::Display*, XErrorEvent*) { return 0; }
 
-std::vector<std::string> MergedEnv(const std::vector<std::string>& extra) {
-    std::vector<std::string> environment;
-    for (char** e = environ; *e != nullptr; ++e) environment.emplace_back(*e);
-    for (const auto& entry : extra) {
-        const std::string name = entry.substr(0, entry.find('=') + 1);
-        std::erase_if(environment, [&](const std::string& e) { return e.rfind(name, 0) == 0; });
-        environment.push_back(entry);
-    }
-    return environment;
-}
-
-void CopyFile(const std::string& from, const std::string& to) {
-    std::ifstream in(from, std::ios::binary);
-    std::ofstream out(to, std::ios::binary);
-    out << in.rdbuf();
-    out.close();
-    if (!in || !out) throw std::runtime_error("cannot copy " + from);
-    ::chmod(to.c_str(), 0755);
-}
-
 }  // namespace
-
-Daemon::Daemon(const std::vector<std::string>& argv, const std::vector<std::string>& env, const std::string& log,
-               int keepFd) {
-    std::vector<std::string> environment = MergedEnv(env);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    std::vector<char*> envp;
-    for (auto& e : environment) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    m_pid = ::fork();
-    if (m_pid < 0) throw std::runtime_error("fork");
-    if (m_pid == 0) {
-        ::setpgid(0, 0);
-        const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        if (out >= 0) {
-            ::dup2(out, 1);
-            ::dup2(out, 2);
-        }
-        if (keepFd >= 0) ::fcntl(keepFd, F_SETFD, 0);
-        ::execvpe(args[0], args.data(), envp.data());
-        ::_exit(127);
-    }
-    ::setpgid(m_pid, m_pid);
-}
-
-Daemon::~Daemon() {
-    if (m_pid <= 0) return;
-    ::kill(-m_pid, SIGTERM);
-    for (int i = 0; i < 100; ++i) {
-        if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    ::kill(-m_pid, SIGKILL);
-    ::waitpid(m_pid, nullptr, 0);
-}
-
-bool Daemon::Running() { return m_pid > 0 && ::waitpid(m_pid, nullptr, WNOHANG) == 0; }
 
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
     const auto end = std::chrono::steady_clock::now() + timeout;
@@ -118,10 +58,11 @@ void DesktopTest::StartX() {
     int report[2];
     if (::pipe2(report, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
     // -displayfd: the server picks a free display and tells its number.
-    m_xvfb = std::make_unique<Daemon>(
-        std::vector<std::string>{"Xvfb", "-displayfd", std::to_string(report[1]), "-screen", "0", "1024x768x24",
-                                 "-nolisten", "tcp", "-noreset"},
-        std::vector<std::string>{}, m_home.Path() + "/xvfb.log", report[1]);
+    m_xvfb = std::make_unique<Process>(
+        "Xvfb",
+        std::vector<std::string>{"-displayfd", std::to_string(report[1]), "-screen", "0", "1024x768x24", "-nolisten",
+                                 "tcp", "-noreset"},
+        std::vector<std::string>{}, ProcessOptions{m_home.Path() + "/xvfb.log", true, report[1]});
     ::close(report[1]);
     std::string number;
     pollfd pfd{report[0], POLLIN, 0};
@@ -141,12 +82,13 @@ void DesktopTest::StartX() {
     if (m_x == nullptr) throw std::runtime_error("cannot open " + m_display);
 
     if (!m_bTray) return;
-    m_tray = std::make_unique<Daemon>(
-        std::vector<std::string>{"trayer", "--edge", "bottom", "--align", "right", "--widthtype", "pixel", "--width",
-                                 "160", "--heighttype", "pixel", "--height", "32", "--transparent", "false",
-                                 "--SetDockType", "true"},
+    m_tray = std::make_unique<Process>(
+        "trayer",
+        std::vector<std::string>{"--edge", "bottom", "--align", "right", "--widthtype", "pixel", "--width", "160",
+                                 "--heighttype", "pixel", "--height", "32", "--transparent", "false", "--SetDockType",
+                                 "true"},
         std::vector<std::string>{"DISPLAY=" + m_display, "HOME=" + m_home.Path(), "NO_AT_BRIDGE=1"},
-        m_home.Path() + "/trayer.log");
+        ProcessOptions{m_home.Path() + "/trayer.log", true});
     const Atom selection = XInternAtom(m_x, "_NET_SYSTEM_TRAY_S0", False);
     if (!WaitUntil([&] { return XGetSelectionOwner(m_x, selection) != None; }, std::chrono::seconds(20)))
         throw std::runtime_error("the tray did not start: " +
@@ -204,51 +146,27 @@ std::unique_ptr<Process> DesktopTest::StartKivo(const std::string& dir) {
     m_installDir = dir.empty() ? Dir() : dir;
     const std::string program = m_installDir + "kivo";
     // A copy already installed there may be running: it is used as it is.
-    if (!Exists(program)) CopyFile(KIVO_GTK_EXE, program);
+    if (!Exists(program)) InstallProgram(KIVO_GTK_EXE, m_installDir, "kivo");
     return std::make_unique<Process>(program, std::vector<std::string>{}, ProgramEnv());
 }
 
 namespace {
 
-long CardinalProperty(::Display* x, Window w, Atom property) {
-    Atom type;
+// The 32-bit items (format 32) or bytes (format 8) of a window property.
+template <typename Item>
+std::vector<Item> Property(::Display* x, Window w, Atom property, Atom type, long maxItems) {
+    Atom actualType;
     int format;
     unsigned long count, after;
     unsigned char* data = nullptr;
-    long value = 0;
-    if (XGetWindowProperty(x, w, property, 0, 1, False, XA_CARDINAL, &type, &format, &count, &after, &data) ==
+    std::vector<Item> items;
+    const int wanted = sizeof(Item) == 1 ? 8 : 32;
+    if (XGetWindowProperty(x, w, property, 0, maxItems, False, type, &actualType, &format, &count, &after, &data) ==
             Success &&
-        data != nullptr && count == 1 && format == 32)
-        value = static_cast<long>(*reinterpret_cast<unsigned long*>(data));
+        data != nullptr && format == wanted)
+        items.assign(reinterpret_cast<Item*>(data), reinterpret_cast<Item*>(data) + count);
     if (data != nullptr) XFree(data);
-    return value;
-}
-
-std::vector<Atom> AtomsProperty(::Display* x, Window w, Atom property) {
-    Atom type;
-    int format;
-    unsigned long count, after;
-    unsigned char* data = nullptr;
-    std::vector<Atom> atoms;
-    if (XGetWindowProperty(x, w, property, 0, 64, False, XA_ATOM, &type, &format, &count, &after, &data) == Success &&
-        data != nullptr && format == 32)
-        for (unsigned long i = 0; i < count; ++i) atoms.push_back(reinterpret_cast<Atom*>(data)[i]);
-    if (data != nullptr) XFree(data);
-    return atoms;
-}
-
-std::string Utf8Property(::Display* x, Window w, Atom property) {
-    Atom type;
-    int format;
-    unsigned long count, after;
-    unsigned char* data = nullptr;
-    std::string value;
-    const Atom utf8 = XInternAtom(x, "UTF8_STRING", False);
-    if (XGetWindowProperty(x, w, property, 0, 1024, False, utf8, &type, &format, &count, &after, &data) == Success &&
-        data != nullptr && format == 8)
-        value.assign(reinterpret_cast<char*>(data), count);
-    if (data != nullptr) XFree(data);
-    return value;
+    return items;
 }
 
 std::string AtomName(::Display* x, Atom atom) {
@@ -269,9 +187,12 @@ void Walk(::Display* x, Window w, int depth, std::vector<std::pair<XWin, int>>& 
         if (!XGetWindowAttributes(x, child, &attributes)) continue;
         XWin info;
         info.id = child;
-        info.pid = CardinalProperty(x, child, XInternAtom(x, "_NET_WM_PID", False));
-        info.name = Utf8Property(x, child, XInternAtom(x, "_NET_WM_NAME", False));
-        const auto types = AtomsProperty(x, child, XInternAtom(x, "_NET_WM_WINDOW_TYPE", False));
+        const auto pid = Property<unsigned long>(x, child, XInternAtom(x, "_NET_WM_PID", False), XA_CARDINAL, 1);
+        info.pid = pid.empty() ? 0 : static_cast<long>(pid.front());
+        const auto name = Property<char>(x, child, XInternAtom(x, "_NET_WM_NAME", False),
+                                         XInternAtom(x, "UTF8_STRING", False), 1024);
+        info.name.assign(name.begin(), name.end());
+        const auto types = Property<Atom>(x, child, XInternAtom(x, "_NET_WM_WINDOW_TYPE", False), XA_ATOM, 64);
         if (!types.empty()) {
             info.type = AtomName(x, types.front());
             const std::string prefix = "_NET_WM_WINDOW_TYPE_";
@@ -349,7 +270,7 @@ std::vector<XRect> DesktopTest::ShapeRects(XWindowId id, int kind) {
 
 std::vector<std::string> DesktopTest::NetWmState(XWindowId id) {
     std::vector<std::string> names;
-    for (Atom atom : AtomsProperty(m_x, id, XInternAtom(m_x, "_NET_WM_STATE", False))) names.push_back(AtomName(m_x, atom));
+    for (Atom atom : Property<Atom>(m_x, id, XInternAtom(m_x, "_NET_WM_STATE", False), XA_ATOM, 64)) names.push_back(AtomName(m_x, atom));
     return names;
 }
 

@@ -38,21 +38,6 @@ struct XWin {
     long pid = 0;
 };
 
-// A child process in a process group of its own, output to a file.
-class Daemon {
-public:
-    Daemon(const std::vector<std::string>& argv, const std::vector<std::string>& env, const std::string& log,
-           int keepFd = -1);
-    ~Daemon();
-    Daemon(const Daemon&) = delete;
-    Daemon& operator=(const Daemon&) = delete;
-    pid_t Pid() const { return m_pid; }
-    bool Running();
-
-private:
-    pid_t m_pid = -1;
-};
-
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
 class DesktopTest : public NetworkTest {
@@ -110,8 +95,8 @@ private:
     TempDir m_home;
     std::string m_display;
     std::string m_installDir;
-    std::unique_ptr<Daemon> m_xvfb;
-    std::unique_ptr<Daemon> m_tray;
+    std::unique_ptr<Process> m_xvfb;
+    std::unique_ptr<Process> m_tray;
     _XDisplay* m_x = nullptr;
 };
 

@@ -15,7 +15,9 @@ extern char** environ;
 
 namespace kivo::test {
 
-Process::Process(const std::string& path, const std::vector<std::string>& args, const std::vector<std::string>& env) {
+Process::Process(const std::string& path, const std::vector<std::string>& args, const std::vector<std::string>& env,
+                 const ProcessOptions& options)
+    : m_group(options.group) {
     std::vector<std::string> environment;
     for (char** e = environ; *e != nullptr; ++e) environment.emplace_back(*e);
     for (const auto& entry : env) {
@@ -30,29 +32,40 @@ Process::Process(const std::string& path, const std::vector<std::string>& args, 
     for (auto& e : environment) envp.push_back(e.data());
     envp.push_back(nullptr);
 
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    int pipeFds[2] = {-1, -1};
+    if (options.log.empty() && ::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
     m_pid = ::fork();
     if (m_pid < 0) throw std::runtime_error("fork");
     if (m_pid == 0) {
-        ::dup2(pipeFds[1], 1);
-        ::execve(path.c_str(), argv.data(), envp.data());
+        if (options.group) ::setpgid(0, 0);
+        if (options.log.empty()) {
+            ::dup2(pipeFds[1], 1);
+        } else if (const int log = ::open(options.log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644); log >= 0) {
+            ::dup2(log, 1);
+            ::dup2(log, 2);
+        }
+        if (options.keepFd >= 0) ::fcntl(options.keepFd, F_SETFD, 0);
+        ::execvpe(path.c_str(), argv.data(), envp.data());
         ::_exit(127);
     }
-    ::close(pipeFds[1]);
+    if (options.group) ::setpgid(m_pid, m_pid);
+    if (pipeFds[1] >= 0) ::close(pipeFds[1]);
     m_out = pipeFds[0];
 }
 
 Process::~Process() {
     if (!m_ended) {
-        Kill(SIGKILL);
-        Wait(std::chrono::seconds(5));
+        Kill(SIGTERM);
+        Wait(std::chrono::seconds(2));
     }
     if (m_out >= 0) ::close(m_out);
 }
 
 void Process::Drain(int timeoutMs) {
-    if (m_out < 0) return;
+    if (m_out < 0) {
+        ::usleep(static_cast<useconds_t>(timeoutMs) * 1000);
+        return;
+    }
     pollfd pfd{m_out, POLLIN, 0};
     if (::poll(&pfd, 1, timeoutMs) <= 0) return;
     char buffer[4096];
@@ -98,7 +111,7 @@ bool Process::WaitForOutput(const std::string& text, std::chrono::milliseconds t
 }
 
 void Process::Kill(int signal) {
-    if (!m_ended && m_pid > 0) ::kill(m_pid, signal);
+    if (!m_ended && m_pid > 0) ::kill(m_group ? -m_pid : m_pid, signal);
 }
 
 const std::string& Process::Output() {
@@ -106,15 +119,17 @@ const std::string& Process::Output() {
     return m_output;
 }
 
-std::string InstallHeadless(const std::string& dir) {
-    const std::string target = dir + "/kivo-headless";
-    std::ifstream in(KIVO_HEADLESS_EXE, std::ios::binary);
+std::string InstallProgram(const std::string& from, const std::string& dir, const std::string& name) {
+    const std::string target = dir + "/" + name;
+    std::ifstream in(from, std::ios::binary);
     std::ofstream out(target, std::ios::binary);
     out << in.rdbuf();
     out.close();
-    if (!in || !out) throw std::runtime_error("cannot install the headless program");
+    if (!in || !out) throw std::runtime_error("cannot install " + from);
     ::chmod(target.c_str(), 0755);
     return target;
 }
+
+std::string InstallHeadless(const std::string& dir) { return InstallProgram(KIVO_HEADLESS_EXE, dir, "kivo-headless"); }
 
 }  // namespace kivo::test

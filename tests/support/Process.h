@@ -1,6 +1,6 @@
 #pragma once
-// Runs a program of the project as a child process, with its standard
-// output captured, for the tests that look at the program from outside.
+// Runs a program as a child process for the tests that look at programs from
+// outside: the project's own and the desktop around them (X server, tray).
 #include <sys/types.h>
 
 #include <chrono>
@@ -9,13 +9,24 @@
 
 namespace kivo::test {
 
+struct ProcessOptions {
+    // Standard output and error go to this file; empty: standard output is
+    // captured (Output()), standard error is this process's.
+    std::string log;
+    // The child leads a process group of its own, which is signalled whole.
+    bool group = false;
+    // A descriptor the child keeps open (e.g. Xvfb's -displayfd); -1: none.
+    int keepFd = -1;
+};
+
 class Process {
 public:
-    // Starts `path` with `args`; `env` entries ("NAME=value") are added to
-    // this process's environment.
+    // Starts `path` (searched in PATH when it has no '/') with `args`; `env`
+    // entries ("NAME=value") replace or add to this process's environment.
     Process(const std::string& path, const std::vector<std::string>& args,
-            const std::vector<std::string>& env = {});
-    ~Process();  // kills the child if it still runs
+            const std::vector<std::string>& env = {}, const ProcessOptions& options = {});
+    // Ends the child if it still runs: SIGTERM, SIGKILL after two seconds.
+    ~Process();
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
 
@@ -27,16 +38,21 @@ public:
     bool WaitForOutput(const std::string& text, std::chrono::milliseconds timeout = std::chrono::seconds(20));
     void Kill(int signal);
     const std::string& Output();
+    pid_t Pid() const { return m_pid; }
 
 private:
     void Drain(int timeoutMs);
     pid_t m_pid = -1;
+    bool m_group = false;
     int m_out = -1;
     bool m_ended = false;
     int m_status = 0;
     std::string m_output;
 };
 
+// Copies the program at `from` into `dir` as `dir`/`name`, executable; the
+// copy's path.
+std::string InstallProgram(const std::string& from, const std::string& dir, const std::string& name);
 // Copies the headless program into `dir`, so that `dir` is its install folder.
 std::string InstallHeadless(const std::string& dir);
 
