@@ -125,7 +125,7 @@ TEST_F(Settings, ShortFilesFillOnlyTheBytesTheyCover) {
         WriteBytes(File(), Le(2) + std::string(250, '\0') + std::string("\x00", 1));
         CConfig config(Dir());
         config.LoadConfig();
-        EXPECT_EQ(config.m_bAutoRun, 0x00000000 | 0x00000000 | 0x0);  // low byte 00, upper bytes 00
+        EXPECT_EQ(config.m_bAutoRun, 0);  // the default 1 with its low byte read as 0
     }
 }
 

@@ -103,30 +103,6 @@ TEST_F(PopupLogic, DefaultFourteenSelectsTheLastEntry) {
     EXPECT_EQ(view.selection, 13);
 }
 
-TEST_F(PopupLogic, PendingInstallerEndsInitialisationBeforeAnyTimer) {
-    config.m_bUpdatePending = 1;
-    const std::string marker = Dir() + "ran";
-    kivo::test::WriteBytes(Dir() + "update.exe", "#!/bin/sh\ntouch '" + marker + "'\n");
-    EXPECT_FALSE(dlg.OnInitDialog());
-    EXPECT_TRUE(view.Logged("PostQuit"));
-    EXPECT_TRUE(view.timers.empty());
-    EXPECT_FALSE(view.Logged("SetWindowShape"));
-    for (const auto& e : view.log) EXPECT_NE(e.rfind("Navigate", 0), 0u) << e;
-    EXPECT_EQ(config.m_bUpdatePending, 0);
-    dlg.OnDestroy();  // no icon was added: nothing to remove
-    EXPECT_FALSE(view.Logged("RemoveTrayIcon 128"));
-    for (int i = 0; i < 500 && !kivo::test::Exists(marker); ++i) ::usleep(10000);
-    EXPECT_TRUE(kivo::test::Exists(marker));
-}
-
-TEST_F(PopupLogic, PlacementIsTenPixelsFromTheTopRightOfTheUsableWidth) {
-    view.clientWidth = 180;
-    view.clientHeight = 221;
-    view.screenWidth = 1024;
-    dlg.PlacePopup();
-    EXPECT_EQ(view.log.back(), "MoveWindow 834 10 180 221");
-}
-
 TEST_F(PopupLogic, TimersDelegateToTheSchedule) {
     ASSERT_TRUE(dlg.OnInitDialog());
     view.log.clear();
@@ -219,25 +195,6 @@ TEST_F(PopupLogic, TrayCallbackDecisions) {
             EXPECT_EQ(GbkToUtf8(view.menu[i].szText), expected[i].second);
         }
     }
-}
-
-TEST_F(PopupLogic, HideExitCloseRequestAndTrayRemoval) {
-    ASSERT_TRUE(dlg.OnInitDialog());
-    view.log.clear();
-    dlg.OnCommand(IDC_CLOSE, BN_CLICKED);
-    EXPECT_EQ(view.log.back(), "ShowWindow hide");
-    dlg.OnCommand(ID_EXIT, BN_CLICKED);
-    EXPECT_EQ(view.log.back(), "EndModal 1");
-    dlg.OnCancel();
-    EXPECT_EQ(view.log.back(), "EndModal 2");
-    dlg.OnDestroy();
-    EXPECT_EQ(view.log.back(), "RemoveTrayIcon 128");
-    EXPECT_FALSE(kivo::test::Exists(Dir() + "Configuration.ini"));  // nothing saved
-}
-
-TEST_F(PopupLogic, LeftPressDragsTheWindow) {
-    dlg.OnLButtonDown();
-    EXPECT_EQ(view.log.back(), "StartWindowDrag");
 }
 
 TEST_F(PopupLogic, SettingsCloseAppliesTheTimerOneRuleOkOrCancel) {
