@@ -32,28 +32,10 @@ void PrintCache(const std::string& folder) {
     std::fflush(stdout);
 }
 
-// The program's job starter, saying when the timers start a job.
-class CLoggedJobs : public IJobStarter {
-public:
-    CLoggedJobs(IJobStarter& jobs, CHeadlessLoop& loop) : m_jobs(jobs), m_loop(loop) {}
-
-    void StartUpdateJob() override {
-        Log("update check");
-        m_jobs.StartUpdateJob();
-    }
-    void StartRefreshJob() override {
-        Log("cache refresh");
-        m_jobs.StartRefreshJob();
-    }
-    void Log(const char* what) {
-        std::printf("[%8.1f s] %s\n", static_cast<double>(m_loop.ProgramMs()) / 1000.0, what);
-        std::fflush(stdout);
-    }
-
-private:
-    IJobStarter& m_jobs;
-    CHeadlessLoop& m_loop;
-};
+void Log(const CHeadlessLoop& loop, const char* what) {
+    std::printf("[%8.1f s] %s\n", static_cast<double>(loop.ProgramMs()) / 1000.0, what);
+    std::fflush(stdout);
+}
 
 }  // namespace
 
@@ -97,14 +79,17 @@ int main(int argc, char** argv) {
         PrintCache(config.GetPageBase(true));
     };
     // Kept until the process ends, as running jobs hold its context.
-    static CThreadJobs threadJobs({config, theApp.m_pMainWnd, report});
-    CLoggedJobs jobs(threadJobs, loop);
-    CScheduler scheduler(loop, jobs, [&jobs] { jobs.Log("popup placed in the top-right corner"); });
+    static CThreadJobs jobs({config, theApp.m_pMainWnd, report});
+    CScheduler scheduler(loop, jobs, [&loop] { Log(loop, "popup placed in the top-right corner"); });
     scheduler.ArmUpdateCheck();
     std::printf("showing %s\n", config.GetPageUrl(0).c_str());
     std::fflush(stdout);
     scheduler.ArmPlacementAndRefresh();
-    loop.Run([&](unsigned id) { scheduler.OnTimer(id); });
+    loop.Run([&](unsigned id) {
+        if (id == kTimerUpdate) Log(loop, "update check");
+        if (id == kTimerRefresh) Log(loop, "cache refresh");
+        scheduler.OnTimer(id);
+    });
     theApp.m_pMainWnd = nullptr;
     std::printf("quit\n");
     std::fflush(stdout);
