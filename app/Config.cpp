@@ -84,7 +84,17 @@ std::string CConfig::GetInstallDir() const {
     return path;
 }
 
-std::string CConfig::GetConfigPath() const { return GetInstallDir() + "Configuration.ini"; }
+std::string CConfig::GetDataDir(kivo::platform::UserFolder kind) const {
+    const std::string install = GetInstallDir();
+    std::call_once(m_dataDirDecided, [&] { m_bPortable = kivo::platform::CanCreateFileIn(install); });
+    if (m_bPortable) return install;
+    const std::string user = kivo::platform::UserFolderPath(kind);
+    return user.empty() ? install : user;
+}
+
+std::string CConfig::GetConfigPath() const {
+    return GetDataDir(kivo::platform::UserFolder::Settings) + "Configuration.ini";
+}
 
 int CConfig::LoadConfig() {
     std::FILE* file = std::fopen(GetConfigPath().c_str(), "rb");

@@ -7,6 +7,8 @@
 #include <mutex>
 #include <string>
 
+#include "platform/System.h"
+
 namespace kivo::platform {
 class IHttpClient;
 }
@@ -35,6 +37,11 @@ public:
     int SaveConfig();
     std::string GetConfigPath() const;
     std::string GetInstallDir() const;
+    // The folder every file of the program is formed on: the install
+    // directory whenever a file can be created there (portable use), the
+    // user's own folder of that kind otherwise (and the install directory
+    // again when there is none). Decided at the first use.
+    std::string GetDataDir(kivo::platform::UserFolder kind) const;
 
     // Page addresses (net/PageAddress.cpp).
     std::string GetPageBase(bool bLocal) const;
@@ -79,6 +86,8 @@ public:
 
 private:
     std::string m_strInstallDir;  // empty: the executable's directory
+    mutable std::once_flag m_dataDirDecided;
+    mutable bool m_bPortable = true;
     std::mutex m_mutex;
     std::shared_ptr<kivo::platform::IHttpClient> m_pHttp;  // under m_mutex
 };

@@ -5,7 +5,7 @@
 
 std::string CConfig::GetPageBase(bool bLocal) const {
     if (!bLocal) return kivo::net::ServerAddress() + "/sml/";
-    return GetInstallDir() + "prg" + kivo::platform::PathSeparator();
+    return GetDataDir(kivo::platform::UserFolder::Cache) + "prg" + kivo::platform::PathSeparator();
 }
 
 bool CConfig::FileExists(const std::string& path) { return kivo::platform::IsReadableFile(path); }

@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "platform/System.h"
+
 #ifndef KIVO_DEFAULT_SERVER
 #define KIVO_DEFAULT_SERVER "hot.kivo.cn"
 #endif
@@ -47,6 +49,16 @@ std::string ServerAddress() {
     const char* overridden = std::getenv("KIVO_SERVER");
     if (overridden != nullptr && IsValidServerHost(overridden)) return std::string("http://") + overridden;
     return "http://" KIVO_DEFAULT_SERVER;
+}
+
+std::string VersionPath() {
+    const std::string platform = platform::UpdatePlatform();
+    return platform.empty() ? "/kivoversion.php" : "/kivoversion.php?platform=" + platform;
+}
+
+std::string InstallerPath() {
+    const std::string platform = platform::UpdatePlatform();
+    return platform.empty() ? "/update/update.exe" : "/update/" + platform + "/update";
 }
 
 }  // namespace kivo::net

@@ -18,4 +18,11 @@ inline constexpr const char* kUserAgent = "VedaVU/1.0";
 
 bool IsValidServerHost(std::string_view host);
 
+// Paths of the version answer and of the installer for this build. The
+// Windows build asks "/kivoversion.php" and "/update/update.exe"; another
+// platform adds its name: "/kivoversion.php?platform=linux-x86_64" and
+// "/update/linux-x86_64/update".
+std::string VersionPath();
+std::string InstallerPath();
+
 }  // namespace kivo::net

@@ -100,8 +100,10 @@ int CConfig::DownloadUpdate(const std::string& url) {
     if (file == nullptr) return 0;
     const BodyCopy copy = CopyBody(*transfer.request, file);
     const bool closed = std::fclose(file) == 0;
-    if (copy.broken || copy.writeFailed || !closed) {
-        // A cut-off installer is never announced or started.
+    // A cut-off installer, or anything but a program this system can start
+    // (an error page, an empty body, another platform's installer), is never
+    // announced or started.
+    if (copy.broken || copy.writeFailed || !closed || !kivo::platform::IsStartableProgram(path)) {
         kivo::platform::RemoveFile(path);
         return 0;
     }
@@ -110,9 +112,9 @@ int CConfig::DownloadUpdate(const std::string& url) {
 
 int CConfig::CheckVersion(int nCurrentVersion, std::string& url) {
     const std::string server = kivo::net::ServerAddress();
-    url = server + "/update/update.exe";
+    url = server + kivo::net::InstallerPath();
     Transfer transfer;
-    if (!Open(*this, server + "/kivoversion.php", transfer)) return 0;
+    if (!Open(*this, server + kivo::net::VersionPath(), transfer)) return 0;
     char answer[kAnswerBuffer] = {};
     std::size_t got = 0;
     if (!transfer.request->Read(answer, kAnswerBuffer - 1, got)) return 0;

@@ -27,7 +27,9 @@ void LaunchUpdater(const std::string& path) {
 
 }  // namespace
 
-std::string CConfig::GetUpdatePath() const { return GetInstallDir() + "update.exe"; }
+std::string CConfig::GetUpdatePath() const {
+    return GetDataDir(kivo::platform::UserFolder::Cache) + "update.exe";
+}
 
 unsigned UpdateThreadProc(void* pParam) {
     auto& context = *static_cast<JobContext*>(pParam);

@@ -12,6 +12,29 @@ char PathSeparator();
 // Full path of the running executable; empty when it cannot be had.
 std::string ExecutablePath();
 
+// True when a new file can be created in the folder `dir` (which ends with
+// the separator): found out by creating one and removing it again, since
+// permission bits do not tell (root ignores them; read-only mounts do not).
+bool CanCreateFileIn(const std::string& dir);
+
+// What the user's own folder for the program holds.
+enum class UserFolder {
+    Settings,  // Linux: $XDG_CONFIG_HOME/kivo/ (~/.config/kivo/)
+    Cache,     // Linux: $XDG_CACHE_HOME/kivo/ (~/.cache/kivo/)
+};
+// The user's own folder of that kind, with its separator, made when missing
+// (Windows: %LOCALAPPDATA%\Kivo\ for both); empty when there is none.
+std::string UserFolderPath(UserFolder kind);
+
+// This build's platform as the content server names it in its update
+// addresses ("linux-x86_64"); empty for the Windows build.
+const char* UpdatePlatform();
+
+// Whether the file at `path` is a program this system can start: Windows,
+// a PE image ("MZ"); Linux, an ELF image of this machine's architecture or
+// a script ("#!").
+bool IsStartableProgram(const std::string& path);
+
 // True when `path` names a regular file that can be opened for reading.
 bool IsReadableFile(const std::string& path);
 

@@ -66,7 +66,7 @@ void ControlService::Install(httplib::Server& server) {
     });
     server.Get("/update", [this](const httplib::Request& req, httplib::Response& res) {
         if (!req.has_param("path")) return BadRequest(res, "path is required (empty for none)");
-        release_.SetUpdateFile(req.get_param_value("path"));
+        release_.SetUpdateFile(req.get_param_value("platform"), req.get_param_value("path"));
         Ok(res);
     });
     server.Get("/requests", [this](const httplib::Request&, httplib::Response& res) {

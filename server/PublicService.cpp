@@ -132,11 +132,20 @@ bool PublicService::ApplyFault(const Fault& fault, httplib::Response& res) {
 
 void PublicService::Route(std::string_view path, const httplib::Request& req,
                           httplib::Response& res) {
+    static constexpr std::string_view kUpdatePrefix = "/update/";
+    static constexpr std::string_view kUpdateSuffix = "/update";
     if (path == "/kivoversion.php") {
         res.status = 200;
-        res.set_content("version:" + std::to_string(release_.Version()), "text/plain");
+        const std::string platform = req.get_param_value("platform");
+        res.set_content("version:" + std::to_string(release_.VersionFor(platform)), "text/plain");
     } else if (path == "/update/update.exe") {
-        ServeUpdate(res);
+        ServeUpdate("", res);
+    } else if (path.size() > kUpdatePrefix.size() + kUpdateSuffix.size() && path.starts_with(kUpdatePrefix) &&
+               path.ends_with(kUpdateSuffix)) {
+        const std::string_view platform =
+            path.substr(kUpdatePrefix.size(), path.size() - kUpdatePrefix.size() - kUpdateSuffix.size());
+        if (platform.find('/') != std::string_view::npos) NotFound(res);
+        else ServeUpdate(std::string(platform), res);
     } else if (path == "/postmail.php") {
         ServeMail(req, res);
     } else if (const ContentItem* item = catalog_.Find(path)) {
@@ -147,8 +156,8 @@ void PublicService::Route(std::string_view path, const httplib::Request& req,
     }
 }
 
-void PublicService::ServeUpdate(httplib::Response& res) {
-    const std::string file = release_.UpdateFile();
+void PublicService::ServeUpdate(const std::string& platform, httplib::Response& res) {
+    const std::string file = release_.UpdateFile(platform);
     if (file.empty()) {
         NotFound(res);
         return;

@@ -35,7 +35,7 @@ private:
     // True when the fault produced the whole answer.
     bool ApplyFault(const Fault& fault, httplib::Response& res);
     void Route(std::string_view path, const httplib::Request& req, httplib::Response& res);
-    void ServeUpdate(httplib::Response& res);
+    void ServeUpdate(const std::string& platform, httplib::Response& res);
     void ServeMail(const httplib::Request& req, httplib::Response& res);
 
     const ContentCatalog& catalog_;

@@ -2,11 +2,8 @@
 
 namespace kivo::server {
 
-ReleaseState::ReleaseState(std::uint64_t version, std::string updateFile)
-    : initialVersion_(version),
-      initialUpdateFile_(updateFile),
-      version_(version),
-      updateFile_(std::move(updateFile)) {}
+ReleaseState::ReleaseState(std::uint64_t version, Files updateFiles)
+    : initialVersion_(version), initialFiles_(updateFiles), version_(version), files_(std::move(updateFiles)) {}
 
 std::uint64_t ReleaseState::Version() const {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -18,20 +15,28 @@ void ReleaseState::SetVersion(std::uint64_t version) {
     version_ = version;
 }
 
-std::string ReleaseState::UpdateFile() const {
+std::uint64_t ReleaseState::VersionFor(const std::string& platform) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return updateFile_;
+    if (platform.empty()) return version_;
+    const auto file = files_.find(platform);
+    return file != files_.end() && !file->second.empty() ? version_ : 0;
 }
 
-void ReleaseState::SetUpdateFile(std::string path) {
+std::string ReleaseState::UpdateFile(const std::string& platform) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    updateFile_ = std::move(path);
+    const auto file = files_.find(platform);
+    return file != files_.end() ? file->second : std::string();
+}
+
+void ReleaseState::SetUpdateFile(const std::string& platform, std::string path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    files_[platform] = std::move(path);
 }
 
 void ReleaseState::Reset() {
     std::lock_guard<std::mutex> lock(mutex_);
     version_ = initialVersion_;
-    updateFile_ = initialUpdateFile_;
+    files_ = initialFiles_;
 }
 
 }  // namespace kivo::server

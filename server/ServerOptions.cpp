@@ -25,7 +25,8 @@ Int ParseNumber(const std::string& option, const std::string& text, Int min, Int
 
 const char* ServerOptions::Usage() {
     return "usage: kivo-server [--host ADDR] [--port N] [--control-port N] [--data DIR]\n"
-           "                   [--db FILE] [--version N] [--update-file PATH]\n";
+           "                   [--db FILE] [--version N] [--update-file PATH]\n"
+           "                   [--update-file-for PLATFORM=PATH]...\n";
 }
 
 ServerOptions ServerOptions::Parse(const std::vector<std::string>& args) {
@@ -52,7 +53,12 @@ ServerOptions ServerOptions::Parse(const std::vector<std::string>& args) {
         } else if (option == "--version") {
             options.version = ParseNumber<std::uint64_t>(option, value, 0, UINT64_MAX);
         } else if (option == "--update-file") {
-            options.updateFile = value;
+            options.updateFiles[""] = value;
+        } else if (option == "--update-file-for") {
+            const std::size_t equals = value.find('=');
+            if (equals == 0 || equals == std::string::npos || value.find('/') < equals)
+                throw UsageError("--update-file-for needs PLATFORM=PATH");
+            options.updateFiles[value.substr(0, equals)] = value.substr(equals + 1);
         } else {
             throw UsageError("unknown option '" + option + "'");
         }

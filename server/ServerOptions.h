@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -16,7 +17,9 @@ struct ServerOptions {
     std::string dataDir;                // defaults to the source tree's server/data
     std::string db = "./kivo-mail.db";
     std::uint64_t version = 1000;
-    std::string updateFile;             // empty = /update/update.exe answers 404
+    // Installers by platform: "" (--update-file) for /update/update.exe, and
+    // --update-file-for PLATFORM=PATH for /update/PLATFORM/update.
+    std::map<std::string, std::string> updateFiles;
 
     // Throws UsageError on unknown options or bad values.
     static ServerOptions Parse(const std::vector<std::string>& args);

@@ -71,7 +71,7 @@ int Run(const kivo::server::ServerOptions& options) {
     MailStore mail(options.db);
     FaultTable faults;
     RequestLog log;
-    ReleaseState release(options.version, options.updateFile);
+    ReleaseState release(options.version, options.updateFiles);
     StopSignal stop;
 
     RawTargetServer publicServer;

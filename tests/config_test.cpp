@@ -154,9 +154,26 @@ TEST_F(Settings, FailedSaveLeavesThePreviousFileWhole) {
     EXPECT_EQ(config.m_nCategory, 8);  // memory keeps the new value
 }
 
-TEST_F(Settings, SaveIntoMissingFolderFails) {
-    CConfig config(Dir() + "no/such/");
-    EXPECT_EQ(config.SaveConfig(), 0);
+TEST_F(Settings, InstallDirectoryWithoutRoomSendsEveryFileToTheUserFolders) {
+    ::setenv("XDG_CONFIG_HOME", (Dir() + "config").c_str(), 1);
+    ::setenv("XDG_CACHE_HOME", (Dir() + "cache").c_str(), 1);
+    using kivo::platform::UserFolder;
+    using kivo::platform::UserFolderPath;
+    CConfig config(Dir() + "no/such/");  // no file can be created there
+    const std::string settings = UserFolderPath(UserFolder::Settings), cache = UserFolderPath(UserFolder::Cache);
+#ifndef _WIN32
+    EXPECT_EQ(settings, Dir() + "config/kivo/");
+    EXPECT_EQ(cache, Dir() + "cache/kivo/");
+#endif
+    EXPECT_EQ(config.GetConfigPath(), settings + "Configuration.ini");
+    EXPECT_EQ(config.GetPageBase(true), cache + "prg" + kivo::platform::PathSeparator());
+    EXPECT_EQ(config.GetUpdatePath(), cache + "update.exe");
+    EXPECT_EQ(config.SaveConfig(), 1);
+    kivo::platform::RemoveFile(config.GetConfigPath());
+    CConfig portable(Dir());
+    EXPECT_EQ(portable.GetUpdatePath(), Dir() + "update.exe");
+    ::unsetenv("XDG_CONFIG_HOME");
+    ::unsetenv("XDG_CACHE_HOME");
 }
 
 TEST_F(Settings, ConcurrentSavesAlwaysLeaveAWholeRecord) {

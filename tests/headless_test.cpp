@@ -1,6 +1,7 @@
 // The whole program, without a desktop, against the content server.
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 #include "net/Catalogue.h"
@@ -109,4 +110,23 @@ TEST_F(Program, TimersRunTheJobsAndAnUpdateEndsTheProgram) {
     EXPECT_NE(updating.Output().find("quit"), std::string::npos);
     EXPECT_TRUE(WaitForFile(Dir() + "updater-ran"));
     EXPECT_EQ(PendingOnDisk(), 0);
+}
+
+TEST_F(Program, ReadOnlyInstallDirectorySendsEveryFileToTheUserFolders) {
+    // A read-only mount: root ignores permission bits, a mount does not.
+    const std::string ro = Dir() + "ro";
+    ::mkdir(ro.c_str(), 0700);
+    if (::mount("tmpfs", ro.c_str(), "tmpfs", 0, "size=64m") != 0) GTEST_SKIP() << "cannot mount here";
+    const std::string installed = kivo::test::InstallHeadless(ro);
+    WriteBytes(ro + "/Configuration.ini", std::string(1016, '\0'));  // ignored: it is not the one in use
+    ASSERT_EQ(::mount(nullptr, ro.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+    const std::string home = Dir() + "home";
+    env.push_back("XDG_CONFIG_HOME=" + home + "/config");
+    env.push_back("XDG_CACHE_HOME=" + home + "/cache");
+    Process run(installed, {"--once"}, env);
+    EXPECT_EQ(run.Wait(), 0) << run.Output();
+    ::umount2(ro.c_str(), MNT_DETACH);
+    for (const char* item : g_szRefreshItems) EXPECT_TRUE(Exists(home + "/cache/kivo/prg/" + item)) << item;
+    EXPECT_NE(run.Output().find("settings " + home + "/config/kivo/Configuration.ini"), std::string::npos)
+        << run.Output();
 }

@@ -175,12 +175,12 @@ TEST(ServerUpdate, ServesTheConfiguredFileOr404) {
     EXPECT_EQ(res->get_header_value("Content-Type"), "application/octet-stream");
     EXPECT_EQ(res->body, PatternBytes(5000));
 
-    server.SetUpdateFile(second);
+    server.SetUpdateFile(second, "");
     res = client->Get("/update/update.exe");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->body, std::string("MZ\0\x01second", 10));
 
-    server.SetUpdateFile("");
+    server.SetUpdateFile("", "");
     res = client->Get("/update/update.exe");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 404);
@@ -190,6 +190,26 @@ TEST(ServerUpdate, ServesTheConfiguredFileOr404) {
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 200);
     EXPECT_EQ(res->body, PatternBytes(5000));
+
+    // Each platform its own installer; a platform without one is answered
+    // version 0, Windows the published version as always.
+    TestServer both({"--version", "1002", "--update-file-for", "linux-x86_64=" + second});
+    client = both.MakeClient();
+    const std::vector<std::pair<std::string, std::string>> answers = {
+        {"/kivoversion.php", "version:1002"},
+        {"/kivoversion.php?platform=linux-x86_64", "version:1002"},
+        {"/kivoversion.php?platform=linux-aarch64", "version:0"},
+        {"/update/linux-x86_64/update", std::string("MZ\0\x01second", 10)}};
+    for (const auto& [target, body] : answers) {
+        res = client->Get(target);
+        ASSERT_TRUE(res) << target;
+        EXPECT_EQ(res->body, body) << target;
+    }
+    for (const char* target : {"/update/update.exe", "/update/linux-aarch64/update", "/update/a/b/update"}) {
+        res = client->Get(target);
+        ASSERT_TRUE(res) << target;
+        EXPECT_EQ(res->status, 404) << target;
+    }
 }
 
 // ---- robustness --------------------------------------------------------------

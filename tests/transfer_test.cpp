@@ -20,6 +20,12 @@ class Transfers : public kivo::test::NetworkTest {
 protected:
     std::string Url(const std::string& path) const { return Server().BaseUrl() + path; }
     std::string Page() const { return Dir() + "page.html"; }
+    std::string Installer() const { return Server().BaseUrl() + kivo::net::InstallerPath(); }
+    // Serves `body` as this platform's installer.
+    void Publish(const std::string& body) {
+        WriteBytes(Dir() + "served", body);
+        Server().SetUpdateFile(Dir() + "served");
+    }
 };
 
 }  // namespace
@@ -29,30 +35,38 @@ TEST_F(Transfers, DownloadsAreByteIdentical) {
         Server().SetSize("/sml/today.html", size);
         EXPECT_EQ(config.DownloadFile(Url("/sml/today.html"), Page()), 1);
         EXPECT_EQ(ReadBytes(Page()), PatternBytes(size)) << size;
-        Server().SetSize("/update/update.exe", size);
-        EXPECT_EQ(config.DownloadUpdate(Url("/update/update.exe")), 1);
-        EXPECT_EQ(ReadBytes(config.GetUpdatePath()), PatternBytes(size)) << size;
+        const std::string program = "#!/bin/sh\n" + PatternBytes(size - 10);
+        Publish(program);
+        EXPECT_EQ(config.DownloadUpdate(Installer()), 1);
+        EXPECT_EQ(ReadBytes(config.GetUpdatePath()), program) << size;
     }
     EXPECT_FALSE(Exists(Page() + ".part"));
 }
 
-TEST_F(Transfers, EmptyBody) {
+TEST_F(Transfers, EmptyBodyAndErrorAnswers) {
     WriteBytes(Page(), std::string(5000, 'x'));
     Server().SetSize("/sml/today.html", 0);
     EXPECT_EQ(config.DownloadFile(Url("/sml/today.html"), Page()), 1);
     EXPECT_FALSE(Exists(Page()));  // shorter than a page: no copy at all
-    Server().SetSize("/update/update.exe", 0);
-    EXPECT_EQ(config.DownloadUpdate(Url("/update/update.exe")), 1);
-    EXPECT_EQ(ReadBytes(config.GetUpdatePath()), "");
-}
-
-TEST_F(Transfers, ErrorAnswersAreContent) {
     Server().SetStatus("/sml/today.html", 404, 4000);
     EXPECT_EQ(config.DownloadFile(Url("/sml/today.html"), Page()), 1);
-    EXPECT_EQ(ReadBytes(Page()), PatternBytes(4000));
-    Server().SetStatus("/update/update.exe", 500, 700);
-    EXPECT_EQ(config.DownloadUpdate(Url("/update/update.exe")), 1);
-    EXPECT_EQ(ReadBytes(config.GetUpdatePath()), PatternBytes(700));
+    EXPECT_EQ(ReadBytes(Page()), PatternBytes(4000));  // the status is not examined
+
+    // Only a program this system can start is kept as installer: an empty
+    // body, an error page or another platform's installer never is.
+    const std::string path = kivo::net::InstallerPath();
+    Server().SetSize(path, 0);
+    EXPECT_EQ(config.DownloadUpdate(Installer()), 0);
+    Server().SetStatus(path, 500, 700);
+    EXPECT_EQ(config.DownloadUpdate(Installer()), 0);
+    Server().ClearFaults();
+    for (const std::string& other : {std::string("MZ\x90\x00windows"), std::string("\x7F" "ELF\x02\x01\x01") + std::string(11, '\0') + "\xB7"}) {
+        Publish(other);  // a Windows image, an ARM64 ELF image
+        EXPECT_EQ(config.DownloadUpdate(Installer()), 0);
+        EXPECT_FALSE(Exists(config.GetUpdatePath()));
+    }
+    Publish(*ReadBytes("/proc/self/exe"));  // an ELF image of this machine
+    EXPECT_EQ(config.DownloadUpdate(Installer()), 1);
 }
 
 TEST_F(Transfers, UnreachableServerTouchesNoFile) {
@@ -62,10 +76,10 @@ TEST_F(Transfers, UnreachableServerTouchesNoFile) {
     const std::string server = "http://" + std::string(std::getenv("KIVO_SERVER"));
     EXPECT_EQ(config.DownloadFile(server + "/sml/today.html", Page()), 0);
     EXPECT_EQ(config.DownloadFile(server + "/sml/week.html", Dir() + "new.html"), 0);
-    EXPECT_EQ(config.DownloadUpdate(server + "/update/update.exe"), 0);
+    EXPECT_EQ(config.DownloadUpdate(server + kivo::net::InstallerPath()), 0);
     std::string url;
     EXPECT_EQ(config.CheckVersion(1000, url), 0);
-    EXPECT_EQ(url, server + "/update/update.exe");
+    EXPECT_EQ(url, server + kivo::net::InstallerPath());
     EXPECT_FALSE(config.PostMail("a@b.c"));
     EXPECT_EQ(ReadBytes(Page()), "old page");
     EXPECT_EQ(ReadBytes(config.GetUpdatePath()), "old installer");
@@ -100,8 +114,14 @@ TEST_F(Transfers, StalledServerIsAbandoned) {
 TEST_F(Transfers, VersionProbe) {
     std::string url;
     Server().SetVersion(1001);
+    // The Linux build asks its own address; while there is no installer for
+    // it (only the Windows one), the answer is version 0.
+    Server().SetUpdateFile("");
+    EXPECT_EQ(config.CheckVersion(1000, url), 0);
+    EXPECT_EQ(Server().Requests().back(), "/kivoversion.php?platform=" + std::string(kivo::platform::UpdatePlatform()));
+    Publish("#!/bin/sh\n");
     EXPECT_EQ(config.CheckVersion(1000, url), 1);
-    EXPECT_EQ(url, Server().BaseUrl() + "/update/update.exe");
+    EXPECT_EQ(url, Installer());
     Server().SetVersion(1000);
     EXPECT_EQ(config.CheckVersion(1000, url), 0);
     Server().SetBody("/kivoversion.php", "abcdversion:1001");

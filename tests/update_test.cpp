@@ -7,6 +7,7 @@
 
 #include "app/Config.h"
 #include "app/Jobs.h"
+#include "net/ServerAddress.h"
 #include "platform/linux/Gbk.h"
 #include "tests/support/Files.h"
 #include "tests/support/NetworkTest.h"
@@ -99,11 +100,32 @@ TEST_F(Update, NoNewerVersionChangesNothing) {
         Server().SetVersion(static_cast<std::uint64_t>(version));
         UpdateThreadProc(&job);
     }
-    EXPECT_EQ(Server().Requests(), (std::vector<std::string>(3, "/kivoversion.php")));
+    // A newer version published for Windows alone is none for this build.
+    Server().SetUpdateFile("");
+    Server().SetUpdateFile(updater, "");
+    Server().SetVersion(1001);
+    UpdateThreadProc(&job);
+    EXPECT_EQ(Server().Requests(), (std::vector<std::string>(4, kivo::net::VersionPath())));
     EXPECT_FALSE(Exists(config.GetConfigPath()));
     EXPECT_FALSE(Exists(config.GetUpdatePath()));
     EXPECT_EQ(host.notices, 0);
+    EXPECT_EQ(host.quits, 0);
     EXPECT_EQ(g_bUpdating.load(), 0);
+}
+
+TEST_F(Update, AnythingButAProgramIsNeverAnnounced) {
+    Server().SetVersion(1001);
+    for (const std::string& body : {std::string(), std::string("<html>404</html>"), std::string("MZ\x90")}) {
+        WriteBytes(updater, body);
+        UpdateThreadProc(&job);
+        EXPECT_FALSE(Exists(config.GetUpdatePath()));
+    }
+    Server().SetStatus(kivo::net::InstallerPath(), 404, 5000);
+    UpdateThreadProc(&job);
+    EXPECT_FALSE(Exists(config.GetUpdatePath()));
+    EXPECT_FALSE(Exists(config.GetConfigPath()));  // pending never set
+    EXPECT_EQ(host.notices, 0);
+    EXPECT_EQ(host.quits, 0);
 }
 
 TEST_F(Update, JobRunsWithChecksSwitchedOff) {
@@ -115,9 +137,8 @@ TEST_F(Update, JobRunsWithChecksSwitchedOff) {
 
 TEST_F(Update, UnreachableInstallerKeepsTheOldOne) {
     Server().SetVersion(1001);
-    Server().SetUpdateFile("");
     WriteBytes(config.GetUpdatePath(), "old");
-    Server().SetStall("/update/update.exe", 3000);
+    Server().SetStall(kivo::net::InstallerPath(), 3000);
     UpdateThreadProc(&job);
     EXPECT_EQ(ReadBytes(config.GetUpdatePath()), "old");
     EXPECT_EQ(host.notices, 0);

@@ -1,4 +1,5 @@
 #include "platform/System.h"
+#include "platform/linux/Folders.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -6,7 +7,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <pwd.h>
+
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
 extern char** environ;
@@ -25,6 +30,81 @@ std::string ExecutablePath() {
         if (buffer.size() >= (1u << 20)) return {};
         buffer.resize(buffer.size() * 2);
     }
+}
+
+bool CanCreateFileIn(const std::string& dir) {
+    const std::string probe = dir + ".kivo-probe-" + std::to_string(::getpid());
+    const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    ::close(fd);
+    ::unlink(probe.c_str());
+    return true;
+}
+
+namespace {
+
+// An absolute folder from the environment, or `fallback` under the home.
+std::string XdgHome(const char* variable, const char* fallback) {
+    const char* value = std::getenv(variable);
+    if (value != nullptr && value[0] == '/') return value;
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || home[0] != '/') {
+        const passwd* user = ::getpwuid(::getuid());
+        if (user == nullptr || user->pw_dir == nullptr) return {};
+        home = user->pw_dir;
+    }
+    return std::string(home) + "/" + fallback;
+}
+
+}  // namespace
+
+bool MakeFolders(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+    const std::size_t slash = path.rfind('/');
+    if (slash != std::string::npos && slash > 0 && !MakeFolders(path.substr(0, slash))) return false;
+    return ::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
+std::string XdgConfigHome() { return XdgHome("XDG_CONFIG_HOME", ".config"); }
+std::string XdgCacheHome() { return XdgHome("XDG_CACHE_HOME", ".cache"); }
+
+std::string UserFolderPath(UserFolder kind) {
+    const std::string base = kind == UserFolder::Settings ? XdgConfigHome() : XdgCacheHome();
+    if (base.empty() || !MakeFolders(base + "/kivo")) return {};
+    return base + "/kivo/";
+}
+
+const char* UpdatePlatform() {
+#if defined(__x86_64__)
+    return "linux-x86_64";
+#elif defined(__aarch64__)
+    return "linux-aarch64";
+#elif defined(__i386__)
+    return "linux-i686";
+#endif
+}
+
+bool IsStartableProgram(const std::string& path) {
+    unsigned char head[20] = {};
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return false;
+    const std::size_t got = std::fread(head, 1, sizeof head, file);
+    std::fclose(file);
+    if (got >= 2 && head[0] == '#' && head[1] == '!') return true;
+    if (got < sizeof head || std::memcmp(head, "\x7F" "ELF", 4) != 0) return false;
+#if defined(__x86_64__)
+    const unsigned kMachine = 62, kClass = 2;  // EM_X86_64, ELFCLASS64
+#elif defined(__aarch64__)
+    const unsigned kMachine = 183, kClass = 2;  // EM_AARCH64
+#elif defined(__i386__)
+    const unsigned kMachine = 3, kClass = 1;  // EM_386, ELFCLASS32
+#else
+#error "the ELF machine of this architecture is not known"
+#endif
+    // e_ident: class at 4, data (1: little-endian) at 5; e_machine at 18.
+    const unsigned machine = head[18] | head[19] << 8;
+    return head[4] == kClass && head[5] == 1 && machine == kMachine;
 }
 
 bool IsReadableFile(const std::string& path) {

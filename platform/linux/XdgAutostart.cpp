@@ -9,36 +9,12 @@
 #include <cstdlib>
 
 #include "platform/System.h"
+#include "platform/linux/Folders.h"
 
 namespace kivo::platform {
 
-namespace {
-
-std::string ConfigHome() {
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    if (config != nullptr && config[0] == '/') return config;
-    const char* home = std::getenv("HOME");
-    if (home == nullptr || home[0] != '/') {
-        const passwd* user = ::getpwuid(::getuid());
-        if (user == nullptr || user->pw_dir == nullptr) return {};
-        home = user->pw_dir;
-    }
-    return std::string(home) + "/.config";
-}
-
-// Makes `path` and the folders above it that are missing.
-bool MakeFolders(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
-    const std::size_t slash = path.rfind('/');
-    if (slash != std::string::npos && slash > 0 && !MakeFolders(path.substr(0, slash))) return false;
-    return ::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST;
-}
-
-}  // namespace
-
 std::string XdgAutostartPath() {
-    const std::string config = ConfigHome();
+    const std::string config = XdgConfigHome();
     if (config.empty()) return {};
     return config + "/autostart/kivo.desktop";
 }

@@ -1,8 +1,13 @@
 // Operating-system services over the Win32 "A" functions: every path is a
 // byte string in the system code page and reaches the system unchanged.
 #include <windows.h>
+#include <shellapi.h>
+#include <objbase.h>
+#include <shlobj.h>
 
 #include <io.h>
+
+#include <cstdio>
 
 #include <string>
 #include <vector>
@@ -26,6 +31,36 @@ std::string ExecutablePath() {
         if (buffer.size() >= 65536) return {};
         buffer.resize(buffer.size() * 2);
     }
+}
+
+bool CanCreateFileIn(const std::string& dir) {
+    const std::string probe = dir + ".kivo-probe-" + std::to_string(GetCurrentProcessId());
+    HANDLE file = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(file);
+    return true;
+}
+
+std::string UserFolderPath(UserFolder) {
+    // Settings and cache share the one folder under the local application data.
+    char base[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, base)))
+        return {};
+    const std::string folder = std::string(base) + "\\Kivo";
+    if (!CreateDirectoryA(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return {};
+    return folder + "\\";
+}
+
+const char* UpdatePlatform() { return ""; }
+
+bool IsStartableProgram(const std::string& path) {
+    char head[2] = {};
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return false;
+    const std::size_t got = std::fread(head, 1, sizeof head, file);
+    std::fclose(file);
+    return got == 2 && head[0] == 'M' && head[1] == 'Z';
 }
 
 bool IsReadableFile(const std::string& path) {
@@ -71,24 +106,24 @@ long long FileLength(std::FILE* file) { return _filelengthi64(_fileno(file)); }
 bool MakeExecutable(const std::string&) { return true; }
 
 bool StartProgram(const std::string& path) {
-    // The program is named by its bare path as the application name, so no
-    // search and no splitting at spaces takes place, and no shell is involved.
-    // Its command line, which it reads its own name from, is the same path,
-    // quoted when it holds a space or a tab, so that it parses as one word.
-    const bool quote = path.find_first_of(" \t") != std::string::npos;
-    std::string commandLine = quote ? "\"" + path + "\"" : path;
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_SHOW;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessA(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process))
-        return false;
+    // Through the shell's "open", so that Windows can ask for the rights an
+    // installer's manifest requires (CreateProcess fails with
+    // ERROR_ELEVATION_REQUIRED there). The bare path names the file: no
+    // arguments, and with SEE_MASK_FLAG_NO_UI no dialog of the shell's own.
+    SHELLEXECUTEINFOA info{};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOCLOSEPROCESS;
+    info.lpVerb = "open";
+    info.lpFile = path.c_str();
+    info.nShow = SW_SHOW;
+    // The shell may hand the call to its extensions, which need COM on this
+    // thread (the update job's worker included).
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    const bool started = ShellExecuteExA(&info) != FALSE;
+    if (SUCCEEDED(com)) CoUninitialize();
     // Nobody waits for the program.
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return true;
+    if (started && info.hProcess != nullptr) CloseHandle(info.hProcess);
+    return started;
 }
 
 }  // namespace kivo::platform

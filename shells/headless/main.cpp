@@ -58,8 +58,8 @@ int main(int argc, char** argv) {
     }
     if (!theApp.InitInstance()) return 0;  // another copy runs
     CConfig& config = theApp.m_config;
-    std::printf("server %s\ninstall directory %s\n", kivo::net::ServerAddress().c_str(),
-                config.GetInstallDir().c_str());
+    std::printf("server %s\ninstall directory %s\nsettings %s\ncache %s\n", kivo::net::ServerAddress().c_str(),
+                config.GetInstallDir().c_str(), config.GetConfigPath().c_str(), config.GetPageBase(true).c_str());
     kivo::platform::MakeDir(config.GetPageBase(true));
     if (once) {
         config.RefreshPages();
