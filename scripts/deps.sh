@@ -22,6 +22,9 @@ KIVO_TEST_PACKAGES=(libgtest-dev libgmock-dev)
 # input and screenshots.
 KIVO_DESKTOP_PACKAGES=(libgtk-3-dev libwebkit2gtk-4.1-dev libayatana-appindicator3-dev libx11-dev libxext-dev fonts-wqy-zenhei)
 KIVO_DESKTOP_TEST_PACKAGES=(xvfb trayer xdotool imagemagick dbus-daemon)
+# The Linux packages: runtime dependencies of the .deb, and the checks of the
+# desktop entry and the software-centre metadata.
+KIVO_PACKAGE_PACKAGES=(dpkg-dev desktop-file-utils appstream)
 # The Windows build and its tests: the mingw-w64 cross compiler with POSIX
 # threads, GoogleTest's sources to build with it, and 64-bit Wine to run them.
 KIVO_WINDOWS_PACKAGES=(cmake make g++-mingw-w64-x86-64-posix googletest wine wine64)

@@ -7,6 +7,8 @@
 #define KIVO_SEARCH_PARTNER "kivo_pg"
 
 extern const char kszAboutMenuItem[];   // string 101, the system menu's About item
+extern const char kszAppMenuName[];     // the program's name in a Chinese app menu
+extern const char kszAppMenuComment[];  // and the line that describes it
 extern const char kszTrayTip[];         // "Kivo"
 extern const char kszEmailPlaceholder[];
 extern const char kszInvalidEmail[];

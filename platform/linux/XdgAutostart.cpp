@@ -44,7 +44,7 @@ std::string XdgExecValue(const std::string& path) {
 }
 
 std::string XdgAutostartText(bool bOn, const std::string& exePath) {
-    std::string text = "[Desktop Entry]\nType=Application\nName=Kivo\n";
+    std::string text = "[Desktop Entry]\nType=Application\nName=Kivo\nIcon=kivo\n";
     text += "Exec=" + XdgExecValue(exePath) + "\n";
     text += bOn ? "Hidden=false\n" : "Hidden=true\n";
     text += bOn ? "X-GNOME-Autostart-enabled=true\n" : "X-GNOME-Autostart-enabled=false\n";

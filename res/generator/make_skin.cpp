@@ -1,7 +1,8 @@
 // kivo-make-skin: paints the popup's skin and writes it under a resource folder.
 //
 //   kivo-make-skin DIR            write DIR/bitmaps/<id>.bmp, DIR/icon128.ico,
-//                                 DIR/icon128.png and DIR/skin.txt
+//                                 DIR/icon128.png, DIR/icons/kivo-<n>.png and
+//                                 DIR/skin.txt
 //   kivo-make-skin --check DIR    check the headers and sizes of those files
 //   kivo-make-skin --compare DIR  also check that they equal a fresh rendering
 //
@@ -73,6 +74,10 @@ std::vector<Piece> pieces() {
 
 const std::vector<int> kIconSizes = {16, 32, 48};
 constexpr int kPngIconSize = 48;
+// The sizes of the icon theme's folders (hicolor/<n>x<n>/apps/kivo.png).
+const std::vector<int> kThemeIconSizes = {16, 22, 24, 32, 48, 64, 128, 256};
+
+std::string theme_icon_name(int size) { return "icons/kivo-" + std::to_string(size) + ".png"; }
 
 cairo_surface_t* render(const Painter& paint, int w, int h, cairo_format_t format) {
     cairo_surface_t* s = cairo_image_surface_create(format, w, h);
@@ -104,6 +109,9 @@ std::string skin_table() {
     }
     t += "128\ticon128.ico\t16,32,48\t16,32,48\t-\t-\tapplication icon for Windows (32-bit BGRA + AND mask)\n";
     t += "128\ticon128.png\t48\t48\t-\t-\tapplication icon for Linux (RGBA)\n";
+    for (int size : kThemeIconSizes)
+        t += "128\t" + theme_icon_name(size) + "\t" + std::to_string(size) + "\t" + std::to_string(size) +
+             "\t-\t-\tapplication icon for the desktop's icon theme (RGBA)\n";
     t += "#\n# Not bitmaps: the page view fills (4,21) 156x135, the chooser (61,156) 94x18,\n";
     t += "# the search edit (43,181) 95x18.\n";
     t += "# colour\tpanel\t" + hex_colour(skin::kPanelColour) +
@@ -136,6 +144,12 @@ std::vector<Output> render_all() {
     out.push_back({"icon128.png", skin::encode_png(png),
                    [](const std::string& path) { return skin::check_png(path, kPngIconSize, kPngIconSize); }});
     cairo_surface_destroy(png);
+    for (int size : kThemeIconSizes) {
+        cairo_surface_t* icon = render(skin::draw_icon, size, size, CAIRO_FORMAT_ARGB32);
+        out.push_back({theme_icon_name(size), skin::encode_png(icon),
+                       [size](const std::string& path) { return skin::check_png(path, size, size); }});
+        cairo_surface_destroy(icon);
+    }
     const std::string table = skin_table();
     out.push_back({"skin.txt", skin::Bytes(table.begin(), table.end()), nullptr});
     return out;
@@ -144,6 +158,7 @@ std::vector<Output> render_all() {
 int generate(const std::filesystem::path& dir) {
     std::error_code ec;
     std::filesystem::create_directories(dir / "bitmaps", ec);
+    if (!ec) std::filesystem::create_directories(dir / "icons", ec);
     if (ec) {
         std::fprintf(stderr, "cannot create %s: %s\n", (dir / "bitmaps").c_str(), ec.message().c_str());
         return 1;
