@@ -62,6 +62,10 @@ public:
     // Cache refresh (net/Refresh.cpp): the background image when missing,
     // then the fourteen pages. Always returns 1.
     int RefreshPages();
+    // Removes what an ended process may have left half-written: the settings
+    // file's ".tmp" sibling and the cache's ".part" files. None of them ever
+    // counts as a copy; the program clears them at start.
+    void RemoveLeftovers();
     // Online update (net/Update.cpp): install directory + "update.exe".
     std::string GetUpdatePath() const;
     // Start at login: the entry starts this executable when `bOn` is set and

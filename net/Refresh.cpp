@@ -3,6 +3,7 @@
 #include "app/Config.h"
 #include "app/Jobs.h"
 #include "net/Catalogue.h"
+#include "platform/System.h"
 
 int CConfig::RefreshPages() {
     const std::string local = GetPageBase(true);
@@ -14,6 +15,12 @@ int CConfig::RefreshPages() {
         DownloadFile(remote + name, local + name);
     }
     return 1;
+}
+
+void CConfig::RemoveLeftovers() {
+    kivo::platform::RemoveFile(GetConfigPath() + ".tmp");
+    const std::string local = GetPageBase(true);
+    for (int i = 0; i < kRefreshItemCount; ++i) kivo::platform::RemoveFile(local + g_szRefreshItems[i] + ".part");
 }
 
 unsigned RefreshThreadProc(void* pParam) {

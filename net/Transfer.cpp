@@ -78,10 +78,13 @@ int CConfig::DownloadFile(const std::string& url, const std::string& path) {
     const BodyCopy copy = CopyBody(*transfer.request, file);
     const long long length = kivo::platform::FileLength(file);
     const bool closed = std::fclose(file) == 0;
-    if (copy.writeFailed || !closed) {
-        // The disk refused the page: the previous copy is kept.
+    if (copy.broken || copy.writeFailed || !closed) {
+        // A transfer that broke off, or a page the disk refused: what arrived
+        // is dropped and the previous copy kept, never replaced by a part.
         kivo::platform::RemoveFile(part);
-    } else if (length >= kMinimumPageSize) {
+        return 0;
+    }
+    if (length >= kMinimumPageSize) {
         if (!kivo::platform::RenameOver(part, path)) kivo::platform::RemoveFile(part);
     } else {
         // Too short to be a page: no copy at all, so the server page is shown.

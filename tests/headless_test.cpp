@@ -83,11 +83,17 @@ TEST_F(Program, PendingUpdateIsHandedOverAtStart) {
     EXPECT_EQ(run.Output().find("showing"), std::string::npos);
 }
 
-TEST_F(Program, PendingFlagWithoutInstallerStartsNormally) {
+TEST_F(Program, PendingFlagWithoutInstallerStartsNormallyAndLeftoversGo) {
     WriteSettings(1);
+    // What a process killed mid-save or mid-refresh leaves behind.
+    ::mkdir((Dir() + "prg").c_str(), 0700);
+    WriteBytes(Dir() + "Configuration.ini.tmp", std::string(500, 'x'));
+    WriteBytes(Dir() + "prg/week.html.part", "<html>cut");
     Process run(program, {}, env);
     EXPECT_TRUE(run.WaitForOutput("showing " + Server().BaseUrl() + "/sml/week.html"));
     EXPECT_EQ(PendingOnDisk(), 0);
+    EXPECT_FALSE(Exists(Dir() + "Configuration.ini.tmp"));
+    EXPECT_FALSE(Exists(Dir() + "prg/week.html.part"));
 }
 
 TEST_F(Program, TimersRunTheJobsAndAnUpdateEndsTheProgram) {

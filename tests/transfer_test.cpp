@@ -87,14 +87,18 @@ TEST_F(Transfers, UnreachableServerTouchesNoFile) {
     EXPECT_FALSE(Exists(Page() + ".part"));
 }
 
-TEST_F(Transfers, CutConnectionKeepsThePartReceived) {
-    Server().SetCut("/sml/today.html", 20000);
-    EXPECT_EQ(config.DownloadFile(Url("/sml/today.html"), Page()), 1);
-    EXPECT_EQ(ReadBytes(Page()), PatternBytes(10000));
-    // Less than a page arrived: dropped, like any short download.
-    Server().SetCut("/sml/today.html", 4000);
-    EXPECT_EQ(config.DownloadFile(Url("/sml/today.html"), Page()), 1);
-    EXPECT_FALSE(Exists(Page()));
+TEST_F(Transfers, CutTransfersNeverReplaceAGoodCopy) {
+    const std::string good = PatternBytes(20000, 5);
+    for (std::size_t received : {std::size_t{3072}, std::size_t{10000}, std::size_t{51200}}) {
+        Server().SetCut("/sml/today.html", 2 * received);  // the connection ends half-way
+        WriteBytes(Page(), good);
+        EXPECT_EQ(config.DownloadFile(Url("/sml/today.html"), Page()), 0);
+        EXPECT_EQ(ReadBytes(Page()), good) << received;
+        kivo::platform::RemoveFile(Page());
+        EXPECT_EQ(config.DownloadFile(Url("/sml/today.html"), Page()), 0);
+        EXPECT_FALSE(Exists(Page())) << received;
+        EXPECT_FALSE(Exists(Page() + ".part"));
+    }
 }
 
 TEST_F(Transfers, CutInstallerIsNeverKept) {

@@ -27,6 +27,7 @@ bool CHotListDlg::OnInitDialog() {
     if (kszAboutMenuItem[0] != '\0') m_view.AppendSystemMenuItem(IDM_ABOUTBOX, kszAboutMenuItem);
     m_view.SetToolWindowStyle();
     kivo::platform::MakeDir(m_config.GetPageBase(true));
+    m_config.RemoveLeftovers();
     m_view.SetIcons(IDR_MAINFRAME);
     if (!RunStartupHandover(m_config, m_view)) return false;
     m_scheduler.ArmUpdateCheck();

@@ -61,6 +61,7 @@ int main(int argc, char** argv) {
     std::printf("server %s\ninstall directory %s\nsettings %s\ncache %s\n", kivo::net::ServerAddress().c_str(),
                 config.GetInstallDir().c_str(), config.GetConfigPath().c_str(), config.GetPageBase(true).c_str());
     kivo::platform::MakeDir(config.GetPageBase(true));
+    config.RemoveLeftovers();
     if (once) {
         config.RefreshPages();
         std::printf("refreshed %s:\n", config.GetPageBase(true).c_str());
