@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "net/UpdateKey.h"
 #include "platform/Http.h"
 #include "platform/StartAtLogin.h"
 #include "platform/System.h"
@@ -47,7 +48,8 @@ CConfig::CConfig()
       m_bUpdatePending(0),
       m_szReserved1{},
       m_szReserved2{},
-      m_szReserved3{} {}
+      m_szReserved3{},
+      m_strUpdateKey(kszUpdateKeyPem) {}
 
 CConfig::CConfig(std::string installDir) : CConfig() { m_strInstallDir = std::move(installDir); }
 

@@ -54,6 +54,9 @@ public:
     void SetHttpClient(std::shared_ptr<kivo::platform::IHttpClient> client);
     std::shared_ptr<kivo::platform::IHttpClient> HttpClient();
     int DownloadFile(const std::string& url, const std::string& path);
+    // An installer is kept only when it is whole, a program this system can
+    // start and, with an update key, signed (its signature fetched from
+    // `url` + ".sig").
     int DownloadUpdate(const std::string& url);
     int CheckVersion(int nCurrentVersion, std::string& url);
     // Returns whether the request was sent; the answer is never read.
@@ -66,8 +69,15 @@ public:
     // file's ".tmp" sibling and the cache's ".part" files. None of them ever
     // counts as a copy; the program clears them at start.
     void RemoveLeftovers();
-    // Online update (net/Update.cpp): install directory + "update.exe".
+    // Online update (net/Update.cpp): data folder + "update.exe", and its
+    // signature beside it + ".sig".
     std::string GetUpdatePath() const;
+    // The key installers must be signed with: this build's, unless another
+    // was set; empty means none, and installers are trusted as they arrive.
+    void SetUpdateKey(std::string publicKeyPem);
+    // True when no key is set, or when the installer and its signature on
+    // disk verify under it.
+    bool IsTrustedInstaller() const;
     // Start at login: the entry starts this executable when `bOn` is set and
     // stays, disabled, when not. Always returns 1.
     int SetAutoRun(int bOn);
@@ -89,9 +99,12 @@ public:
     char m_szReserved3[kTextSize];
 
 private:
+    bool DownloadSignature(const std::string& url);
+
     std::string m_strInstallDir;  // empty: the executable's directory
     mutable std::once_flag m_dataDirDecided;
     mutable bool m_bPortable = true;
     std::mutex m_mutex;
     std::shared_ptr<kivo::platform::IHttpClient> m_pHttp;  // under m_mutex
+    std::string m_strUpdateKey;
 };

@@ -106,11 +106,28 @@ int CConfig::DownloadUpdate(const std::string& url) {
     // A cut-off installer, or anything but a program this system can start
     // (an error page, an empty body, another platform's installer), is never
     // announced or started.
-    if (copy.broken || copy.writeFailed || !closed || !kivo::platform::IsStartableProgram(path)) {
+    if (copy.broken || copy.writeFailed || !closed || !kivo::platform::IsStartableProgram(path) ||
+        !DownloadSignature(url)) {
         kivo::platform::RemoveFile(path);
+        kivo::platform::RemoveFile(path + ".sig");
         return 0;
     }
     return 1;
+}
+
+bool CConfig::DownloadSignature(const std::string& url) {
+    if (m_strUpdateKey.empty()) return true;
+    // The signature is published beside the installer; fetched whole, by the
+    // same rules, and kept beside the downloaded file.
+    const std::string path = GetUpdatePath() + ".sig";
+    kivo::platform::RemoveFile(path);
+    Transfer transfer;
+    if (!Open(*this, url + ".sig", transfer)) return false;
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) return false;
+    const BodyCopy copy = CopyBody(*transfer.request, file);
+    const bool closed = std::fclose(file) == 0;
+    return !copy.broken && !copy.writeFailed && closed && IsTrustedInstaller();
 }
 
 int CConfig::CheckVersion(int nCurrentVersion, std::string& url) {

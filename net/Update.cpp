@@ -1,9 +1,11 @@
+#include <cstdio>
 #include <string>
 
 #include "app/Config.h"
 #include "app/Jobs.h"
 #include "app/UiHost.h"
 #include "net/UpdateNotice.h"
+#include "platform/Signature.h"
 #include "platform/System.h"
 
 const int g_nCurrentVersion = 1000;
@@ -19,16 +21,38 @@ void SetUpdatePending(CConfig& config, int value) {
     config.SaveConfig();
 }
 
-// The installer is started by its bare path, with no arguments and no shell.
-void LaunchUpdater(const std::string& path) {
+// The installer is started by its bare path, with no arguments and no shell,
+// once it has proved itself again: it may have been replaced on the disk
+// since it was downloaded. One that does not is removed. False when nothing
+// was started.
+bool LaunchUpdater(const CConfig& config) {
+    const std::string path = config.GetUpdatePath();
+    if (!config.IsTrustedInstaller()) {
+        kivo::platform::RemoveFile(path);
+        kivo::platform::RemoveFile(path + ".sig");
+        return false;
+    }
     kivo::platform::MakeExecutable(path);
-    kivo::platform::StartProgram(path);
+    return kivo::platform::StartProgram(path);
 }
 
 }  // namespace
 
 std::string CConfig::GetUpdatePath() const {
     return GetDataDir(kivo::platform::UserFolder::Cache) + "update.exe";
+}
+
+void CConfig::SetUpdateKey(std::string publicKeyPem) { m_strUpdateKey = std::move(publicKeyPem); }
+
+bool CConfig::IsTrustedInstaller() const {
+    if (m_strUpdateKey.empty()) return true;
+    const std::string path = GetUpdatePath();
+    std::string signature(1024, '\0');
+    std::FILE* file = std::fopen((path + ".sig").c_str(), "rb");
+    if (file == nullptr) return false;
+    signature.resize(std::fread(signature.data(), 1, signature.size(), file));
+    std::fclose(file);
+    return kivo::platform::VerifyFileSignature(path, signature, m_strUpdateKey);
 }
 
 unsigned UpdateThreadProc(void* pParam) {
@@ -49,10 +73,10 @@ unsigned UpdateThreadProc(void* pParam) {
     }
     host->ShowNotice(kszUpdateNotice, kszUpdateCaption);
     g_bUpdating = 0;
-    const std::string path = config.GetUpdatePath();
     SetUpdatePending(config, 0);
-    LaunchUpdater(path);
-    host->PostQuit();
+    // An installer replaced on the disk while the notice was up is not
+    // started, and the program goes on.
+    if (LaunchUpdater(config)) host->PostQuit();
     return 0;
 }
 
@@ -61,9 +85,7 @@ bool RunStartupHandover(CConfig& config, IUiHost& host) {
     // Cleared before anything else, so that a broken installer can never
     // cause a loop of hand-overs.
     SetUpdatePending(config, 0);
-    const std::string path = config.GetUpdatePath();
-    if (!CConfig::FileExists(path)) return true;
-    LaunchUpdater(path);
+    if (!CConfig::FileExists(config.GetUpdatePath()) || !LaunchUpdater(config)) return true;
     host.PostQuit();
     return false;
 }

@@ -15,7 +15,7 @@ kivo_install_packages() {
 }
 
 KIVO_BUILD_PACKAGES=(g++ make cmake pkg-config ca-certificates
-    libcurl4-openssl-dev libcpp-httplib-dev libsqlite3-dev)
+    libcurl4-openssl-dev libssl-dev libcpp-httplib-dev libsqlite3-dev)
 KIVO_TEST_PACKAGES=(libgtest-dev libgmock-dev)
 # The desktop program (GTK 3, WebKitGTK 4.1, a CJK font for its texts) and
 # what its desktop tests drive it with: a private X server, a system tray,

@@ -134,18 +134,23 @@ void PublicService::Route(std::string_view path, const httplib::Request& req,
                           httplib::Response& res) {
     static constexpr std::string_view kUpdatePrefix = "/update/";
     static constexpr std::string_view kUpdateSuffix = "/update";
+    static constexpr std::string_view kSignature = ".sig";
+    // Each installer's signature stands beside it, at its address + ".sig".
+    std::string_view installer = path;
+    const bool signature = path.ends_with(kSignature);
+    if (signature) installer.remove_suffix(kSignature.size());
     if (path == "/kivoversion.php") {
         res.status = 200;
         const std::string platform = req.get_param_value("platform");
         res.set_content("version:" + std::to_string(release_.VersionFor(platform)), "text/plain");
-    } else if (path == "/update/update.exe") {
-        ServeUpdate("", res);
-    } else if (path.size() > kUpdatePrefix.size() + kUpdateSuffix.size() && path.starts_with(kUpdatePrefix) &&
-               path.ends_with(kUpdateSuffix)) {
-        const std::string_view platform =
-            path.substr(kUpdatePrefix.size(), path.size() - kUpdatePrefix.size() - kUpdateSuffix.size());
+    } else if (installer == "/update/update.exe") {
+        ServeUpdate("", signature, res);
+    } else if (installer.size() > kUpdatePrefix.size() + kUpdateSuffix.size() && installer.starts_with(kUpdatePrefix) &&
+               installer.ends_with(kUpdateSuffix)) {
+        const std::string_view platform = installer.substr(
+            kUpdatePrefix.size(), installer.size() - kUpdatePrefix.size() - kUpdateSuffix.size());
         if (platform.find('/') != std::string_view::npos) NotFound(res);
-        else ServeUpdate(std::string(platform), res);
+        else ServeUpdate(std::string(platform), signature, res);
     } else if (path == "/postmail.php") {
         ServeMail(req, res);
     } else if (const ContentItem* item = catalog_.Find(path)) {
@@ -156,8 +161,9 @@ void PublicService::Route(std::string_view path, const httplib::Request& req,
     }
 }
 
-void PublicService::ServeUpdate(const std::string& platform, httplib::Response& res) {
-    const std::string file = release_.UpdateFile(platform);
+void PublicService::ServeUpdate(const std::string& platform, bool signature, httplib::Response& res) {
+    const std::string installer = release_.UpdateFile(platform);
+    const std::string file = installer.empty() || !signature ? installer : installer + ".sig";
     if (file.empty()) {
         NotFound(res);
         return;

@@ -35,7 +35,8 @@ private:
     // True when the fault produced the whole answer.
     bool ApplyFault(const Fault& fault, httplib::Response& res);
     void Route(std::string_view path, const httplib::Request& req, httplib::Response& res);
-    void ServeUpdate(const std::string& platform, httplib::Response& res);
+    // The installer of `platform`, or the signature published beside it.
+    void ServeUpdate(const std::string& platform, bool signature, httplib::Response& res);
     void ServeMail(const httplib::Request& req, httplib::Response& res);
 
     const ContentCatalog& catalog_;

@@ -19,6 +19,7 @@
 #include "ReleaseState.h"
 #include "RequestLog.h"
 #include "ServerOptions.h"
+#include "Signer.h"
 #include "StopSignal.h"
 
 namespace {
@@ -123,6 +124,7 @@ int Run(const kivo::server::ServerOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 2 && std::string(argv[1]) == "sign") return kivo::server::RunSign(argc - 2, argv + 2);
     // Stop signals are taken by sigwait() in Run(); block them before any
     // thread exists so that every thread inherits the mask. An inherited
     // "ignore" disposition would discard them, so restore the default first.

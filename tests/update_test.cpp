@@ -11,8 +11,10 @@
 #include "platform/linux/Gbk.h"
 #include "tests/support/Files.h"
 #include "tests/support/NetworkTest.h"
+#include "tests/support/Process.h"
 
 using kivo::test::Exists;
+using kivo::test::Process;
 using kivo::test::ReadBytes;
 using kivo::test::WriteBytes;
 
@@ -164,4 +166,76 @@ TEST_F(Update, HandOverWithoutInstallerClearsTheFlagAndGoesOn) {
     CConfig untouched(Dir() + "other/");
     EXPECT_TRUE(RunStartupHandover(untouched, host));  // nothing pending: no save
     EXPECT_FALSE(Exists(untouched.GetConfigPath()));
+}
+
+namespace {
+
+// A build with an update key: installers must carry a signature by it.
+class SignedUpdate : public Update {
+protected:
+    void SetUp() override {
+        Update::SetUp();
+        config.SetUpdateKey(*ReadBytes(kKeys + "update-test.pub.pem"));
+        Server().SetVersion(1001);
+    }
+    // Signs `file` the way a release is signed; true when it worked.
+    static bool Sign(const std::string& file, const std::string& key = kKeys + "update-test.key.pem") {
+        return Process(KIVO_SERVER_EXE, {"sign", "--key", key, file}).Wait() == 0;
+    }
+    void ExpectNothingAnnounced(const std::string& what) {
+        UpdateThreadProc(&job);
+        EXPECT_FALSE(Exists(config.GetUpdatePath())) << what;
+        EXPECT_FALSE(Exists(config.GetUpdatePath() + ".sig")) << what;
+        EXPECT_EQ(host.notices, 0) << what;
+        EXPECT_EQ(PendingOnDisk(config.GetConfigPath()), -1) << what;  // never saved
+    }
+    inline static const std::string kKeys = KIVO_TEST_KEYS;
+};
+
+}  // namespace
+
+TEST_F(SignedUpdate, OnlyAnInstallerSignedByTheKeyIsAnnouncedAndStarted) {
+    ExpectNothingAnnounced("no signature");
+    WriteBytes(updater + ".sig", "");
+    ExpectNothingAnnounced("an empty signature");
+    ASSERT_TRUE(Sign(updater, kKeys + "other.key.pem"));
+    ExpectNothingAnnounced("a signature by another key");
+    const std::string signature = *ReadBytes(updater + ".sig");
+    WriteBytes(updater + ".sig", signature.substr(0, signature.size() - 3));
+    ExpectNothingAnnounced("a truncated signature");
+    WriteBytes(Dir() + "other", "#!/bin/sh\n");
+    ASSERT_TRUE(Sign(Dir() + "other"));
+    WriteBytes(updater + ".sig", *ReadBytes(Dir() + "other.sig"));
+    ExpectNothingAnnounced("a signature of another file");
+    Server().SetStatus(kivo::net::InstallerPath() + ".sig", 404, 70);
+    ExpectNothingAnnounced("an error page as signature");
+    Server().ClearFaults();
+
+    // One made with openssl verifies as well as one by kivo-server sign.
+    Process openssl("openssl", {"dgst", "-sha256", "-sign", kKeys + "update-test.key.pem", "-out", updater + ".sig",
+                                updater});
+    ASSERT_EQ(openssl.Wait(), 0);
+    UpdateThreadProc(&job);
+    EXPECT_EQ(host.notices, 1);
+    EXPECT_EQ(WaitForFile(Ran()), config.GetUpdatePath() + "|0\n");
+    EXPECT_EQ(ReadBytes(config.GetUpdatePath() + ".sig"), ReadBytes(updater + ".sig"));
+    EXPECT_EQ(host.quits, 1);
+}
+
+TEST_F(SignedUpdate, HandOverChecksTheWaitingInstallerAgain) {
+    ASSERT_TRUE(Sign(updater));
+    config.m_bUpdatePending = 1;
+    WriteBytes(config.GetUpdatePath(), *ReadBytes(updater));
+    WriteBytes(config.GetUpdatePath() + ".sig", *ReadBytes(updater + ".sig"));
+    WriteBytes(config.GetUpdatePath(), *ReadBytes(updater) + "# replaced on the disk\n");
+    EXPECT_TRUE(RunStartupHandover(config, host));  // not started: the program goes on
+    EXPECT_EQ(host.quits, 0);
+    EXPECT_FALSE(Exists(config.GetUpdatePath()));
+    EXPECT_FALSE(Exists(Ran()));
+
+    config.m_bUpdatePending = 1;
+    WriteBytes(config.GetUpdatePath(), *ReadBytes(updater));
+    WriteBytes(config.GetUpdatePath() + ".sig", *ReadBytes(updater + ".sig"));
+    EXPECT_FALSE(RunStartupHandover(config, host));
+    EXPECT_EQ(WaitForFile(Ran()), config.GetUpdatePath() + "|0\n");
 }
