@@ -145,6 +145,13 @@ long CHotListDlg::OnTrayNotify(unsigned wParam, long lParam) {
     return 0;
 }
 
+void CHotListDlg::OnLaterCopy(const std::string& message) {
+    if (message == "show") OnTrayNotify(kTrayIconId, WM_LBUTTONDBLCLK);
+    else if (message == "settings") OnSettings();
+    else if (message == "about") OnAbout();
+    else if (message == "exit") OnExit();
+}
+
 bool CHotListDlg::PreTranslateKeyDown(unsigned nVirtKey, int nTargetId) {
     if (nVirtKey == VK_ESCAPE) return true;
     if (nVirtKey == VK_RETURN) {

@@ -37,6 +37,11 @@ public:
     void OnAbout();
     void OnSysCommand(unsigned nID);
     long OnTrayNotify(unsigned wParam, long lParam);
+    // A message from a later start of the program (or a desktop action):
+    // "show" does what the tray icon's double click does, "settings",
+    // "about" and "exit" what the tray menu's entries do; anything else is
+    // ignored.
+    void OnLaterCopy(const std::string& message);
 
     // The key filter, before the focused control sees a key press: true when
     // the key is consumed. `nTargetId` is the focused control's id.

@@ -9,6 +9,9 @@ namespace kivo::platform {
 std::string XdgConfigHome();
 // $XDG_CACHE_HOME, or ~/.cache likewise.
 std::string XdgCacheHome();
+// A file of this user's session: $XDG_RUNTIME_DIR/<name><suffix>, or without
+// that folder $TMPDIR (or /tmp)/<name>-<uid><suffix>.
+std::string RuntimeFile(const char* name, const char* suffix);
 // Makes the folder `path` and those above it that are missing (mode 0700);
 // false when it is not a folder afterwards.
 bool MakeFolders(const std::string& path);

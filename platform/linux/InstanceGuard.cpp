@@ -1,28 +1,19 @@
 #include "platform/InstanceGuard.h"
 
+#include "platform/linux/Folders.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <string>
 
 namespace kivo::platform {
 
-namespace {
-std::string GuardPath(const char* name) {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime != nullptr && runtime[0] == '/') return std::string(runtime) + "/" + name + ".lock";
-    const char* tmp = std::getenv("TMPDIR");
-    std::string dir = (tmp != nullptr && tmp[0] == '/') ? tmp : "/tmp";
-    return dir + "/" + name + "-" + std::to_string(::getuid()) + ".lock";
-}
-}  // namespace
-
 GuardResult AcquireInstanceGuard(const char* name) {
-    const std::string path = GuardPath(name);
+    const std::string path = RuntimeFile(name, ".lock");
     // O_NOFOLLOW: a link planted in a shared temp folder is not followed.
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) return GuardResult::Unavailable;

@@ -66,6 +66,14 @@ bool MakeFolders(const std::string& path) {
     return ::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST;
 }
 
+std::string RuntimeFile(const char* name, const char* suffix) {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime != nullptr && runtime[0] == '/') return std::string(runtime) + "/" + name + suffix;
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string dir = (tmp != nullptr && tmp[0] == '/') ? tmp : "/tmp";
+    return dir + "/" + name + "-" + std::to_string(::getuid()) + suffix;
+}
+
 std::string XdgConfigHome() { return XdgHome("XDG_CONFIG_HOME", ".config"); }
 std::string XdgCacheHome() { return XdgHome("XDG_CACHE_HOME", ".cache"); }
 

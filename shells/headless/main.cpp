@@ -16,6 +16,7 @@
 #include "app/Scheduler.h"
 #include "net/Catalogue.h"
 #include "net/ServerAddress.h"
+#include "platform/InstanceChannel.h"
 #include "platform/System.h"
 #include "shells/headless/HeadlessLoop.h"
 
@@ -56,7 +57,11 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (!theApp.InitInstance()) return 0;  // another copy runs
+    // Another copy runs: it is told to show itself, and this one ends.
+    if (!theApp.InitInstance()) {
+        kivo::platform::SendToRunningCopy("kivo", "show");
+        return 0;
+    }
     CConfig& config = theApp.m_config;
     std::printf("server %s\ninstall directory %s\nsettings %s\ncache %s\n", kivo::net::ServerAddress().c_str(),
                 config.GetInstallDir().c_str(), config.GetConfigPath().c_str(), config.GetPageBase(true).c_str());
@@ -70,6 +75,9 @@ int main(int argc, char** argv) {
     }
 
     CHeadlessLoop loop(timeScale);
+    const auto channel = kivo::platform::ListenToLaterCopies("kivo", [&loop](const std::string& message) {
+        Log(loop, ("later copy: " + message).c_str());
+    });
     theApp.m_pMainWnd = &loop;
     if (!RunStartupHandover(config, loop)) {
         std::printf("update pending: installer %s started, ending\n", config.GetUpdatePath().c_str());

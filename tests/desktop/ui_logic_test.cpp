@@ -216,6 +216,18 @@ TEST_F(PopupLogic, SettingsCloseAppliesTheTimerOneRuleOkOrCancel) {
     EXPECT_EQ(view.dialogs.opened, (std::vector<int>{131, 131, 132}));
 }
 
+TEST_F(PopupLogic, LaterCopiesShowThePopupOrRunAMenuCommand) {
+    for (const char* ignored : {"", "SHOW", "show ", "quit", "settings\n"}) dlg.OnLaterCopy(ignored);
+    EXPECT_TRUE(view.log.empty());
+    dlg.OnLaterCopy("show");
+    EXPECT_EQ(view.log, (std::vector<std::string>{"ShowWindow show", "SetForegroundWindow"}));
+    dlg.OnLaterCopy("about");
+    dlg.OnLaterCopy("settings");
+    EXPECT_EQ(view.dialogs.opened, (std::vector<int>{100, 131}));
+    dlg.OnLaterCopy("exit");
+    EXPECT_EQ(view.log.back(), "EndModal 1");
+}
+
 TEST_F(PopupLogic, AboutFromTheTrayAndFromSystemCommandsSixteenToThirtyOne) {
     dlg.OnCommand(ID_ABOUT, BN_CLICKED);
     dlg.OnSysCommand(16);
