@@ -65,9 +65,11 @@ export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES=
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY
 wineboot -i >"$work/wineboot.log" 2>&1 || { cat "$work/wineboot.log" >&2; exit 1; }
 # The dialogs' 9-point "宋体": the glyphs the program's texts use, under that
-# name with its metrics, so that dialog units come out at 1.5 pixels.
+# name with its metrics, so that dialog units come out at 1.5 pixels. The
+# texts are in the text sources (net/Catalogue.cpp, net/UpdateNotice.cpp,
+# ui/Texts.cpp); every source of the program is read, new ones included.
 /usr/bin/python3 tests/windows/song_font.py "$WINEPREFIX/drive_c/windows/Fonts/simsun.ttf" \
-    $(git ls-files app net ui res/win32 platform/win32 2>/dev/null || find app net ui res/win32 platform/win32 -type f)
+    $(find app net ui shells platform res/win32 -type f \( -name '*.cpp' -o -name '*.h' \))
 # Internet Explorer, as the program starts it, is the tests' stand-in that
 # writes down how it was started.
 cp build/windows/tests/windows/kivo_fake_browser.exe "$WINEPREFIX/drive_c/windows/system32/iexplore.exe"

@@ -15,7 +15,7 @@ const DialogItem kPopupItems[] = {
     {IDC_HEADER, K::ImageStatic, 0, 0, 110, 16, IDB_HEADER, nullptr, kNoList},
     {IDC_BROWSER, K::Browser, 3, 14, 104, 90, 0, nullptr, kNoList},
     {IDC_CATEGORY, K::DropList, 41, 104, 63, 306, 0, nullptr, ListData::PopupNames},
-    {IDC_SEARCH_TEXT, K::Edit, 29, 120, 63, 12, 0, nullptr, kNoList},
+    {IDC_SEARCH_TEXT, K::Edit, 29, 120, 63, 12, 0, nullptr, kNoList, kItemWantsReturn},
     {IDC_STATIC, K::ImageStatic, 0, 16, 4, 131, IDB_LEFT_EDGE, nullptr, kNoList},
     {IDC_STATIC, K::ImageStatic, 4, 134, 102, 13, IDB_BOTTOM_BAR, nullptr, kNoList},
     {IDC_VISIT, K::ImageButton, 63, 134, 43, 13, IDB_VISIT, nullptr, kNoList},
@@ -56,7 +56,7 @@ const DialogItem kSystemSettingsItems[] = {
 
 const DialogItem kAboutItems[] = {
     {IDC_STATIC, K::Icon, 11, 17, 21, 21, IDR_MAINFRAME, nullptr, kNoList},
-    {IDC_STATIC, K::Text, 40, 10, 119, 8, 0, kszAboutVersion, kNoList},
+    {IDC_STATIC, K::Text, 40, 10, 119, 8, 0, kszAboutVersion, kNoList, kItemNoPrefix},
     {IDC_STATIC, K::Text, 40, 25, 119, 8, 0, kszAboutSite, kNoList},
     {IDOK, K::DefPushButton, 178, 7, 50, 14, 0, kszOk, kNoList},
     {IDC_STATIC, K::Text, 40, 57, 119, 8, 0, kszAboutCopyright, kNoList},

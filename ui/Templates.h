@@ -2,6 +2,8 @@
 // The dialog templates (popup 102, settings 131, system settings 132, About
 // 100) and the tray menu 167, as data. Rectangles are in dialog units of the
 // 9-point template font; at 96 dots per inch one unit is 1.5 pixels both ways.
+// The toolkit shells build their windows from these tables; the Windows
+// resources are written from them at build time (res/win32/make_rc.cpp).
 
 enum class ItemKind {
     ImageStatic,    // a bitmap, transparent to the mouse
@@ -19,6 +21,12 @@ enum class ItemKind {
 // Initial entries of a drop-down list.
 enum class ListData { None, PopupNames, SettingsNames };
 
+// What an item has beyond its kind.
+enum ItemOption : unsigned {
+    kItemWantsReturn = 1,  // an edit box that takes the Enter key
+    kItemNoPrefix = 2,     // a static text that shows its ampersands as they are
+};
+
 struct DialogItem {
     int nId;  // IDC_STATIC (-1) for items without one
     ItemKind kind;
@@ -26,6 +34,7 @@ struct DialogItem {
     int nBitmap;       // image items: the bitmap id
     const char* szText;  // GBK; null when the item has no text
     ListData list;
+    unsigned options = 0;  // ItemOption bits
 };
 
 struct DialogTemplate {

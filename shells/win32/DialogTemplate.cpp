@@ -1,4 +1,4 @@
-#include "platform/win32/shell/DialogTemplate.h"
+#include "shells/win32/DialogTemplate.h"
 
 #include <cstring>
 

@@ -1,8 +1,8 @@
-#include "platform/win32/shell/WinApi.h"
+#include "shells/win32/WinApi.h"
 
-#include "platform/win32/shell/PopupWindow.h"
+#include "shells/win32/PopupWindow.h"
 
-#include "platform/win32/shell/Trace.h"
+#include "shells/win32/Trace.h"
 
 namespace kivo::win32 {
 
@@ -333,31 +333,15 @@ void CPopupWindow::MoveWindow(int x, int y, int width, int height) {
 }
 
 void CPopupWindow::SetWindowShape(const CRegion& shape) {
-    // The window's rectangle, in window coordinates: the window stands at
-    // the origin during initialisation, and the region is relative to it.
-    RECT window{};
-    GetWindowRect(m_hWnd, &window);
-    const int l = 0, t = 0;
-    const int r = window.right - window.left, b = window.bottom - window.top;
-    HRGN hA = CreateRoundRectRgn(l, t, r - 15, b, 36, 36);
-    HRGN hB = CreateRectRgn(l, t + (b - t) / 2, r - 15, b);
-    HRGN hC = CreateRectRgn(l + (r - l) / 2, t, r - 15, b);
+    // The shape's rectangles, relative to the window, as one system region.
     HRGN hShape = CreateRectRgn(0, 0, 0, 0);
-    CombineRgn(hShape, hA, hB, RGN_OR);
-    CombineRgn(hShape, hShape, hC, RGN_OR);
-    if (TraceEnabled()) {
-        // How the system's shape compares with the portable one.
-        int differ = 0;
-        for (int y = -1; y <= b; ++y)
-            for (int x = -1; x <= r; ++x)
-                if ((PtInRegion(hShape, x, y) != FALSE) != shape.Contains(x, y)) ++differ;
-        Trace("shape " + Number(r) + "x" + Number(b) + ", pixels unlike the portable shape: " + Number(differ));
+    for (const ShapeRect& rect : shape.Rects()) {
+        HRGN hPart = CreateRectRgn(rect.x, rect.y, rect.x + rect.width, rect.y + rect.height);
+        CombineRgn(hShape, hShape, hPart, RGN_OR);
+        DeleteObject(hPart);
     }
     // The window owns the region from here on.
     SetWindowRgn(m_hWnd, hShape, TRUE);
-    DeleteObject(hA);
-    DeleteObject(hB);
-    DeleteObject(hC);
 }
 
 void CPopupWindow::ShowWindow(bool bShow) {

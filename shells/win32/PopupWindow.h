@@ -3,13 +3,13 @@
 // life of the process, its message map, the key filter in its modal loop,
 // the WebBrowser control in the place of item 1001, the tray icon and menu
 // 167, its timers and the requests worker threads make of it.
-#include "platform/win32/shell/WinApi.h"
+#include "shells/win32/WinApi.h"
 
 #include <atomic>
 
-#include "platform/win32/shell/SmallDialog.h"
-#include "platform/win32/shell/WebBrowser.h"
-#include "platform/win32/shell/WinDialog.h"
+#include "shells/win32/SmallDialog.h"
+#include "shells/win32/WebBrowser.h"
+#include "shells/win32/WinDialog.h"
 
 namespace kivo::win32 {
 

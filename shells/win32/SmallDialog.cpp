@@ -1,9 +1,9 @@
-#include "platform/win32/shell/WinApi.h"
+#include "shells/win32/WinApi.h"
 
-#include "platform/win32/shell/SmallDialog.h"
+#include "shells/win32/SmallDialog.h"
 
 #include "net/Catalogue.h"
-#include "platform/win32/shell/Trace.h"
+#include "shells/win32/Trace.h"
 
 namespace kivo::win32 {
 

@@ -2,9 +2,9 @@
 // The settings, system settings and About dialogs on Win32: the dialog's
 // template run modally, its controls reached by id, its notifications handed
 // to the dialog's logic.
-#include "platform/win32/shell/WinApi.h"
+#include "shells/win32/WinApi.h"
 
-#include "platform/win32/shell/WinDialog.h"
+#include "shells/win32/WinDialog.h"
 
 namespace kivo::win32 {
 

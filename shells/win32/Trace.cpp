@@ -1,6 +1,6 @@
-#include "platform/win32/shell/WinApi.h"
+#include "shells/win32/WinApi.h"
 
-#include "platform/win32/shell/Trace.h"
+#include "shells/win32/Trace.h"
 
 #include <chrono>
 #include <cstring>
@@ -16,12 +16,12 @@ std::string Variable(const char* name) {
     return n > 0 && n < sizeof value ? std::string(value, n) : std::string();
 }
 
-}  // namespace
-
 bool TraceEnabled() {
     static const bool enabled = Variable("KIVO_TRACE") == "1";
     return enabled;
 }
+
+}  // namespace
 
 void Trace(const std::string& event) {
     if (!TraceEnabled()) return;

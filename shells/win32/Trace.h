@@ -8,7 +8,6 @@
 
 namespace kivo::win32 {
 
-bool TraceEnabled();
 void Trace(const std::string& event);
 
 }  // namespace kivo::win32

@@ -1,12 +1,12 @@
-#include "platform/win32/shell/WinApi.h"
+#include "shells/win32/WinApi.h"
 
-#include "platform/win32/shell/WebBrowser.h"
+#include "shells/win32/WebBrowser.h"
 
 #include <ocidl.h>
 
 #include <cstdio>
 
-#include "platform/win32/shell/Trace.h"
+#include "shells/win32/Trace.h"
 
 namespace kivo::win32 {
 

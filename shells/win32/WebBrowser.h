@@ -8,9 +8,9 @@
 // z-order and tab order. Should the control not be created (no such class,
 // or an engine that does not start), that window stays, blank, and Navigate
 // does nothing, so that the rest of the dialog works as before.
-#include "platform/win32/shell/WinApi.h"
+#include "shells/win32/WinApi.h"
 
-#include "platform/win32/shell/WinDialog.h"
+#include "shells/win32/WinDialog.h"
 
 namespace kivo::win32 {
 

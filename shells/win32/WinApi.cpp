@@ -1,4 +1,4 @@
-#include "platform/win32/shell/WinApi.h"
+#include "shells/win32/WinApi.h"
 
 namespace kivo::win32 {
 

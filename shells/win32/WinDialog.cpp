@@ -1,11 +1,11 @@
-#include "platform/win32/shell/WinApi.h"
+#include "shells/win32/WinApi.h"
 
-#include "platform/win32/shell/WinDialog.h"
+#include "shells/win32/WinDialog.h"
 
 #include <algorithm>
 #include <map>
 
-#include "platform/win32/shell/Trace.h"
+#include "shells/win32/Trace.h"
 
 namespace kivo::win32 {
 

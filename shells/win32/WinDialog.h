@@ -9,12 +9,12 @@
 // takes it out of the template before the manager sees it and hands it to the
 // dialog, which creates the control in the item's rectangle, at the item's
 // place in the z-order (and so in the tab order).
-#include "platform/win32/shell/WinApi.h"
+#include "shells/win32/WinApi.h"
 
 #include <optional>
 #include <vector>
 
-#include "platform/win32/shell/DialogTemplate.h"
+#include "shells/win32/DialogTemplate.h"
 
 namespace kivo::win32 {
 

@@ -1,4 +1,5 @@
-// A fresh directory under $TMPDIR (or /tmp), removed with its contents on destruction.
+// A fresh directory in the temporary folder ($TMPDIR or /tmp; on Windows the
+// user's), removed with its contents on destruction.
 #pragma once
 
 #include <string>
@@ -8,7 +9,13 @@ namespace kivo::test {
 
 class TempDir {
 public:
-    // Throws std::runtime_error when mkdtemp fails.
+#ifdef _WIN32
+    static constexpr char kSeparator = '\\';
+#else
+    static constexpr char kSeparator = '/';
+#endif
+
+    // Throws std::runtime_error when no directory can be made.
     explicit TempDir(std::string_view prefix = "kivo-test");
     ~TempDir();
 
@@ -19,10 +26,10 @@ public:
 
     static TempDir Create(std::string_view prefix = "kivo-test") { return TempDir(prefix); }
 
-    // Absolute path of the directory, without a trailing '/'.
+    // Absolute path of the directory, without a trailing separator.
     const std::string& Path() const { return path_; }
     // Path of `name` inside the directory (nothing is created).
-    std::string File(std::string_view name) const { return path_ + "/" + std::string(name); }
+    std::string File(std::string_view name) const { return path_ + kSeparator + std::string(name); }
 
 private:
     void Remove() noexcept;

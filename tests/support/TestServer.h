@@ -1,5 +1,5 @@
 // Runs the built kivo-server on ephemeral ports for one test (or suite) and
-// steers it through its control port.
+// steers it through its control port (ServerControl).
 #pragma once
 
 #include <sys/types.h>
@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/support/ServerControl.h"
 #include "tests/support/TempDir.h"
 
 namespace httplib {
@@ -19,7 +20,7 @@ class Client;
 
 namespace kivo::test {
 
-class TestServer {
+class TestServer final : public ServerControl {
 public:
     // Starts kivo-server with --port 0 --control-port 0 --db <fresh dir>/mail.db
     // followed by `extraArgs` (e.g. {"--update-file", path}). Throws
@@ -27,7 +28,7 @@ public:
     explicit TestServer(std::vector<std::string> extraArgs = {});
     // Stops the server (SIGTERM, SIGKILL after 5 s); a server that does not
     // exit with status 0 is reported as a test failure.
-    ~TestServer();
+    ~TestServer() override;
 
     TestServer(const TestServer&) = delete;
     TestServer& operator=(const TestServer&) = delete;
@@ -42,32 +43,10 @@ public:
     // A client for the public port; request paths are sent exactly as given.
     std::unique_ptr<httplib::Client> MakeClient(int readTimeoutMs = 5000) const;
 
-    // Control port helpers; each throws std::runtime_error unless answered 200.
-    // SetFault(path, "mode=size&size=10"): the tail is appended unchanged.
-    void SetFault(std::string_view path, std::string_view queryTail);
-    void SetSize(std::string_view path, std::size_t n);
-    void SetStatus(std::string_view path, int code, std::size_t n);
-    void SetCut(std::string_view path, std::size_t n);
-    void SetStall(std::string_view path, int ms);
-    void SetSlow(std::string_view path, std::size_t n, int ms);
-    void SetBody(std::string_view path, std::string_view rawBytes);
-    void ClearFault(std::string_view path);
-    void ClearFaults();
-    void SetVersion(std::uint64_t number);
-    void SetUpdateFile(std::string_view path);  // empty = none
-    std::vector<std::string> Requests();        // raw public targets, arrival order
-    void ClearRequests();
-    std::vector<std::string> Emails();          // raw address bytes, insertion order
-    void ClearEmails();
-    void Reset();
-
     // GET on the control port; returns the body.
-    std::string Control(const std::string& pathAndQuery);
+    std::string Control(const std::string& pathAndQuery) override;
 
     static TempDir MakeTempDir(std::string_view prefix = "kivo-test") { return TempDir(prefix); }
-
-    // Percent-encodes every byte except A-Z a-z 0-9 - . _ ~
-    static std::string UrlEncode(std::string_view text);
 
 private:
     void Start(const std::vector<std::string>& extraArgs);

@@ -5,25 +5,20 @@
 //                               exit 3 when another copy runs; otherwise 0, or,
 //                               given EVENT, sets that named event and waits
 //                               until it is ended, holding the guard
-//   kivo_probe path FILE        writes its executable path and install
-//                               directory into FILE, one per line
 #include <windows.h>
 
-#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
 
-#include "app/Config.h"
 #include "app/HotListApp.h"
 #include "platform/System.h"
 
 namespace {
 
 bool WriteFile(const std::string& path, const std::string& text) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) return false;
-    const bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    return std::fclose(file) == 0 && ok;
+    std::ofstream out(path, std::ios::binary);
+    return static_cast<bool>(out << text);
 }
 
 int Start(const char* eventName) {
@@ -40,9 +35,5 @@ int Start(const char* eventName) {
 int main(int argc, char** argv) {
     if (argc == 1) return WriteFile(kivo::platform::ExecutablePath() + ".ran", GetCommandLineA()) ? 0 : 1;
     if (std::strcmp(argv[1], "start") == 0) return Start(argc > 2 ? argv[2] : nullptr);
-    if (std::strcmp(argv[1], "path") == 0 && argc > 2) {
-        const CConfig config;
-        return WriteFile(argv[2], kivo::platform::ExecutablePath() + "\n" + config.GetInstallDir() + "\n") ? 0 : 1;
-    }
     return 2;
 }

@@ -1,10 +1,9 @@
 // The Win32 platform layer without the network: the single-instance guard,
-// program launch, files, the executable's path and the Run value.
+// program launch, files and the Run value.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -15,155 +14,99 @@
 #include "platform/win32/AutoStart.h"
 #include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
+#include "tests/windows/support/Process.h"
 
-#ifdef KIVO_TEST_WITH_UI
-#include "ui/StartAtLogin.h"
-#endif
-
-using kivo::test::Exists;
-using kivo::test::ReadBytes;
-using kivo::test::TempDir;
-using kivo::test::WriteBytes;
+using namespace kivo::test;
+namespace platform = kivo::platform;
 
 namespace {
 
-std::string Folder(const std::string& path) { return path.substr(0, path.rfind('\\') + 1); }
+std::string Probe() { return kivo::test::TestExeFolder() + "kivo_probe.exe"; }
 
-std::string Probe() { return Folder(kivo::platform::ExecutablePath()) + "kivo_probe.exe"; }
-
-// A process started for a test; it is ended when the test is done with it.
-class Child {
-public:
-    Child(const std::string& exe, const std::string& args) {
-        std::string commandLine = "\"" + exe + "\" " + args;
-        STARTUPINFOA startup{};
-        startup.cb = sizeof startup;
-        if (!CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                            &m_process))
-            ADD_FAILURE() << "cannot start " << commandLine;
-    }
-    ~Child() {
-        if (m_process.hProcess == nullptr) return;
-        Kill();
-        CloseHandle(m_process.hThread);
-        CloseHandle(m_process.hProcess);
-    }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-
-    // The exit code once the process has ended within `ms`; -1 while it runs.
-    long ExitCodeWithin(DWORD ms) {
-        if (m_process.hProcess == nullptr || WaitForSingleObject(m_process.hProcess, ms) != WAIT_OBJECT_0) return -1;
-        DWORD code = 0;
-        GetExitCodeProcess(m_process.hProcess, &code);
-        return static_cast<long>(code);
-    }
-    // Ends the process the way a crash would: nothing of it runs any more.
-    void Kill() {
-        if (ExitCodeWithin(0) != -1) return;
-        TerminateProcess(m_process.hProcess, 9);
-        WaitForSingleObject(m_process.hProcess, 10000);
-    }
-
-private:
-    PROCESS_INFORMATION m_process{};
-};
-
-// The content of a file another process writes, once it is there (20 s at most).
-std::optional<std::string> WaitForFile(const std::string& path) {
-    for (int i = 0; i < 2000; ++i) {
-        if (auto bytes = ReadBytes(path); bytes && !bytes->empty()) return bytes;
-        Sleep(10);
-    }
-    return std::nullopt;
+// What a started probe wrote into "<its path>.ran": its command line.
+std::optional<std::string> RanAs(const std::string& exe) {
+    WaitUntil([&] { return !ReadBytes(exe + ".ran").value_or("").empty(); });
+    return ReadBytes(exe + ".ran");
 }
 
 }  // namespace
 
-TEST(InstanceGuard, SecondCopyEndsAtOnceWhileTheFirstRuns) {
+TEST(InstanceGuard, SecondCopyEndsAtOnceWhileTheFirstRunsAndTheNextAfterACrashStarts) {
     const char* heldEvent = "kivo-test-guard-held";
     HANDLE held = CreateEventA(nullptr, TRUE, FALSE, heldEvent);
     ASSERT_NE(held, nullptr);
-    Child first(Probe(), std::string("start ") + heldEvent);
+    Process first(Probe(), std::string("start ") + heldEvent);
     ASSERT_EQ(WaitForSingleObject(held, 20000), WAIT_OBJECT_0) << "the first copy did not start";
     CloseHandle(held);
 
-    // The second copy neither waits for the mutex nor goes on: it ends, and
-    // the first runs on.
-    Child second(Probe(), "start");
+    // The second copy neither waits for the mutex nor goes on.
+    Process second(Probe(), "start");
     EXPECT_EQ(second.ExitCodeWithin(20000), 3);
     EXPECT_EQ(first.ExitCodeWithin(0), -1);
-
-    // Once the first copy is gone, crashed even, the system has released the
-    // mutex and a new copy starts.
+    // The first copy crashed: the system has released the mutex.
     first.Kill();
-    Child third(Probe(), "start");
+    Process third(Probe(), "start");
     EXPECT_EQ(third.ExitCodeWithin(20000), 0);
+}
+
+TEST(InstallDirectory, IsTheExecutablesFolderWithItsBackslash) {
+    char exe[MAX_PATH + 1] = {};
+    GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    const std::string dir = CConfig().GetInstallDir();
+    EXPECT_EQ(dir.substr(1, 2), ":\\");  // a drive, as Windows (and Wine) give it
+    EXPECT_EQ(dir, std::string(exe).substr(0, std::string(exe).rfind('\\') + 1));
+    EXPECT_EQ(CConfig().GetConfigPath(), dir + "Configuration.ini");
 }
 
 TEST(StartProgram, StartsExactlyTheBarePathWithoutArguments) {
     // "up date.exe" beside "up.exe": a command line split at the space
     // would start the wrong program.
     TempDir spaced("kivo start test");
-    const std::string exe = spaced.Path() + "\\up date.exe";
-    const std::string decoy = spaced.Path() + "\\up.exe";
+    const std::string exe = spaced.File("up date.exe"), decoy = spaced.File("up.exe");
     ASSERT_TRUE(CopyFileA(Probe().c_str(), exe.c_str(), FALSE));
     ASSERT_TRUE(CopyFileA(Probe().c_str(), decoy.c_str(), FALSE));
-    ASSERT_TRUE(kivo::platform::MakeExecutable(exe));
-    ASSERT_TRUE(kivo::platform::StartProgram(exe)) << "error " << GetLastError() << " starting " << exe;
-    // The program reads its own name from its command line, quoted as one word.
-    EXPECT_EQ(WaitForFile(exe + ".ran"), "\"" + exe + "\"");
+    ASSERT_TRUE(platform::MakeExecutable(exe));
+    ASSERT_TRUE(platform::StartProgram(exe)) << "error " << GetLastError();
+    EXPECT_EQ(RanAs(exe), "\"" + exe + "\"");  // its own name, quoted as one word
     EXPECT_FALSE(Exists(decoy + ".ran"));
 
     TempDir plain("kivo-start");
-    const std::string bare = plain.Path() + "\\update.exe";
+    const std::string bare = plain.File("update.exe");
     ASSERT_TRUE(CopyFileA(Probe().c_str(), bare.c_str(), FALSE));
-    ASSERT_TRUE(kivo::platform::StartProgram(bare)) << "error " << GetLastError() << " starting " << bare;
-    EXPECT_EQ(WaitForFile(bare + ".ran"), bare);
-
-    EXPECT_FALSE(kivo::platform::StartProgram(plain.Path() + "\\missing.exe"));
+    ASSERT_TRUE(platform::StartProgram(bare)) << "error " << GetLastError();
+    const std::string ran = RanAs(bare).value_or("");
+    EXPECT_TRUE(ran == bare || ran == "\"" + bare + "\"") << ran;
+    EXPECT_FALSE(platform::StartProgram(plain.File("missing.exe")));
 }
 
-TEST(Files, OnlyARegularFileIsAReadableFile) {
-    TempDir dir;
-    const std::string file = dir.Path() + "\\page.html";
-    WriteBytes(file, "");
-    EXPECT_TRUE(kivo::platform::IsReadableFile(file));  // empty, but a file
-    EXPECT_FALSE(kivo::platform::IsReadableFile(dir.Path()));
-    EXPECT_FALSE(kivo::platform::IsReadableFile(dir.Path() + "\\"));
-    EXPECT_FALSE(kivo::platform::IsReadableFile(dir.Path() + "\\missing.html"));
-    EXPECT_FALSE(kivo::platform::IsReadableFile("NUL"));
-}
-
+// Folders and files as the portable tests do not meet them: a device, a
+// folder made twice, a long file's length, a missing file moved or removed.
 TEST(Files, FolderFileAndReplaceOperations) {
     TempDir dir;
-    const std::string folder = dir.Path() + "\\prg\\";
-    EXPECT_TRUE(kivo::platform::MakeDir(folder));
-    EXPECT_FALSE(kivo::platform::MakeDir(folder));  // already there
-
-    const std::string page = folder + "today.html";
-    WriteBytes(page, "old");
+    const std::string folder = dir.File("prg\\"), page = folder + "today.html";
+    EXPECT_TRUE(platform::MakeDir(folder));
+    EXPECT_FALSE(platform::MakeDir(folder));  // already there
+    EXPECT_FALSE(platform::IsReadableFile("NUL"));
     std::FILE* part = std::fopen((page + ".part").c_str(), "wb");
     ASSERT_NE(part, nullptr);
     const std::string fresh(70000, 'n');
     ASSERT_EQ(std::fwrite(fresh.data(), 1, fresh.size(), part), fresh.size());
-    EXPECT_TRUE(kivo::platform::SyncFile(part));
-    EXPECT_EQ(kivo::platform::FileLength(part), 70000);
+    EXPECT_TRUE(platform::SyncFile(part));
+    EXPECT_EQ(platform::FileLength(part), 70000);
     std::fclose(part);
-    EXPECT_TRUE(kivo::platform::RenameOver(page + ".part", page));
+    EXPECT_TRUE(platform::RenameOver(page + ".part", page));
     EXPECT_EQ(ReadBytes(page), fresh);
     EXPECT_FALSE(Exists(page + ".part"));
-    EXPECT_FALSE(kivo::platform::RenameOver(page + ".part", page));
-
-    EXPECT_TRUE(kivo::platform::RemoveFile(page));
-    EXPECT_FALSE(kivo::platform::RemoveFile(page));
+    EXPECT_FALSE(platform::RenameOver(page + ".part", page));
+    EXPECT_TRUE(platform::RemoveFile(page));
+    EXPECT_FALSE(platform::RemoveFile(page));
 }
 
 TEST(Files, ReplaceWaitsForAReaderToLetGo) {
     // A reader that holds the page open, as the browser control may, blocks
     // a replacement on Windows until it closes the file.
     TempDir dir;
-    const std::string page = dir.Path() + "\\today.html";
+    const std::string page = dir.File("today.html");
     WriteBytes(page, "old");
     WriteBytes(page + ".part", "new");
     std::FILE* reader = std::fopen(page.c_str(), "rb");
@@ -172,16 +115,9 @@ TEST(Files, ReplaceWaitsForAReaderToLetGo) {
         Sleep(50);
         std::fclose(reader);
     });
-    EXPECT_TRUE(kivo::platform::RenameOver(page + ".part", page));
+    EXPECT_TRUE(platform::RenameOver(page + ".part", page));
     closer.join();
     EXPECT_EQ(ReadBytes(page), "new");
-}
-
-TEST(ExecutablePath, IsTheModulesPath) {
-    std::string path(32768, '\0');
-    path.resize(GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size())));
-    ASSERT_FALSE(path.empty());
-    EXPECT_EQ(kivo::platform::ExecutablePath(), path);
 }
 
 namespace {
@@ -191,7 +127,6 @@ namespace {
 class RunValue : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_scratchName = "Software\\KivoTest\\" + std::to_string(GetCurrentProcessId());
         ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, m_scratchName.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                                   &m_scratch, nullptr),
                   ERROR_SUCCESS);
@@ -207,41 +142,27 @@ protected:
     // The Run key, as a Windows installation has it.
     static void CreateRunKey() {
         HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kivo::platform::kRunKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                  &key, nullptr),
-                  ERROR_SUCCESS);
+        ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, platform::kRunKey, &key), ERROR_SUCCESS);
         RegCloseKey(key);
-    }
-    static bool RunKeyExists() {
-        HKEY key = nullptr;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, kivo::platform::kRunKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-            return false;
-        RegCloseKey(key);
-        return true;
     }
 
-    struct Value {
-        DWORD type = REG_NONE;
-        std::string bytes;
-    };
-    // The value "kivo" as the "A" interface reads it back; nothing when absent.
-    static std::optional<Value> ReadValue() {
+    // The value "kivo" as the "A" interface reads it back, when it is a
+    // REG_SZ; "missing key" or "missing value" otherwise.
+    static std::string Value() {
         HKEY key = nullptr;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, kivo::platform::kRunKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-            return std::nullopt;
-        Value value;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, platform::kRunKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+            return "missing key";
         char data[1024] = {};
-        DWORD size = sizeof data;
-        const LONG result = RegQueryValueExA(key, "kivo", nullptr, &value.type, reinterpret_cast<BYTE*>(data), &size);
+        DWORD size = sizeof data, type = REG_NONE;
+        const LONG result = RegQueryValueExA(key, "kivo", nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
         RegCloseKey(key);
-        if (result != ERROR_SUCCESS) return std::nullopt;
-        value.bytes.assign(data, size);
-        return value;
+        if (result != ERROR_SUCCESS || type != REG_SZ) return "missing value";
+        return std::string(data, size);
     }
 
     static std::string PathThenZeros(const std::string& path) { return path + std::string(260 - path.size(), '\0'); }
 
-    std::string m_scratchName;
+    const std::string m_scratchName = "Software\\KivoTest\\" + std::to_string(GetCurrentProcessId());
     HKEY m_scratch = nullptr;
 };
 
@@ -250,43 +171,29 @@ protected:
 TEST_F(RunValue, OnIsThePathThenZerosOffIs260Zeros) {
     CreateRunKey();
     const std::string exe = "C:\\Program Files\\Kivo\\kivo.exe";
-    ASSERT_TRUE(kivo::platform::WriteRunValue(true, exe));
-    auto value = ReadValue();
-    ASSERT_TRUE(value);
-    EXPECT_EQ(value->type, static_cast<DWORD>(REG_SZ));
-    EXPECT_EQ(value->bytes, PathThenZeros(exe));  // unquoted, no arguments, 260 bytes
+    ASSERT_TRUE(platform::WriteRunValue(true, exe));
+    EXPECT_EQ(Value(), PathThenZeros(exe));  // unquoted, no arguments, 260 bytes
+    ASSERT_TRUE(platform::WriteRunValue(false, exe));
+    EXPECT_EQ(Value(), std::string(260, '\0'));  // switching off keeps the value
 
-    ASSERT_TRUE(kivo::platform::WriteRunValue(false, exe));
-    value = ReadValue();
-    ASSERT_TRUE(value);  // switching off keeps the value
-    EXPECT_EQ(value->type, static_cast<DWORD>(REG_SZ));
-    EXPECT_EQ(value->bytes, std::string(260, '\0'));
-}
-
-TEST_F(RunValue, MissingRunKeyIsNeverCreated) {
-    EXPECT_FALSE(kivo::platform::WriteRunValue(true, "C:\\kivo.exe"));
-    EXPECT_FALSE(RunKeyExists());
-}
-
-TEST_F(RunValue, PathThatDoesNotFitIsNotWritten) {
-    CreateRunKey();
-    const std::string longest = "C:\\" + std::string(252, 'k') + ".exe";  // 259 bytes and the zero
-    ASSERT_TRUE(kivo::platform::WriteRunValue(true, longest));
-    EXPECT_EQ(ReadValue()->bytes, PathThenZeros(longest));
-    EXPECT_FALSE(kivo::platform::WriteRunValue(true, "C:\\" + std::string(253, 'k') + ".exe"));
-    EXPECT_EQ(ReadValue()->bytes, PathThenZeros(longest));  // the old value stays
-}
-
-#ifdef KIVO_TEST_WITH_UI
-TEST_F(RunValue, SetAutoRunWritesThisExecutable) {
-    CreateRunKey();
-    kivo::platform::CRunValueStartAtLogin entry;
-    kivo::ui::SetStartAtLogin(&entry);
+    // CConfig::SetAutoRun: this executable.
     CConfig config;
     EXPECT_EQ(config.SetAutoRun(1), 1);
-    EXPECT_EQ(ReadValue()->bytes, PathThenZeros(kivo::platform::ExecutablePath()));
+    EXPECT_EQ(Value(), PathThenZeros(platform::ExecutablePath()));
     EXPECT_EQ(config.SetAutoRun(0), 1);
-    EXPECT_EQ(ReadValue()->bytes, std::string(260, '\0'));
-    kivo::ui::SetStartAtLogin(nullptr);
+    EXPECT_EQ(Value(), std::string(260, '\0'));
 }
-#endif
+
+TEST_F(RunValue, MissingKeyIsNeverCreatedAndAPathThatDoesNotFitIsNotWritten) {
+    EXPECT_FALSE(platform::WriteRunValue(true, "C:\\kivo.exe"));
+    EXPECT_EQ(Value(), "missing key");
+    EXPECT_EQ(CConfig().SetAutoRun(1), 1);  // still 1, and still no key
+    EXPECT_EQ(Value(), "missing key");
+
+    CreateRunKey();
+    const std::string longest = "C:\\" + std::string(252, 'k') + ".exe";  // 259 bytes and the zero
+    ASSERT_TRUE(platform::WriteRunValue(true, longest));
+    EXPECT_EQ(Value(), PathThenZeros(longest));
+    EXPECT_FALSE(platform::WriteRunValue(true, "C:\\" + std::string(253, 'k') + ".exe"));
+    EXPECT_EQ(Value(), PathThenZeros(longest));  // the old value stays
+}

@@ -6,12 +6,12 @@
 //   KIVO_TEST_UPDATER       Linux path of the file it may serve as installer
 #include <gtest/gtest.h>
 
-#include <cstddef>
-#include <cstdint>
+#include <memory>
 #include <string>
-#include <string_view>
-#include <vector>
 
+#include "app/Config.h"
+#include "platform/Http.h"
+#include "tests/support/ServerControl.h"
 #include "tests/support/TempDir.h"
 
 namespace kivo::test {
@@ -20,41 +20,35 @@ namespace kivo::test {
 // Throws std::runtime_error when there is no complete answer.
 std::string RawGet(const std::string& hostPort, const std::string& target, int* status = nullptr);
 
-class Server {
+class ScriptServer final : public ServerControl {
 public:
+    std::string Control(const std::string& pathAndQuery) override;
     static std::string HostPort();
     static std::string BaseUrl() { return "http://" + HostPort(); }
-    // The control port's answer to a GET; throws unless answered 200.
-    static std::string Control(const std::string& pathAndQuery);
-
-    static void SetSize(std::string_view path, std::size_t n);
-    static void SetStatus(std::string_view path, int code, std::size_t n);
-    static void SetCut(std::string_view path, std::size_t n);
-    static void SetStall(std::string_view path, int ms);
-    static void SetSlow(std::string_view path, std::size_t n, int ms);
-    static void SetVersion(std::uint64_t number);
-    static void SetUpdateFile(std::string_view linuxPath);
-    static std::vector<std::string> Requests();  // raw targets, arrival order
-    static std::vector<std::string> Emails();    // raw address bytes
-    static void Reset();  // faults, request log and addresses cleared
+    // The Linux path of the program it may serve as installer.
+    static std::string Updater();
 };
 
-// Base of the tests against the server: short time-outs for the suite, the
-// program pointed at the server and a fresh folder for each test.
+ScriptServer& Server();
+
+// Base of the tests against the server: the server reset, the program pointed
+// at it and a record in a fresh folder whose transfers have short time-outs.
 class ServerTest : public ::testing::Test {
+    TempDir m_dir{"kivo-win"};
+
 protected:
     static void SetUpTestSuite();
-    static void TearDownTestSuite();
+    static void TearDownTestSuite() { s_client.reset(); }
     void SetUp() override;
     void TearDown() override;
 
-    // Points the program at a loopback port on which nothing listens.
+    // Points the program at a loopback port on which nothing listens (1).
     static void UseClosedPort();
     // The folder with a trailing backslash.
     std::string Dir() const { return m_dir.Path() + "\\"; }
 
-private:
-    TempDir m_dir{"kivo-win"};
+    CConfig config{Dir()};
+    static std::shared_ptr<platform::IHttpClient> s_client;
 };
 
 }  // namespace kivo::test
