@@ -16,18 +16,20 @@ kivo_install_packages() {
 
 KIVO_BUILD_PACKAGES=(g++ make cmake pkg-config ca-certificates
     libcurl4-openssl-dev libssl-dev libcpp-httplib-dev libsqlite3-dev)
-KIVO_TEST_PACKAGES=(libgtest-dev libgmock-dev)
-# The desktop program (GTK 3, WebKitGTK 4.1, a CJK font for its texts) and
-# what its desktop tests drive it with: a private X server, a system tray,
-# input and screenshots.
-KIVO_DESKTOP_PACKAGES=(libgtk-3-dev libwebkit2gtk-4.1-dev libayatana-appindicator3-dev libx11-dev libxext-dev fonts-wqy-zenhei)
+KIVO_TEST_PACKAGES=(libgtest-dev libgmock-dev openssl)
+# The desktop program (GTK 3, its light page view on litehtml and gumbo, the
+# WebKitGTK 4.1 page view, a CJK font for its texts) and what its desktop
+# tests drive it with: a private X server, a system tray, input and
+# screenshots.
+KIVO_DESKTOP_PACKAGES=(libgtk-3-dev liblitehtml-dev libgumbo-dev libwebkit2gtk-4.1-dev libayatana-appindicator3-dev
+    libx11-dev libxext-dev fonts-wqy-zenhei)
 KIVO_DESKTOP_TEST_PACKAGES=(xvfb trayer xdotool imagemagick dbus-daemon)
 # The Linux packages: runtime dependencies of the .deb, and the checks of the
 # desktop entry and the software-centre metadata.
 KIVO_PACKAGE_PACKAGES=(dpkg-dev desktop-file-utils appstream)
 # The Windows build and its tests: the mingw-w64 cross compiler with POSIX
 # threads, GoogleTest's sources to build with it, and 64-bit Wine to run them.
-KIVO_WINDOWS_PACKAGES=(cmake make g++-mingw-w64-x86-64-posix googletest wine wine64)
+KIVO_WINDOWS_PACKAGES=(cmake make g++-mingw-w64-x86-64-posix googletest wine wine64 nsis)
 # The Windows program's tests: an X server with a tray for it, and the tools
 # that make the test font for its dialogs from the CJK font.
 KIVO_WINDOWS_TEST_PACKAGES=(xvfb trayer imagemagick python3 fonttools fonts-wqy-zenhei)

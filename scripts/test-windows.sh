@@ -26,6 +26,8 @@ if [ ! -x "$server" ] || [ ! -x "$config_tool" ]; then
     config_tool=build/windows-linux/tests/kivo_config_tool
 fi
 
+# The product server signs releases (kivo-server sign).
+signer=$server
 cmake --no-warn-unused-cli -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
     -DKIVO_BUILD_SERVER=OFF -DKIVO_BUILD_BENCH=OFF -DKIVO_WERROR=$werror >/dev/null
 cmake --build build/windows -j2
@@ -47,6 +49,7 @@ cleanup() {
     stop "$KIVO_TRAY_PID"
     stop "$KIVO_XVFB_PID"
     stop "$server_pid"
+    mountpoint -q "$work/ro" 2>/dev/null && umount "$work/ro"
     rm -rf "$work"
     exit "$status"
 }
@@ -88,7 +91,20 @@ read -r word port control <"$work/server.out" || true
 
 export KIVO_TEST_SERVER="127.0.0.1:$port" KIVO_TEST_CONTROL_PORT="$control"
 export KIVO_TEST_UPDATER="$root/build/windows/tests/windows/kivo_probe.exe"
+# Signatures of the probe installer by the test key pair: the release tool's
+# (kivo-server sign), openssl's, and one by another key.
+"$signer" sign --key tests/keys/update-test.key.pem "$KIVO_TEST_UPDATER"
+openssl dgst -sha256 -sign tests/keys/update-test.key.pem -out "$KIVO_TEST_UPDATER.openssl.sig" "$KIVO_TEST_UPDATER"
+openssl dgst -sha256 -sign tests/keys/other.key.pem -out "$KIVO_TEST_UPDATER.other.sig" "$KIVO_TEST_UPDATER"
 export KIVO_TEST_LINUX_CONFIG_TOOL="$root/$config_tool"
+# A copy of kivo.exe in a folder that takes no file: a read-only mount (root,
+# as which Wine runs here, ignores permission bits). Skipped where nothing can
+# be mounted.
+mkdir -p "$work/ro"
+if mount -t tmpfs -o size=64m tmpfs "$work/ro" 2>/dev/null; then
+    cp build/windows/shells/win32/kivo.exe "$work/ro/" && mount -o remount,ro "$work/ro" &&
+        export KIVO_TEST_READONLY_EXE="Z:$(printf '%s' "$work/ro/kivo.exe" | tr / '\\')"
+fi
 status=0
 ctest --test-dir build/windows --output-on-failure "$@" || status=$?
 ended=$(date +%s)

@@ -6,6 +6,7 @@ const char kszAboutMenuItem[] = "关于 kivo(&A)...";
 const char kszAppMenuName[] = "Kivo 热门榜";
 const char kszAppMenuComment[] = "随时掌握现在流行什么";
 const char kszTrayTip[] = "Kivo";
+const char kszTemplateFont[] = "宋体";
 const char kszEmailPlaceholder[] = "<请输入EMail>";
 const char kszInvalidEmail[] = "无效的EMail!";
 

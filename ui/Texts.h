@@ -10,6 +10,7 @@ extern const char kszAboutMenuItem[];   // string 101, the system menu's About i
 extern const char kszAppMenuName[];     // the program's name in a Chinese app menu
 extern const char kszAppMenuComment[];  // and the line that describes it
 extern const char kszTrayTip[];         // "Kivo"
+extern const char kszTemplateFont[];    // face of the templates' 9-point font
 extern const char kszEmailPlaceholder[];
 extern const char kszInvalidEmail[];
 

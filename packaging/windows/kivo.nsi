@@ -4,7 +4,8 @@
 ;   makensis -DVERSION=1.7 -DEXE=path\to\kivo.exe -DICON=path\to\icon.ico -DOUT=kivo-setup-1.7.exe kivo.nsi
 ; /S installs silently. The uninstaller keeps the user's settings unless
 ; /REMOVESETTINGS is given (or the box is ticked on its page).
-Unicode true
+; A 64-bit installer, like the program it installs.
+Target amd64-unicode
 !include MUI2.nsh
 !include FileFunc.nsh
 

@@ -21,8 +21,6 @@
 
 namespace {
 
-// The template font: 9-point SimSun, weight 0, not italic, character set 1.
-constexpr char kszFont[] = "9, \"宋体\", 0, 0, 0x1";
 constexpr char kszBrowserClass[] = "\"{8856F961-340A-11D0-A96B-00C04FD705A2}\"";
 
 std::string g_error;
@@ -35,6 +33,9 @@ std::string Quoted(const char* szText) {
     if (text.find_first_of("\"\\") != std::string::npos) g_error = "a text holds a quote or a backslash: " + text;
     return "\"" + text + "\"";
 }
+
+// The template font: 9 points, weight 0, not italic, character set 1.
+const std::string kszFont = std::string("9, ") + Quoted(kszTemplateFont) + ", 0, 0, 0x1";
 
 // The window class (predefined classes by their template ordinal) and the
 // style of an item of each kind; windres adds WS_CHILD | WS_VISIBLE.

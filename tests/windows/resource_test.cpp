@@ -144,3 +144,19 @@ TEST(ResourceTest, IconAndSkinBitmapsAreTheArtwork) {
 }
 
 }  // namespace
+
+TEST(ResourceTest, ManifestAsksForNoRightsAndTheVersionIs17) {
+    const std::string manifest = Resource(1, 24);  // RT_MANIFEST, CREATEPROCESS_MANIFEST_RESOURCE_ID
+    EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos) << manifest;
+    EXPECT_NE(manifest.find("{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"), std::string::npos);  // Windows 7
+    EXPECT_NE(manifest.find("{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"), std::string::npos);  // 10 and 11
+    EXPECT_NE(manifest.find(">false</dpiAware>"), std::string::npos);
+    const std::string version = Resource(1, 16);  // RT_VERSION
+    ASSERT_GE(version.size(), 92u);
+    VS_FIXEDFILEINFO info{};
+    const std::size_t at = version.find("\xBD\x04\xEF\xFE");  // the fixed part's signature
+    ASSERT_NE(at, std::string::npos);
+    std::memcpy(&info, version.data() + at, sizeof info);
+    EXPECT_EQ(info.dwFileVersionMS, 0x00010007u);
+    EXPECT_EQ(info.dwProductVersionMS, 0x00010007u);
+}

@@ -18,6 +18,7 @@ inline std::string BuildPath(std::string relative) {
 }
 
 inline std::string ShellExePath() { return BuildPath(KIVO_SHELL_EXE_RELATIVE); }
+inline std::string InstallerPath() { return BuildPath(KIVO_INSTALLER_RELATIVE); }
 inline std::string SourcePath(const std::string& relative) { return BuildPath(KIVO_SOURCE_RELATIVE "/" + relative); }
 // build/windows/screenshots, made when missing.
 inline std::string ScreenshotDir() {

@@ -7,6 +7,8 @@
 // message, keys and clicks posted to its windows, menu commands.
 #include "tests/windows/shell_support.h"
 
+#include <shlobj.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -678,6 +680,64 @@ TEST_F(ShellTest, UpdateNoticeThenQuitMessageEndsEveryModalRunAndTheNextStartHan
     for (const char* never : {"tray icon added", "navigate", "timer "}) EXPECT_FALSE(Contains(Trace(), never)) << Trace();
     EXPECT_TRUE(WaitUntil([&] { return Exists(Path("update.exe.ran")); }));
     EXPECT_EQ(Saved()->m_bUpdatePending, 0);
+}
+
+std::string KnownFolder(int csidl) {
+    char path[MAX_PATH] = {};
+    return SUCCEEDED(SHGetFolderPathA(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path)) ? path : "";
+}
+
+bool KeyExists(const char* subKey) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, subKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
+bool FolderExists(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+TEST_F(ShellTest, InstallerInstallsForTheUserAndItsUninstallerKeepsTheSettings) {
+    const std::string dir = KnownFolder(CSIDL_LOCAL_APPDATA) + "\\Programs\\Kivo\\";
+    const std::string shortcut = KnownFolder(CSIDL_PROGRAMS) + "\\Kivo.lnk";
+    const char* uninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kivo";
+    Process setup(InstallerPath(), "/S");
+    ASSERT_EQ(setup.ExitCodeWithin(120000), 0) << InstallerPath();
+    EXPECT_TRUE(kivo::platform::IsReadableFile(dir + "kivo.exe"));
+    EXPECT_TRUE(kivo::platform::IsReadableFile(dir + "uninstall.exe"));
+    EXPECT_TRUE(kivo::platform::IsReadableFile(shortcut)) << shortcut;
+    EXPECT_TRUE(KeyExists(uninstallKey));
+
+    // Started from there, it keeps its files beside itself.
+    SetEnvironmentVariableA("KIVO_TRACE", "1");
+    SetEnvironmentVariableA("KIVO_TRACE_FILE", Path("trace.log").c_str());
+    SetEnvironmentVariableA("KIVO_SERVER", "127.0.0.1:1");
+    {
+        Process installed(dir + "kivo.exe", "", dir);
+        ASSERT_TRUE(WaitForTrace("placed "));
+        EXPECT_TRUE(FolderExists(dir + "prg"));
+    }
+
+    Process uninstall(dir + "uninstall.exe", "/S");
+    EXPECT_TRUE(WaitUntil([&] { return !kivo::platform::IsReadableFile(dir + "kivo.exe"); }, std::chrono::seconds(60)));
+    EXPECT_TRUE(WaitUntil([&] { return !kivo::platform::IsReadableFile(shortcut); }));
+    EXPECT_FALSE(KeyExists(uninstallKey));
+    EXPECT_TRUE(FolderExists(dir + "prg"));  // the user's cache and settings stay
+}
+
+TEST_F(ShellTest, FromAReadOnlyFolderEveryFileGoesToTheUsersOwnFolder) {
+    // scripts/test-windows.sh puts kivo.exe on a read-only mount.
+    const std::string readOnly = Env("KIVO_TEST_READONLY_EXE");
+    if (readOnly.empty()) GTEST_SKIP() << "no read-only copy of kivo.exe";
+    const std::string own = KnownFolder(CSIDL_LOCAL_APPDATA) + "\\Kivo\\";
+    SetEnvironmentVariableA("KIVO_TRACE", "1");
+    SetEnvironmentVariableA("KIVO_TRACE_FILE", Path("trace.log").c_str());
+    SetEnvironmentVariableA("KIVO_SERVER", "127.0.0.1:1");
+    Process program(readOnly, "", m_dir.Path());
+    ASSERT_TRUE(WaitForTrace("placed "));
+    EXPECT_TRUE(FolderExists(own + "prg")) << own;
 }
 
 }  // namespace

@@ -9,8 +9,10 @@
 #include "app/Config.h"
 #include "net/ServerAddress.h"
 #include "platform/Http.h"
+#include "platform/Signature.h"
 #include "server/Pattern.h"
 #include "tests/support/Files.h"
+#include "tests/windows/support/Process.h"
 #include "tests/windows/support/Server.h"
 
 using kivo::server::PatternBytes;
@@ -121,4 +123,32 @@ TEST_F(WinInet, PostMailBytesArriveUnchangedOnceEach) {
     for (const auto& address : addresses) EXPECT_TRUE(config.PostMail(address));
     EXPECT_EQ(Server().Emails(), addresses);
     EXPECT_EQ(Server().Requests().size(), 4u);  // no retry
+}
+
+// Signatures made on the Linux side by scripts/test-windows.sh with the test
+// key pair: by `kivo-server sign` (.sig), by openssl (.openssl.sig) and by
+// another key (.other.sig), each of the probe program it serves as installer.
+TEST_F(WinInet, OnlyAnInstallerSignedByTheKeyIsKeptWithCng) {
+    const std::string probe = TestExeFolder() + "kivo_probe.exe";
+    const std::string key = *ReadBytes(TestExeFolder() + KIVO_SOURCE_RELATIVE_KEYS "update-test.pub.pem");
+    const auto signature = [&](const char* suffix) { return ReadBytes(probe + suffix).value_or(""); };
+    ASSERT_FALSE(signature(".sig").empty());
+    EXPECT_TRUE(kivo::platform::VerifyFileSignature(probe, signature(".sig"), key));
+    EXPECT_TRUE(kivo::platform::VerifyFileSignature(probe, signature(".openssl.sig"), key));
+    EXPECT_FALSE(kivo::platform::VerifyFileSignature(probe, signature(".other.sig"), key));
+    const std::string cut = signature(".sig").substr(0, signature(".sig").size() - 2);
+    EXPECT_FALSE(kivo::platform::VerifyFileSignature(probe, cut, key));
+    EXPECT_FALSE(kivo::platform::VerifyFileSignature(TestExeFolder() + "kivo_fake_browser.exe", signature(".sig"), key));
+    EXPECT_FALSE(kivo::platform::VerifyFileSignature(probe, signature(".sig"), "-----BEGIN PUBLIC KEY-----\nAAAA\n"));
+
+    // Through the update download: the signature is fetched beside the
+    // installer and kept; without a good one nothing is kept.
+    config.SetUpdateKey(key);
+    Server().SetUpdateFile(ScriptServer::Updater(), "");
+    EXPECT_EQ(config.DownloadUpdate(Url("/update/update.exe")), 1);
+    EXPECT_EQ(ReadBytes(config.GetUpdatePath() + ".sig"), signature(".sig"));
+    Server().SetStatus("/update/update.exe.sig", 404, 70);
+    EXPECT_EQ(config.DownloadUpdate(Url("/update/update.exe")), 0);
+    EXPECT_FALSE(Exists(config.GetUpdatePath()));
+    EXPECT_FALSE(Exists(config.GetUpdatePath() + ".sig"));
 }
