@@ -69,7 +69,7 @@ bool IsWithin(GtkWidget* widget, GtkWidget* container) {
 
 }  // namespace
 
-CGtkPopup::CGtkPopup() = default;
+CGtkPopup::CGtkPopup(std::shared_ptr<kivo::platform::IHttpClient> http) : m_http(std::move(http)) {}
 
 CGtkPopup::~CGtkPopup() {
     for (const auto& [id, source] : m_timers) g_source_remove(source);
@@ -126,20 +126,10 @@ void CGtkPopup::Build() {
                 buttons.push_back(widget);
                 break;
             }
-            case ItemKind::Browser: {
-                // Nothing of the web view's is kept on disk: no cache, no
-                // cookies, no site data.
-                WebKitWebContext* context = webkit_web_context_new_ephemeral();
-                widget = webkit_web_view_new_with_context(context);
-                g_object_unref(context);
-                m_page = widget;
-                gtk_widget_set_size_request(widget, rect.width, rect.height);
-                g_signal_connect(widget, "context-menu", G_CALLBACK(OnContextMenu), this);
-                g_signal_connect(widget, "load-changed", G_CALLBACK(OnLoadChanged), this);
-                g_signal_connect(widget, "load-failed", G_CALLBACK(OnLoadFailed), this);
-                g_signal_connect(widget, "notify::title", G_CALLBACK(OnTitle), this);
+            case ItemKind::Browser:
+                m_pageView = CreatePageView(m_http, rect.width, rect.height, PageEvents());
+                widget = m_page = m_pageView->Widget();
                 break;
-            }
             case ItemKind::DropList: {
                 widget = gtk_combo_box_text_new();
                 m_chooser = widget;
@@ -342,7 +332,38 @@ bool CGtkPopup::GetSearchText(std::string& text) {
 
 void CGtkPopup::Navigate(const std::string& url) {
     Trace("navigate " + ToUtf8(url));
-    if (m_page != nullptr) webkit_web_view_load_uri(WEBKIT_WEB_VIEW(m_page), ToUri(url).c_str());
+    if (!m_pageView) return;
+    if (m_bSkinPainted) m_pageView->Load(ToUri(url));
+    else m_pendingUri = ToUri(url);
+}
+
+PageViewEvents CGtkPopup::PageEvents() {
+    PageViewEvents events;
+    events.loaded = [](const std::string& uri) { Trace("page loaded " + uri); };
+    events.title = [](const std::string& title) { Trace("page title " + title); };
+    events.failed = [this](const std::string& uri, const std::string& reason) {
+        Trace("page failed " + uri + " " + reason);
+        // Never an engine's own error text: an empty page in the skin's
+        // colour, once the view has finished with the failed one.
+        if (uri != "about:blank") g_idle_add(OnPageFailedIdle, this);
+    };
+    events.linkActivated = [](const std::string& address) { Trace("link " + ToUtf8(address)); };
+    return events;
+}
+
+gboolean CGtkPopup::OnPageFailedIdle(gpointer self) {
+    auto* popup = static_cast<CGtkPopup*>(self);
+    if (popup->m_pageView) popup->m_pageView->LoadHtml("<html><body style=\"margin:0;background:#111418\"></body></html>");
+    return G_SOURCE_REMOVE;
+}
+
+gboolean CGtkPopup::OnFirstPaintIdle(gpointer self) {
+    // After the window's first frame, which has the whole skin.
+    auto* popup = static_cast<CGtkPopup*>(self);
+    popup->m_bSkinPainted = true;
+    if (popup->m_pageView && !popup->m_pendingUri.empty()) popup->m_pageView->Load(popup->m_pendingUri);
+    popup->m_pendingUri.clear();
+    return G_SOURCE_REMOVE;
 }
 
 void CGtkPopup::OpenInBrowser(const std::string& url) { kivo::gtk::OpenInBrowser(url); }
@@ -631,28 +652,9 @@ gboolean CGtkPopup::OnMapped(GtkWidget*, GdkEvent*, gpointer self) {
     auto* popup = static_cast<CGtkPopup*>(self);
     popup->ApplyShape();
     Trace(popup->m_bMapped ? "window shown" : "window mapped");
+    if (!popup->m_bMapped) g_idle_add(OnFirstPaintIdle, popup);
     popup->m_bMapped = true;
     return FALSE;
-}
-
-gboolean CGtkPopup::OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*, gpointer) {
-    return TRUE;  // the page never opens its context menu
-}
-
-void CGtkPopup::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer) {
-    if (event != WEBKIT_LOAD_FINISHED) return;
-    const char* uri = webkit_web_view_get_uri(view);
-    Trace(std::string("page loaded ") + (uri != nullptr ? uri : ""));
-}
-
-gboolean CGtkPopup::OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error, gpointer) {
-    Trace(std::string("page failed ") + (uri != nullptr ? uri : "") + " " + (error != nullptr ? error->message : ""));
-    return FALSE;  // the view shows its own error page
-}
-
-void CGtkPopup::OnTitle(GObject* view, GParamSpec*, gpointer) {
-    const char* title = webkit_web_view_get_title(WEBKIT_WEB_VIEW(view));
-    if (title != nullptr && title[0] != '\0') Trace(std::string("page title ") + title);
 }
 
 gboolean CGtkPopup::OnTrayButton(GtkStatusIcon*, GdkEventButton* event, gpointer self) {

@@ -1,9 +1,8 @@
 #pragma once
-// The popup window on GTK 3: the skinned, shaped window with its web view,
+// The popup window on GTK 3: the skinned, shaped window with its page view,
 // chooser and search box, the tray icon and menu, the timers, and the
 // requests worker threads make of the user-interface thread.
 #include <gtk/gtk.h>
-#include <webkit2/webkit2.h>
 
 #include <atomic>
 #include <map>
@@ -11,6 +10,7 @@
 #include <string>
 
 #include "shells/gtk/GtkDialogs.h"
+#include "shells/gtk/PageView.h"
 #include "shells/gtk/TrayIndicator.h"
 #include "ui/HotListDlg.h"
 #include "ui/HotListView.h"
@@ -20,7 +20,8 @@ namespace kivo::gtk {
 
 class CGtkPopup : public IHotListView {
 public:
-    CGtkPopup();
+    // The page view's http:// pages come through `http`.
+    explicit CGtkPopup(std::shared_ptr<kivo::platform::IHttpClient> http);
     ~CGtkPopup() override;
     CGtkPopup(const CGtkPopup&) = delete;
     CGtkPopup& operator=(const CGtkPopup&) = delete;
@@ -71,6 +72,7 @@ private:
     int FocusedControl() const;
     void DeferCommand(unsigned nId);
     void ApplyShape();
+    PageViewEvents PageEvents();
     // The tray menu, built on first use: the XEmbed icon and the indicator
     // show the same one.
     GtkWidget* TrayMenu(const MenuItem* pItems, int nItems);
@@ -86,10 +88,8 @@ private:
     static gboolean OnMapped(GtkWidget*, GdkEvent*, gpointer self);
     static gboolean OnConfigure(GtkWidget*, GdkEvent*, gpointer self);
     static void OnSizeAllocate(GtkWidget*, GdkRectangle*, gpointer self);
-    static gboolean OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*, gpointer);
-    static void OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer);
-    static gboolean OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error, gpointer);
-    static void OnTitle(GObject* view, GParamSpec*, gpointer);
+    static gboolean OnFirstPaintIdle(gpointer self);
+    static gboolean OnPageFailedIdle(gpointer self);
     static gboolean OnTrayButton(GtkStatusIcon*, GdkEventButton* event, gpointer self);
     static void OnTrayEmbedded(GObject* icon, GParamSpec*, gpointer);
     static void OnMenuItem(GtkMenuItem* item, gpointer self);
@@ -106,7 +106,12 @@ private:
     GtkWidget* m_close = nullptr;
     GtkWidget* m_chooser = nullptr;
     GtkWidget* m_search = nullptr;
-    GtkWidget* m_page = nullptr;
+    GtkWidget* m_page = nullptr;  // the page view's widget
+    std::shared_ptr<kivo::platform::IHttpClient> m_http;
+    std::unique_ptr<IPageView> m_pageView;
+    // Until the skin has painted, the page view waits: the page to show then.
+    std::string m_pendingUri;
+    bool m_bSkinPainted = false;
     GtkWidget* m_menu = nullptr;
     GtkStatusIcon* m_tray = nullptr;
     std::unique_ptr<CTrayIndicator> m_indicator;  // instead of m_tray where no XEmbed tray exists

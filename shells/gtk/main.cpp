@@ -1,4 +1,4 @@
-// kivo: the desktop program on Linux (GTK 3 and WebKitGTK). The command line
+// kivo: the desktop program on Linux (GTK 3). The command line
 // is ignored. KIVO_TRACE=1 prints what the program does on standard output
 // (see GtkShell.h).
 #include <gtk/gtk.h>
@@ -26,7 +26,7 @@ int main() {
     kivo::gtk::InstallStyle();
 
     CConfig& config = theApp.m_config;
-    static kivo::gtk::CGtkPopup popup;
+    static kivo::gtk::CGtkPopup popup(config.HttpClient());
     theApp.m_pMainWnd = &popup;
     static CThreadJobs jobs({config, theApp.m_pMainWnd, {}});
     static CHotListDlg dlg(config, popup, jobs);

@@ -146,7 +146,7 @@ std::unique_ptr<Process> DesktopTest::StartKivo(const std::string& dir) {
     m_installDir = dir.empty() ? Dir() : dir;
     const std::string program = m_installDir + "kivo";
     // A copy already installed there may be running: it is used as it is.
-    if (!Exists(program)) InstallProgram(KIVO_GTK_EXE, m_installDir, "kivo");
+    if (!Exists(program)) InstallProgram(m_program, m_installDir, "kivo");
     return std::make_unique<Process>(program, std::vector<std::string>{}, ProgramEnv());
 }
 

@@ -47,6 +47,8 @@ protected:
 
     // Set before SetUp: false gives a desktop without the tray.
     bool m_bTray = true;
+    // The program StartKivo installs: kivo, or kivo with the other page view.
+    std::string m_program = KIVO_GTK_EXE;
     // The program's session bus address; empty: it has none.
     std::string m_sessionBus;
 

@@ -1,0 +1,38 @@
+#pragma once
+// Work off the user-interface thread: `work` runs on a new detached thread,
+// and `done` gets its result on the thread of the default main context. A
+// thread that cannot be made runs nothing and reports `failure`.
+#include <glib.h>
+
+#include <functional>
+#include <memory>
+#include <system_error>
+#include <thread>
+
+namespace kivo::gtk {
+
+template <typename Result>
+void RunOffThread(std::function<Result()> work, std::function<void(Result)> done, Result failure = {}) {
+    struct Job {
+        std::function<Result()> work;
+        std::function<void(Result)> done;
+        Result result;
+    };
+    auto job = std::make_unique<Job>(Job{std::move(work), std::move(done), std::move(failure)});
+    auto deliver = [](gpointer data) -> gboolean {
+        std::unique_ptr<Job> finished(static_cast<Job*>(data));
+        finished->done(std::move(finished->result));
+        return G_SOURCE_REMOVE;
+    };
+    try {
+        std::thread([raw = job.get(), deliver] {
+            raw->result = raw->work();
+            g_idle_add_full(G_PRIORITY_DEFAULT, deliver, raw, nullptr);
+        }).detach();
+        job.release();
+    } catch (const std::system_error&) {
+        g_idle_add_full(G_PRIORITY_DEFAULT, deliver, job.release(), nullptr);
+    }
+}
+
+}  // namespace kivo::gtk
