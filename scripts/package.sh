@@ -12,5 +12,6 @@ cmake -S . -B build/package -DCMAKE_BUILD_TYPE=Release -DKIVO_BUILD_TESTS=OFF -D
 cmake --build build/package -j2 --target kivo kivo_desktop_entry
 desktop-file-validate build/package/packaging/linux/cn.kivo.Kivo.desktop
 appstreamcli validate --no-net --pedantic packaging/linux/cn.kivo.Kivo.metainfo.xml
+rm -f build/package/kivo_*.deb build/package/kivo-*.tar.gz
 (cd build/package && cpack >/dev/null)
 ls build/package/kivo_*.deb build/package/kivo-*.tar.gz

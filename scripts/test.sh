@@ -14,6 +14,10 @@ werror=OFF
 cmake -S . -B build/test -DCMAKE_BUILD_TYPE=Debug -DKIVO_SANITIZE=ON -DKIVO_WERROR=$werror >/dev/null
 cmake --build build/test -j2
 
+# The Linux packages, which the package tests install and run.
+bash scripts/package.sh >/dev/null
+export KIVO_TEST_DEB=$PWD/$(ls build/package/kivo_*_*.deb) KIVO_TEST_TGZ=$PWD/$(ls build/package/kivo-*-linux-*.tar.gz)
+
 # Every request of the tests goes to loopback, never through a proxy.
 export no_proxy=127.0.0.1,localhost${no_proxy:+,$no_proxy}
 export NO_PROXY=$no_proxy

@@ -210,7 +210,8 @@ int CGtkPopup::DoModal(CHotListDlg& dlg) {
 void CGtkPopup::SetTimer(unsigned nIDEvent, unsigned nElapseMs) {
     KillTimer(nIDEvent);
     auto* timer = new Timer{this, nIDEvent};
-    m_timers[nIDEvent] = g_timeout_add_full(G_PRIORITY_DEFAULT, nElapseMs, OnTimerSource, timer,
+    const auto ms = static_cast<guint>(nElapseMs / TimeScale());
+    m_timers[nIDEvent] = g_timeout_add_full(G_PRIORITY_DEFAULT, ms, OnTimerSource, timer,
                                             [](gpointer data) { delete static_cast<Timer*>(data); });
 }
 

@@ -22,6 +22,15 @@ bool TraceEnabled() {
     return enabled;
 }
 
+double TimeScale() {
+    static const double scale = [] {
+        const char* value = std::getenv("KIVO_TIME_SCALE");
+        const double parsed = value != nullptr ? std::atof(value) : 1.0;
+        return parsed >= 1.0 && parsed <= 100000.0 ? parsed : 1.0;
+    }();
+    return scale;
+}
+
 void Trace(const std::string& event) {
     if (!TraceEnabled()) return;
     static std::mutex mutex;

@@ -12,6 +12,11 @@ namespace kivo::gtk {
 bool TraceEnabled();
 void Trace(const std::string& event);
 
+// KIVO_TIME_SCALE=N in the environment (development and tests): the window's
+// timers run N times faster (1 to 100000; anything else is 1), so that the
+// first cache refresh comes after 300 / N seconds.
+double TimeScale();
+
 // GBK <-> UTF-8 at the toolkit's edge.
 std::string ToUtf8(const std::string& gbk);
 
