@@ -128,7 +128,7 @@ TEST_F(WinInet, PostMailBytesArriveUnchangedOnceEach) {
 // Signatures made on the Linux side by scripts/test-windows.sh with the test
 // key pair: by `kivo-server sign` (.sig), by openssl (.openssl.sig) and by
 // another key (.other.sig), each of the probe program it serves as installer.
-TEST_F(WinInet, OnlyAnInstallerSignedByTheKeyIsKeptWithCng) {
+TEST_F(WinInet, OnlyAProgramSignedByTheKeyIsKeptAsInstaller) {
     const std::string probe = TestExeFolder() + "kivo_probe.exe";
     const std::string key = *ReadBytes(TestExeFolder() + KIVO_SOURCE_RELATIVE_KEYS "update-test.pub.pem");
     const auto signature = [&](const char* suffix) { return ReadBytes(probe + suffix).value_or(""); };
@@ -140,6 +140,15 @@ TEST_F(WinInet, OnlyAnInstallerSignedByTheKeyIsKeptWithCng) {
     EXPECT_FALSE(kivo::platform::VerifyFileSignature(probe, cut, key));
     EXPECT_FALSE(kivo::platform::VerifyFileSignature(TestExeFolder() + "kivo_fake_browser.exe", signature(".sig"), key));
     EXPECT_FALSE(kivo::platform::VerifyFileSignature(probe, signature(".sig"), "-----BEGIN PUBLIC KEY-----\nAAAA\n"));
+
+    // Only a program is ever kept as installer: not an empty body, not an
+    // error page.
+    Server().SetSize("/update/update.exe", 0);
+    EXPECT_EQ(config.DownloadUpdate(Url("/update/update.exe")), 0);
+    Server().SetStatus("/update/update.exe", 404, 3000);
+    EXPECT_EQ(config.DownloadUpdate(Url("/update/update.exe")), 0);
+    EXPECT_FALSE(Exists(config.GetUpdatePath()));
+    Server().ClearFaults();
 
     // Through the update download: the signature is fetched beside the
     // installer and kept; without a good one nothing is kept.
