@@ -219,3 +219,17 @@ TEST(InstallDirectory, IsTheExecutablesFolderWithItsSeparator) {
     EXPECT_EQ(dir.front(), '/');
     EXPECT_EQ(config.GetConfigPath(), dir + "Configuration.ini");
 }
+
+TEST_F(Settings, LeftoversOfAnEndedProcessGoAndNeverCountAsCopies) {
+    CConfig config(Dir());
+    const std::string cache = config.GetPageBase(true);
+    ASSERT_TRUE(kivo::platform::MakeDir(cache));
+    WriteBytes(File() + ".tmp", std::string(700, 'x'));  // a save cut short
+    WriteBytes(cache + "week.html.part", "<html>cut");   // a refresh cut short
+    WriteBytes(cache + "hot.html", "whole");
+    EXPECT_EQ(config.GetPageUrl(2).rfind("file://", 0), std::string::npos);  // no copy of week.html
+    config.RemoveLeftovers();
+    EXPECT_FALSE(kivo::test::Exists(File() + ".tmp"));
+    EXPECT_FALSE(kivo::test::Exists(cache + "week.html.part"));
+    EXPECT_EQ(ReadBytes(cache + "hot.html"), "whole");
+}
