@@ -15,8 +15,12 @@ kivo_install_packages() {
 }
 
 KIVO_BUILD_PACKAGES=(g++ make cmake pkg-config ca-certificates
-    libcurl4-openssl-dev libssl-dev libcpp-httplib-dev libsqlite3-dev)
-KIVO_TEST_PACKAGES=(libgtest-dev libgmock-dev openssl)
+    libcurl4-openssl-dev libssl-dev libcpp-httplib-dev libsqlite3-dev libmicrohttpd-dev libpq-dev)
+# The content server's tests also run a real nginx over its static copy and a
+# real PostgreSQL for the subscriptions.
+KIVO_TEST_PACKAGES=(libgtest-dev libgmock-dev openssl nginx-light postgresql)
+# The content server's benchmark (bench/server_bench.sh): wrk against it and nginx.
+KIVO_BENCH_PACKAGES=(wrk nginx-light python3)
 # The desktop program (GTK 3, its light page view on litehtml and gumbo, the
 # WebKitGTK 4.1 page view, a CJK font for its texts) and what its desktop
 # tests drive it with: a private X server, a system tray, input and

@@ -13,16 +13,17 @@ kivo_install_packages "${KIVO_WINDOWS_PACKAGES[@]}" "${KIVO_WINDOWS_TEST_PACKAGE
 werror=OFF
 [ "${CI:-}" = "true" ] && werror=ON
 
-# The content server and the settings tool the files of the two builds are
-# compared with run on Linux: the ones scripts/test.sh built, or built here.
-server=build/test/server/kivo-server
+# The content server the tests steer (the test server with its control port)
+# and the settings tool the files of the two builds are compared with run on
+# Linux: the ones scripts/test.sh built, or built here.
+server=build/test/tests/server_double/kivo-server-double
 config_tool=build/test/tests/kivo_config_tool
 if [ ! -x "$server" ] || [ ! -x "$config_tool" ]; then
     kivo_install_packages "${KIVO_BUILD_PACKAGES[@]}" "${KIVO_TEST_PACKAGES[@]}" \
         ${KIVO_DESKTOP_PACKAGES[@]+"${KIVO_DESKTOP_PACKAGES[@]}"}
     cmake -S . -B build/windows-linux -DCMAKE_BUILD_TYPE=Release -DKIVO_BUILD_BENCH=OFF >/dev/null
-    cmake --build build/windows-linux -j2 --target kivo-server kivo_config_tool
-    server=build/windows-linux/server/kivo-server
+    cmake --build build/windows-linux -j2 --target kivo-server-double kivo_config_tool
+    server=build/windows-linux/tests/server_double/kivo-server-double
     config_tool=build/windows-linux/tests/kivo_config_tool
 fi
 
@@ -83,11 +84,11 @@ prefixed=$(date +%s)
 server_pid=$!
 for _ in $(seq 100); do
     grep -q '^listening ' "$work/server.out" 2>/dev/null && break
-    kill -0 "$server_pid" 2>/dev/null || { echo "kivo-server ended at start-up" >&2; exit 1; }
+    kill -0 "$server_pid" 2>/dev/null || { echo "the test server ended at start-up" >&2; exit 1; }
     sleep 0.1
 done
 read -r word port control <"$work/server.out" || true
-[ "${word:-}" = "listening" ] || { echo "kivo-server reported no ports" >&2; exit 1; }
+[ "${word:-}" = "listening" ] || { echo "the test server reported no ports" >&2; exit 1; }
 
 export KIVO_TEST_SERVER="127.0.0.1:$port" KIVO_TEST_CONTROL_PORT="$control"
 export KIVO_TEST_UPDATER="$root/build/windows/tests/windows/kivo_probe.exe"

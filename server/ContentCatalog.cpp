@@ -19,17 +19,32 @@ const std::vector<std::string>& ContentCatalog::PageNames() {
 }
 
 ContentCatalog ContentCatalog::Build(const std::filesystem::path& dataDir) {
-    ContentCatalog catalog;
     GbkEncoder gbk;
-    const PageRenderer renderer(gbk);
+    std::vector<std::pair<std::filesystem::path, HotList>> lists;
     for (const std::string& name : PageNames()) {
-        const std::string stem = name.substr(0, name.size() - std::string_view(".html").size());
-        const HotList list = HotList::Load(dataDir / (stem + ".txt"));
-        catalog.items_[std::string(kPrefix) + name] =
-            ContentItem{renderer.Render(list), "text/html; charset=gbk"};
+        const std::filesystem::path file = dataDir / (name.substr(0, name.size() - 5) + ".txt");
+        HotList list = HotList::Load(file);
+        // Every text must have a GBK form: say which line has none.
+        const auto check = [&](const std::string& text, int line) {
+            try {
+                gbk.Encode(text);
+            } catch (const std::exception& e) {
+                throw std::runtime_error(file.string() + ":" + std::to_string(line) + ": " + e.what());
+            }
+        };
+        check(list.title, list.titleLine);
+        for (const HotListEntry& entry : list.entries) check(entry.name, entry.line);
+        lists.emplace_back(file, std::move(list));
+    }
+
+    ContentCatalog catalog;
+    const PageRenderer renderer(gbk);
+    for (std::size_t i = 0; i < lists.size(); ++i) {
+        catalog.items_[std::string(kPrefix) + PageNames()[i]] =
+            ContentItem{renderer.Render(lists[i].second), "text/html; charset=gbk", lists[i].first};
     }
     catalog.items_[std::string(kPrefix) + std::string(kBackgroundName)] =
-        ContentItem{GifImage::ListBackground().Encode(), "image/gif"};
+        ContentItem{GifImage::ListBackground().Encode(), "image/gif", {}};
 
     for (const auto& [path, item] : catalog.items_) {
         if (item.body.size() < kMinItemBytes) {

@@ -1,5 +1,5 @@
-// Everything served under /sml/: the list pages and their background image,
-// built once at start-up.
+// Everything served under /sml/: the list pages rendered from the data folder
+// and their background image.
 #pragma once
 
 #include <filesystem>
@@ -13,6 +13,7 @@ namespace kivo::server {
 struct ContentItem {
     std::string body;
     std::string contentType;
+    std::filesystem::path source;  // the data file it was rendered from; empty for the image
 };
 
 class ContentCatalog {
@@ -24,14 +25,17 @@ public:
     // The list pages in display order; page "x.html" comes from "<dataDir>/x.txt".
     static const std::vector<std::string>& PageNames();
 
-    // Throws std::runtime_error when a data file is missing, malformed or not
-    // convertible to GBK, or when any item is shorter than kMinItemBytes.
+    // Checks every data file before it renders anything. Throws
+    // std::runtime_error with "<file>:<line>: <problem>" for the first bad
+    // one (a missing or unreadable file, a malformed line, text without a
+    // GBK form), or when any item is shorter than kMinItemBytes.
     static ContentCatalog Build(const std::filesystem::path& dataDir);
 
     // Exact match of a raw request path such as "/sml/today.html"; nullptr otherwise.
     const ContentItem* Find(std::string_view path) const;
 
-    std::size_t Size() const { return items_.size(); }
+    // By request path.
+    const std::map<std::string, ContentItem, std::less<>>& Items() const { return items_; }
 
 private:
     std::map<std::string, ContentItem, std::less<>> items_;

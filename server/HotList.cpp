@@ -1,5 +1,6 @@
 #include "HotList.h"
 
+#include <algorithm>
 #include <charconv>
 #include <fstream>
 #include <sstream>
@@ -60,6 +61,7 @@ HotList HotList::Parse(std::string_view text, const std::string& source) {
 
         if (!haveTitle) {
             list.title = std::string(line);
+            list.titleLine = lineNo;
             haveTitle = true;
             continue;
         }
@@ -67,6 +69,7 @@ HotList HotList::Parse(std::string_view text, const std::string& source) {
         const auto fields = SplitTabs(line);
         if (fields.size() != 4) fail("expected rank<TAB>name<TAB>heat<TAB>trend");
         HotListEntry entry;
+        entry.line = lineNo;
         if (!ParseInt(fields[0], entry.rank)) fail("rank is not a number");
         if (entry.rank != static_cast<int>(list.entries.size()) + 1) fail("ranks must count up from 1");
         if (fields[1].empty()) fail("empty name");
@@ -83,9 +86,10 @@ HotList HotList::Parse(std::string_view text, const std::string& source) {
         }
         list.entries.push_back(std::move(entry));
     }
-    if (!haveTitle) throw std::runtime_error(source + ": no title line");
+    const std::string last = source + ":" + std::to_string(std::max(lineNo, 1)) + ": ";
+    if (!haveTitle) throw std::runtime_error(last + "no title line");
     if (list.entries.size() < kMinEntries || list.entries.size() > kMaxEntries) {
-        throw std::runtime_error(source + ": " + std::to_string(list.entries.size()) +
+        throw std::runtime_error(last + std::to_string(list.entries.size()) +
                                  " entries, expected " + std::to_string(kMinEntries) + " to " +
                                  std::to_string(kMaxEntries));
     }

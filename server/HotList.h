@@ -16,6 +16,7 @@ struct HotListEntry {
     std::string name;   // UTF-8
     std::int64_t heat = 0;
     Trend trend = Trend::Same;
+    int line = 0;       // line of the data file it came from
 };
 
 struct HotList {
@@ -23,9 +24,11 @@ struct HotList {
     static constexpr std::size_t kMaxEntries = 10;
 
     std::string title;  // UTF-8
+    int titleLine = 0;
     std::vector<HotListEntry> entries;
 
-    // Both throw std::runtime_error with "<source>:<line>: <problem>".
+    // Both throw std::runtime_error with "<source>:<line>: <problem>" (a file
+    // that cannot be read: "<source>: <problem>").
     static HotList Load(const std::filesystem::path& file);
     static HotList Parse(std::string_view text, const std::string& source);
 };

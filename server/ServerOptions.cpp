@@ -24,9 +24,11 @@ Int ParseNumber(const std::string& option, const std::string& text, Int min, Int
 }  // namespace
 
 const char* ServerOptions::Usage() {
-    return "usage: kivo-server [--host ADDR] [--port N] [--control-port N] [--data DIR]\n"
-           "                   [--db FILE] [--version N] [--update-file PATH]\n"
-           "                   [--update-file-for PLATFORM=PATH]...\n";
+    return "usage: kivo-server [--host ADDR] [--port N] [--data DIR] [--db FILE|postgresql://...]\n"
+           "                   [--version N] [--update-file PATH] [--update-file-for PLATFORM=PATH]...\n"
+           "       kivo-server export DIR [--data DIR] [--version N] [--update-file PATH]\n"
+           "                   [--update-file-for PLATFORM=PATH]...\n"
+           "       kivo-server sign --key PRIVATE.pem FILE\n";
 }
 
 ServerOptions ServerOptions::Parse(const std::vector<std::string>& args) {
@@ -42,13 +44,11 @@ ServerOptions ServerOptions::Parse(const std::vector<std::string>& args) {
             options.host = value;
         } else if (option == "--port") {
             options.port = ParseNumber<int>(option, value, 0, 65535);
-        } else if (option == "--control-port") {
-            options.controlPort = ParseNumber<int>(option, value, 0, 65535);
         } else if (option == "--data") {
             if (value.empty()) throw UsageError("--data needs a folder");
             options.dataDir = value;
         } else if (option == "--db") {
-            if (value.empty()) throw UsageError("--db needs a file name");
+            if (value.empty()) throw UsageError("--db needs a file name or a postgresql:// URI");
             options.db = value;
         } else if (option == "--version") {
             options.version = ParseNumber<std::uint64_t>(option, value, 0, UINT64_MAX);
@@ -56,8 +56,8 @@ ServerOptions ServerOptions::Parse(const std::vector<std::string>& args) {
             options.updateFiles[""] = value;
         } else if (option == "--update-file-for") {
             const std::size_t equals = value.find('=');
-            if (equals == 0 || equals == std::string::npos || value.find('/') < equals)
-                throw UsageError("--update-file-for needs PLATFORM=PATH");
+            if (equals == std::string::npos || !Release::ValidPlatform(value.substr(0, equals)))
+                throw UsageError("--update-file-for needs PLATFORM=PATH (PLATFORM: letters, digits, '_', '-')");
             options.updateFiles[value.substr(0, equals)] = value.substr(equals + 1);
         } else {
             throw UsageError("unknown option '" + option + "'");

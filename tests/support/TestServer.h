@@ -1,5 +1,6 @@
-// Runs the built kivo-server on ephemeral ports for one test (or suite) and
-// steers it through its control port (ServerControl).
+// Runs the test server (kivo-server-double: kivo-server's pages and routes
+// with a control port) on ephemeral ports for one test (or suite) and steers
+// it through its control port (ServerControl).
 #pragma once
 
 #include <sys/types.h>

@@ -1,6 +1,8 @@
-#include "MailStore.h"
-
 #include <sqlite3.h>
+
+#include <mutex>
+
+#include "MailStore.h"
 
 #include <ctime>
 #include <memory>
@@ -24,9 +26,26 @@ Statement Prepare(sqlite3* db, const char* sql) {
     return Statement(raw);
 }
 
-}  // namespace
+// Table subscriptions(address BLOB PRIMARY KEY, first_seen INTEGER).
+class SqliteMailStore final : public MailStore {
+public:
+    explicit SqliteMailStore(const std::string& file);
+    ~SqliteMailStore() override { sqlite3_close(db_); }
+    SqliteMailStore(const SqliteMailStore&) = delete;
+    SqliteMailStore& operator=(const SqliteMailStore&) = delete;
 
-MailStore::MailStore(const std::string& file) {
+    bool Add(std::string_view address) override;
+    std::vector<std::string> All() override;
+    void Clear() override;
+
+private:
+    void Exec(const char* sql) const;
+
+    std::mutex mutex_;
+    sqlite3* db_ = nullptr;
+};
+
+SqliteMailStore::SqliteMailStore(const std::string& file) {
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
     if (sqlite3_open_v2(file.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
         const std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
@@ -35,7 +54,8 @@ MailStore::MailStore(const std::string& file) {
         throw std::runtime_error("cannot open database " + file + ": " + message);
     }
     try {
-        sqlite3_busy_timeout(db_, 2000);
+        // Other processes may write the same file: wait for their locks.
+        sqlite3_busy_timeout(db_, 5000);
         Exec("CREATE TABLE IF NOT EXISTS subscriptions("
              "address BLOB PRIMARY KEY, first_seen INTEGER)");
     } catch (...) {
@@ -45,9 +65,7 @@ MailStore::MailStore(const std::string& file) {
     }
 }
 
-MailStore::~MailStore() { sqlite3_close(db_); }
-
-void MailStore::Exec(const char* sql) const {
+void SqliteMailStore::Exec(const char* sql) const {
     char* error = nullptr;
     if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
         const std::string message = error ? error : "unknown error";
@@ -56,7 +74,7 @@ void MailStore::Exec(const char* sql) const {
     }
 }
 
-bool MailStore::Add(std::string_view address) {
+bool SqliteMailStore::Add(std::string_view address) {
     std::lock_guard<std::mutex> lock(mutex_);
     Statement stmt =
         Prepare(db_, "INSERT OR IGNORE INTO subscriptions(address, first_seen) VALUES(?1, ?2)");
@@ -72,7 +90,7 @@ bool MailStore::Add(std::string_view address) {
     return sqlite3_changes(db_) > 0;
 }
 
-std::vector<std::string> MailStore::All() const {
+std::vector<std::string> SqliteMailStore::All() {
     std::lock_guard<std::mutex> lock(mutex_);
     Statement stmt = Prepare(db_, "SELECT address FROM subscriptions ORDER BY rowid");
     std::vector<std::string> out;
@@ -91,9 +109,15 @@ std::vector<std::string> MailStore::All() const {
     return out;
 }
 
-void MailStore::Clear() {
+void SqliteMailStore::Clear() {
     std::lock_guard<std::mutex> lock(mutex_);
     Exec("DELETE FROM subscriptions");
+}
+
+}  // namespace
+
+std::unique_ptr<MailStore> OpenSqliteMailStore(const std::string& file) {
+    return std::make_unique<SqliteMailStore>(file);
 }
 
 }  // namespace kivo::server

@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# kivo-server against nginx over its static copy (server/deploy/nginx.conf),
+# paired in the same run: wrk with 50 connections for 30 s on loopback, the
+# fourteen pages in turn, with keep-alive and with a new connection per
+# request. Reports pages/s, p99 and the slowest request of each run, the
+# ratios kivo-server/nginx, and kivo-server's resident memory before and
+# after all runs.
+#
+#   bash bench/server_bench.sh [build-dir] [runs] [seconds]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/deps.sh
+kivo_install_packages "${KIVO_BUILD_PACKAGES[@]}" "${KIVO_BENCH_PACKAGES[@]}"
+
+build=${1:-build/bench-server}
+runs=${2:-3}
+seconds=${3:-30}
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKIVO_BUILD_TESTS=OFF -DKIVO_BUILD_BENCH=OFF >/dev/null
+cmake --build "$build" -j2 --target kivo-server >/dev/null
+server_exe=$build/server/kivo-server
+
+work=$(mktemp -d /tmp/kivo-bench.XXXXXX)
+chmod 755 "$work"
+pids=()
+cleanup() {
+    local pid
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+rss_kib() { awk '/^VmRSS/ {print $2}' "/proc/$1/status"; }
+
+"$server_exe" --port 0 --db "$work/mail.db" >"$work/server.log" 2>&1 &
+server_pid=$!
+pids+=("$server_pid")
+for _ in $(seq 100); do grep -q '^listening' "$work/server.log" && break; sleep 0.1; done
+server_port=$(awk '/^listening/ {print $2; exit}' "$work/server.log")
+
+"$server_exe" export "$work/public"
+nginx_port=$(free_port)
+sed -e "s|listen 80;|listen 127.0.0.1:$nginx_port;|" -e "s|root /srv/kivo/public;|root $work/public;|" \
+    -e "s|server 127.0.0.1:8123;|server 127.0.0.1:$server_port;|" server/deploy/nginx.conf >"$work/kivo.conf"
+cat >"$work/nginx.conf" <<EOF
+worker_processes auto;
+pid $work/nginx.pid;
+events { worker_connections 1024; }
+http { access_log off; include $work/kivo.conf; }
+EOF
+nginx -p "$work" -c "$work/nginx.conf" -e "$work/nginx-error.log" -g 'daemon off;' &
+pids+=($!)
+sleep 1
+
+# The program's refresh pattern: the fourteen pages in turn.
+cat >"$work/pages.lua" <<'EOF'
+local pages = {"today", "week", "hot", "movie", "teleplay", "game", "novel", "mm", "gg",
+               "mmstar", "ggstar", "scenic", "newmusic", "hotmusic"}
+local i = 0
+request = function()
+    i = i % #pages + 1
+    return wrk.format("GET", "/sml/" .. pages[i] .. ".html")
+end
+EOF
+
+# One wrk run: "pages/s p99-ms max-ms requests".
+measure() {
+    local port=$1 mode=$2 out
+    local header=()
+    [ "$mode" = close ] && header=(-H "Connection: close")
+    out=$(wrk -t2 -c50 -d"${seconds}s" --latency ${header[@]+"${header[@]}"} -s "$work/pages.lua" "http://127.0.0.1:$port/")
+    awk '
+        function ms(v) { if (v ~ /us$/) return v / 1000; if (v ~ /ms$/) return v + 0; if (v ~ /m$/) return v * 60000; return v * 1000 }
+        /Requests\/sec/ { rps = $2 }
+        /^ +Latency +[0-9]/ { max = ms($4) }
+        /^ +99%/ { p99 = ms($2) }
+        /requests in/ { n = $1 }
+        END { printf "%.0f %.2f %.2f %d\n", rps, p99, max, n }' <<<"$out"
+}
+
+rss_before=$(rss_kib "$server_pid")
+served=0
+declare -A results
+for run in $(seq "$runs"); do
+    for mode in keepalive close; do
+        # Alternate who goes first, so that neither always gets the warmer machine.
+        if [ $((run % 2)) -eq 1 ]; then order="kivo nginx"; else order="nginx kivo"; fi
+        for who in $order; do
+            port=$server_port
+            [ "$who" = nginx ] && port=$nginx_port
+            results[$who,$mode,$run]=$(measure "$port" "$mode")
+            [ "$who" = kivo ] && served=$((served + $(cut -d' ' -f4 <<<"${results[$who,$mode,$run]}")))
+        done
+    done
+done
+rss_after=$(rss_kib "$server_pid")
+
+stats() {  # min median max of the numbers on stdin
+    sort -g | awk '{ v[NR] = $1 } END { printf "%s %s %s", v[1], v[int((NR + 1) / 2)], v[NR] }'
+}
+field() { cut -d' ' -f"$1" <<<"${results[$2,$3,$4]}"; }
+
+echo "kivo-server vs nginx over the export: wrk -t2 -c50 -d${seconds}s, $runs paired runs (min / median / max)"
+for mode in keepalive close; do
+    echo "== $mode"
+    for who in kivo nginx; do
+        printf '  %-6s pages/s %-22s p99 ms %-20s slowest ms %s\n' "$who" \
+            "$(for r in $(seq "$runs"); do field 1 $who $mode $r; done | stats)" \
+            "$(for r in $(seq "$runs"); do field 2 $who $mode $r; done | stats)" \
+            "$(for r in $(seq "$runs"); do field 3 $who $mode $r; done | stats)"
+    done
+    printf '  ratio  pages/s kivo/nginx %s   p99 kivo/nginx %s\n' \
+        "$(for r in $(seq "$runs"); do awk -v a="$(field 1 kivo $mode $r)" -v b="$(field 1 nginx $mode $r)" 'BEGIN { printf "%.2f\n", a / b }'; done | stats)" \
+        "$(for r in $(seq "$runs"); do awk -v a="$(field 2 kivo $mode $r)" -v b="$(field 2 nginx $mode $r)" 'BEGIN { printf "%.2f\n", a / b }'; done | stats)"
+done
+echo "kivo-server resident memory: $((rss_before / 1024)).$(((rss_before % 1024) * 10 / 1024)) MiB before, $((rss_after / 1024)).$(((rss_after % 1024) * 10 / 1024)) MiB after $served requests"
