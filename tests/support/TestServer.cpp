@@ -1,153 +1,41 @@
 #include "tests/support/TestServer.h"
 
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <httplib.h>
 
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
 
 #ifndef KIVO_SERVER_EXE
-#error "KIVO_SERVER_EXE must name the kivo-server binary"
+#error "KIVO_SERVER_EXE must name the test server"
 #endif
 
 namespace kivo::test {
-namespace {
-
-constexpr std::chrono::seconds kStartTimeout{10};
-constexpr std::chrono::seconds kStopTimeout{5};
-
-std::string DescribeStatus(int status) {
-    if (WIFEXITED(status)) return "exit status " + std::to_string(WEXITSTATUS(status));
-    if (WIFSIGNALED(status)) return "signal " + std::to_string(WTERMSIG(status));
-    return "status " + std::to_string(status);
-}
-
-}  // namespace
 
 TestServer::TestServer(std::vector<std::string> extraArgs)
     : dir_("kivo-server"), dbPath_(dir_.File("mail.db")) {
-    Start(extraArgs);
-}
-
-TestServer::~TestServer() { Stop(); }
-
-void TestServer::Start(const std::vector<std::string>& extraArgs) {
-    std::vector<std::string> args = {KIVO_SERVER_EXE, "--port", "0", "--control-port", "0",
-                                     "--db", dbPath_};
+    std::vector<std::string> args = {"--port", "0", "--control-port", "0", "--db", dbPath_};
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) {
-        throw std::runtime_error(std::string("pipe2 failed: ") + std::strerror(errno));
+    process_ = std::make_unique<Process>(KIVO_SERVER_EXE, args);
+    // The first line: "listening <port> <control port>".
+    std::string word;
+    if (process_->WaitForOutput("\n", std::chrono::seconds(10))) {
+        std::istringstream(process_->Output()) >> word >> port_ >> controlPort_;
     }
-    const pid_t pid = fork();
-    if (pid < 0) {
-        const int err = errno;
-        close(fds[0]);
-        close(fds[1]);
-        throw std::runtime_error(std::string("fork failed: ") + std::strerror(err));
-    }
-    if (pid == 0) {
-        // Child: only async-signal-safe calls until execv.
-        dup2(fds[1], STDOUT_FILENO);
-        signal(SIGTERM, SIG_DFL);
-        signal(SIGINT, SIG_DFL);
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        execv(argv[0], argv.data());
-        static const char kMessage[] = "TestServer: execv of kivo-server failed\n";
-        const ssize_t ignored = write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
-        (void)ignored;
-        _exit(127);
-    }
-    close(fds[1]);
-    pid_ = pid;
-    stdoutFd_ = fds[0];
-
-    std::string line;
-    const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
-    std::string failure;
-    while (line.find('\n') == std::string::npos) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            failure = "no 'listening' line within " + std::to_string(kStartTimeout.count()) + " s";
-            break;
-        }
-        pollfd pfd{stdoutFd_, POLLIN, 0};
-        const int rc = poll(&pfd, 1, static_cast<int>(left.count()));
-        if (rc < 0 && errno == EINTR) continue;
-        if (rc <= 0) continue;
-        char buf[256];
-        const ssize_t n = read(stdoutFd_, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            int status = 0;
-            waitpid(pid_, &status, 0);
-            pid_ = -1;
-            failure = "kivo-server ended (" + DescribeStatus(status) +
-                      ") before reporting its ports; see its stderr above";
-            break;
-        }
-        line.append(buf, static_cast<std::size_t>(n));
-    }
-    if (failure.empty()) {
-        std::istringstream in(line.substr(0, line.find('\n')));
-        std::string word;
-        if (!(in >> word >> port_ >> controlPort_) || word != "listening" || port_ <= 0 ||
-            controlPort_ <= 0) {
-            failure = "unexpected first line from kivo-server: '" + line + "'";
-        }
-    }
-    if (!failure.empty()) {
-        Stop();
-        throw std::runtime_error("TestServer: " + failure + " (" + KIVO_SERVER_EXE + ")");
+    if (word != "listening" || port_ <= 0 || controlPort_ <= 0) {
+        const std::string said = process_->Output();
+        process_.reset();
+        throw std::runtime_error("TestServer: no ports reported by " KIVO_SERVER_EXE ": '" + said + "'");
     }
 }
 
-void TestServer::Stop() {
-    if (pid_ > 0) {
-        kill(pid_, SIGTERM);
-        int status = 0;
-        bool exited = false;
-        const auto deadline = std::chrono::steady_clock::now() + kStopTimeout;
-        while (std::chrono::steady_clock::now() < deadline) {
-            const pid_t rc = waitpid(pid_, &status, WNOHANG);
-            if (rc == pid_ || (rc < 0 && errno != EINTR)) {
-                exited = rc == pid_;
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        if (!exited) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, &status, 0);
-            ADD_FAILURE() << "kivo-server did not stop within " << kStopTimeout.count()
-                          << " s of SIGTERM; killed";
-        } else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-            ADD_FAILURE() << "kivo-server ended with " << DescribeStatus(status)
-                          << " (see its stderr above)";
-        }
-        pid_ = -1;
-    }
-    if (stdoutFd_ >= 0) {
-        close(stdoutFd_);
-        stdoutFd_ = -1;
-    }
+TestServer::~TestServer() {
+    process_->Kill(SIGTERM);
+    const int status = process_->Wait(std::chrono::seconds(5));
+    if (status != 0) ADD_FAILURE() << "the test server ended with " << status << " (-1: killed after 5 s)";
 }
 
 std::string TestServer::HostPort() const { return "127.0.0.1:" + std::to_string(port_); }

@@ -3,8 +3,6 @@
 // it through its control port (ServerControl).
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -12,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/support/Process.h"
 #include "tests/support/ServerControl.h"
 #include "tests/support/TempDir.h"
 
@@ -50,13 +49,9 @@ public:
     static TempDir MakeTempDir(std::string_view prefix = "kivo-test") { return TempDir(prefix); }
 
 private:
-    void Start(const std::vector<std::string>& extraArgs);
-    void Stop();
-
     TempDir dir_;
     std::string dbPath_;
-    pid_t pid_ = -1;
-    int stdoutFd_ = -1;
+    std::unique_ptr<Process> process_;
     int port_ = 0;
     int controlPort_ = 0;
 };
