@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "net/SearchAddress.h"
+
 namespace kivo::server {
 namespace {
 
@@ -136,7 +138,10 @@ std::string PageRenderer::RenderUtf8(const HotList& list) {
         html += "\" title=\"" + EscapeHtml(e.name) + " \xE7\x83\xAD\xE5\xBA\xA6 " +
                 std::to_string(e.heat) + " " + TrendWord(e.trend) + "\">";
         html += "<span class=\"r\">" + rank + "</span>";
-        html += "<span class=\"n\">" + EscapeHtml(e.name) + "</span>";
+        // The entry's words go to the web search, as from the search box;
+        // the page is GBK, so the words reach the address as GBK bytes.
+        html += "<span class=\"n\"><a href=\"" + EscapeHtml(kszSearchPrefix + e.name) + "\" target=\"_blank\">" +
+                EscapeHtml(e.name) + "</a></span>";
         html += "<span class=\"a\">" + std::string(TrendArrow(e.trend)) + "</span></li>\n";
     }
     html += "</ol>\n";

@@ -3,6 +3,7 @@
 #include "app/Config.h"
 #include "app/Jobs.h"
 #include "net/Catalogue.h"
+#include "net/SearchAddress.h"
 #include "platform/System.h"
 #include "ui/Resource.h"
 #include "ui/SettingsDlg.h"
@@ -18,7 +19,7 @@ CHotListDlg::CHotListDlg(CConfig& config, IHotListView& view, IJobStarter& jobs)
     : m_config(config), m_view(view), m_scheduler(view, jobs, [this] { PlacePopup(); }) {}
 
 std::string CHotListDlg::SearchAddress(const std::string& text) {
-    return "http://www.baidu.com/s?tn=" KIVO_SEARCH_PARTNER "&ct=&lm=-1&kw=&word=" + text;
+    return kszSearchPrefix + text;
 }
 
 std::string CHotListDlg::SiteAddress() { return "http://" KIVO_SITE_HOST; }

@@ -2,9 +2,8 @@
 // Every text of the user interface, as GBK bytes (Texts.cpp is compiled with
 // the GBK execution character set).
 
-// The product web site's host and the Baidu search partner tag.
+// The product web site's host.
 #define KIVO_SITE_HOST "www.kivo.cn"
-#define KIVO_SEARCH_PARTNER "kivo_pg"
 
 extern const char kszAboutMenuItem[];   // string 101, the system menu's About item
 extern const char kszAppMenuName[];     // the program's name in a Chinese app menu
