@@ -25,12 +25,13 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 ctest --test-dir build/test --output-on-failure -j2 "$@"
 
-# The threaded parts of the core (settings saves, jobs, transfers) once more
-# under ThreadSanitizer: a data race fails the run.
+# The threaded parts once more under ThreadSanitizer (settings saves, jobs,
+# transfers, the channel between copies, the content server's event loops and
+# its reloads): a data race fails the run.
 cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DKIVO_TSAN=ON -DKIVO_WERROR=$werror >/dev/null
-cmake --build build/tsan -j2 --target core_test jobs_test transfer_test
+cmake --build build/tsan -j2 --target core_test jobs_test transfer_test program_test server_test
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
-for suite in core_test jobs_test transfer_test; do
+for suite in core_test jobs_test transfer_test program_test server_test; do
     build/tsan/tests/$suite --gtest_brief=1
 done
 
