@@ -13,22 +13,22 @@ kivo_install_packages "${KIVO_WINDOWS_PACKAGES[@]}" "${KIVO_WINDOWS_TEST_PACKAGE
 werror=OFF
 [ "${CI:-}" = "true" ] && werror=ON
 
-# The content server the tests steer (the test server with its control port)
-# and the settings tool the files of the two builds are compared with run on
-# Linux: the ones scripts/test.sh built, or built here.
-server=build/test/tests/server_double/kivo-server-double
-config_tool=build/test/tests/kivo_config_tool
-if [ ! -x "$server" ] || [ ! -x "$config_tool" ]; then
+# The content server the tests steer (the test server with its control port),
+# the product server that signs the test installer (kivo-server sign) and the
+# settings tool the files of the two builds are compared with run on Linux:
+# the ones scripts/test.sh built, or built here.
+linux=build/test
+if [ ! -x $linux/tests/server_double/kivo-server-double ] || [ ! -x $linux/server/kivo-server ] ||
+    [ ! -x $linux/tests/kivo_config_tool ]; then
     kivo_install_packages "${KIVO_BUILD_PACKAGES[@]}" "${KIVO_TEST_PACKAGES[@]}" \
         ${KIVO_DESKTOP_PACKAGES[@]+"${KIVO_DESKTOP_PACKAGES[@]}"}
-    cmake -S . -B build/windows-linux -DCMAKE_BUILD_TYPE=Release -DKIVO_BUILD_BENCH=OFF >/dev/null
-    cmake --build build/windows-linux -j2 --target kivo-server-double kivo_config_tool
-    server=build/windows-linux/tests/server_double/kivo-server-double
-    config_tool=build/windows-linux/tests/kivo_config_tool
+    linux=build/windows-linux
+    cmake -S . -B $linux -DCMAKE_BUILD_TYPE=Release -DKIVO_BUILD_BENCH=OFF >/dev/null
+    cmake --build $linux -j2 --target kivo-server-double kivo-server kivo_config_tool
 fi
-
-# The product server signs releases (kivo-server sign).
-signer=$server
+server=$linux/tests/server_double/kivo-server-double
+signer=$linux/server/kivo-server
+config_tool=$linux/tests/kivo_config_tool
 cmake --no-warn-unused-cli -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
     -DKIVO_BUILD_SERVER=OFF -DKIVO_BUILD_BENCH=OFF -DKIVO_WERROR=$werror >/dev/null
 cmake --build build/windows -j2
