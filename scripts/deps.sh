@@ -24,10 +24,11 @@ KIVO_BENCH_PACKAGES=(wrk nginx-light python3)
 # The desktop program (GTK 3, its light page view on litehtml and gumbo, the
 # WebKitGTK 4.1 page view, a CJK font for its texts) and what its desktop
 # tests drive it with: a private X server, a system tray, input and
-# screenshots.
+# screenshots; weston with XWayland for a Wayland session; socat to bring a
+# server up at an address the program already asks.
 KIVO_DESKTOP_PACKAGES=(libgtk-3-dev liblitehtml-dev libgumbo-dev libwebkit2gtk-4.1-dev libayatana-appindicator3-dev
     libx11-dev libxext-dev fonts-wqy-zenhei)
-KIVO_DESKTOP_TEST_PACKAGES=(xvfb trayer xdotool imagemagick dbus-daemon)
+KIVO_DESKTOP_TEST_PACKAGES=(xvfb trayer xdotool imagemagick dbus-daemon weston xwayland socat)
 # The Linux packages: runtime dependencies of the .deb, and the checks of the
 # desktop entry and the software-centre metadata.
 KIVO_PACKAGE_PACKAGES=(dpkg-dev desktop-file-utils appstream)

@@ -10,6 +10,14 @@ const char kszTemplateFont[] = "宋体";
 const char kszEmailPlaceholder[] = "<请输入EMail>";
 const char kszInvalidEmail[] = "无效的EMail!";
 
+const char kszHideButton[] = "隐藏";
+const char kszSearchButton[] = "搜索";
+const char kszSiteButton[] = "更多热门词";
+
+const char kszNoServer[] = "暂时无法连接Kivo服务器";
+const char kszNoPage[] = "暂时无法显示这个榜单";
+const char kszNoPageHelp[] = "请检查网络连接，Kivo每分钟会自动重试。";
+
 const char kszMenuVisitSite[] = "访问网站";
 const char kszMenuSettings[] = "软件设置";
 const char kszMenuAbout[] = "关于Kivo";

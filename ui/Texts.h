@@ -13,6 +13,18 @@ extern const char kszTemplateFont[];    // face of the templates' 9-point font
 extern const char kszEmailPlaceholder[];
 extern const char kszInvalidEmail[];
 
+// The popup's image buttons, as assistive technology names them and as their
+// tooltips read.
+extern const char kszHideButton[];
+extern const char kszSearchButton[];
+extern const char kszSiteButton[];
+
+// The page shown in place of one that cannot be had: its heading (the content
+// server cannot be reached; any other page cannot be shown) and its line of help.
+extern const char kszNoServer[];
+extern const char kszNoPage[];
+extern const char kszNoPageHelp[];
+
 // Tray menu 167.
 extern const char kszMenuVisitSite[];
 extern const char kszMenuSettings[];

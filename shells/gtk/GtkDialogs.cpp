@@ -8,6 +8,7 @@
 #include "shells/gtk/GtkShell.h"
 #include "ui/Resource.h"
 #include "ui/Templates.h"
+#include "ui/Texts.h"
 
 namespace kivo::gtk {
 
@@ -287,6 +288,25 @@ void OnMessageResponse(GtkDialog*, gint, gpointer data) { ModalRuns::End(static_
 
 }  // namespace
 
+GtkWidget* NewMessageBox(GtkWindow* parent, GtkMessageType type, const std::string& text) {
+    GtkWidget* box = gtk_message_dialog_new(parent, parent != nullptr ? GTK_DIALOG_MODAL : GtkDialogFlags(0), type,
+                                            GTK_BUTTONS_NONE, "%s", ToUtf8(text).c_str());
+    gtk_dialog_add_button(GTK_DIALOG(box), ToUtf8(kszOk).c_str(), GTK_RESPONSE_OK);
+    gtk_dialog_set_default_response(GTK_DIALOG(box), GTK_RESPONSE_OK);
+    // GTK 3 shows no icon for the message type by itself: the theme's.
+    const char* iconName = type == GTK_MESSAGE_WARNING ? "dialog-warning" : "dialog-information";
+    GtkWidget* icon = gtk_image_new_from_icon_name(iconName, GTK_ICON_SIZE_DIALOG);
+    gtk_message_dialog_set_image(GTK_MESSAGE_DIALOG(box), icon);
+    gtk_widget_show(icon);
+    return box;
+}
+
+std::string MessageBoxButton(GtkWidget* box) {
+    GtkWidget* button = gtk_dialog_get_widget_for_response(GTK_DIALOG(box), GTK_RESPONSE_OK);
+    const char* label = button != nullptr ? gtk_button_get_label(GTK_BUTTON(button)) : nullptr;
+    return label != nullptr ? label : "";
+}
+
 int CGtkDialogs::RunModal(CDialogBase& dlg) {
     const DialogTemplate* tmpl = FindTemplate(dlg.TemplateId());
     if (tmpl == nullptr || ModalRuns::Quitting()) return -1;
@@ -303,15 +323,14 @@ int CGtkDialogs::RunModal(CDialogBase& dlg) {
 void CGtkDialogs::MessageBox(GtkWindow* parent, const std::string& text, const std::string& caption) {
     if (ModalRuns::Quitting()) return;
     if (parent == nullptr) parent = Innermost();
-    GtkWidget* box = gtk_message_dialog_new(parent, GTK_DIALOG_MODAL, GTK_MESSAGE_WARNING, GTK_BUTTONS_OK, "%s",
-                                            ToUtf8(text).c_str());
+    GtkWidget* box = NewMessageBox(parent, GTK_MESSAGE_WARNING, text);
     gtk_window_set_title(GTK_WINDOW(box), ToUtf8(caption).c_str());
     if (m_group != nullptr) gtk_window_group_add_window(m_group, GTK_WINDOW(box));
     MessageRun run{g_main_loop_new(nullptr, FALSE)};
     g_signal_connect(box, "response", G_CALLBACK(OnMessageResponse), &run);
     gtk_widget_show_all(box);
     gtk_window_present(GTK_WINDOW(box));
-    Trace("message " + ToUtf8(caption) + ": " + ToUtf8(text));
+    Trace("message " + ToUtf8(caption) + ": " + ToUtf8(text) + " [" + MessageBoxButton(box) + "]");
     ModalRuns::Run(run.loop);
     gtk_widget_destroy(box);
     g_main_loop_unref(run.loop);

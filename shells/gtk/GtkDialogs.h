@@ -8,6 +8,12 @@
 
 namespace kivo::gtk {
 
+// A message box as the program's others are, whatever the locale: the icon of
+// `type` and one button, "确定", answering GTK_RESPONSE_OK. `text` is GBK.
+GtkWidget* NewMessageBox(GtkWindow* parent, GtkMessageType type, const std::string& text);
+// The label of that button, UTF-8, as the trace reports it.
+std::string MessageBoxButton(GtkWidget* box);
+
 class CGtkDialogs : public IDialogRunner {
 public:
     // Dialogs belong to `group`, so that their modal grab holds the popup

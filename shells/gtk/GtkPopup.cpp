@@ -1,5 +1,7 @@
 #include "shells/gtk/GtkPopup.h"
 
+#include <gdk/gdkx.h>
+
 #include <condition_variable>
 #include <mutex>
 #include <vector>
@@ -9,6 +11,7 @@
 #include "shells/gtk/GtkShell.h"
 #include "ui/Resource.h"
 #include "ui/Templates.h"
+#include "ui/Texts.h"
 
 namespace kivo::gtk {
 
@@ -22,6 +25,11 @@ struct CGtkPopup::Command {
     unsigned nId;
 };
 
+struct CGtkPopup::LaterCopy {
+    CGtkPopup* popup;
+    std::string message;
+};
+
 struct CGtkPopup::Notice {
     std::string text;
     std::string caption;
@@ -33,6 +41,25 @@ struct CGtkPopup::Notice {
 namespace {
 
 constexpr const char* kIdKey = "kivo-id";
+// How long a window manager has to carry out a move before the window is
+// moved another way, and then before the placement counts as refused.
+constexpr guint kPlaceWaitMs = 500;
+
+bool IsWebAddress(const std::string& address) {
+    return address.rfind("http://", 0) == 0 || address.rfind("https://", 0) == 0;
+}
+
+// The page that stands in for one that cannot be had, in the skin's colours.
+std::string StandInPage(const std::string& uri) {
+    const char* heading = IsWebAddress(uri) ? kszNoServer : kszNoPage;
+    return "<html><head><meta charset=\"utf-8\"><style>"
+           "html,body{margin:0;background:#111418}"
+           "body{color:#A9B0B8;font-size:12px;text-align:center}"
+           "h1{margin:0;padding:36px 4px 10px 4px;color:#E8453C;font-size:12px;line-height:16px;font-weight:bold}"
+           "p{margin:0;padding:0 10px;line-height:18px}"
+           "</style></head><body><h1>" +
+           ToUtf8(heading) + "</h1><p>" + ToUtf8(kszNoPageHelp) + "</p></body></html>";
+}
 
 void SetPixbuf(GtkWidget* image, int nBitmap) {
     if (image == nullptr) return;
@@ -73,6 +100,8 @@ CGtkPopup::CGtkPopup(std::shared_ptr<kivo::platform::IHttpClient> http) : m_http
 
 CGtkPopup::~CGtkPopup() {
     for (const auto& [id, source] : m_timers) g_source_remove(source);
+    StopRetry();
+    if (m_placeCheck != 0) g_source_remove(m_placeCheck);
     if (m_loop != nullptr) g_main_loop_unref(m_loop);
     if (m_menu != nullptr) g_object_unref(m_menu);
     if (m_tray != nullptr) g_object_unref(m_tray);
@@ -98,6 +127,14 @@ void CGtkPopup::Build() {
     gtk_window_set_default_size(window, width, height);
     gtk_widget_set_size_request(m_window, width, height);
     gtk_widget_add_events(m_window, GDK_BUTTON_PRESS_MASK);
+    // Where a compositor shows windows, it may show the whole rectangle of
+    // one whatever its X shape (XWayland on weston, Wayland itself): the
+    // window then has alpha and paints nothing outside its shape.
+    GdkScreen* screen = gtk_widget_get_screen(m_window);
+    if (GdkVisual* alpha = gdk_screen_is_composited(screen) ? gdk_screen_get_rgba_visual(screen) : nullptr) {
+        gtk_widget_set_visual(m_window, alpha);
+        g_signal_connect(m_window, "draw", G_CALLBACK(OnDrawShaped), this);
+    }
 
     GtkWidget* fixed = gtk_fixed_new();
     gtk_widget_set_size_request(fixed, width, height);
@@ -116,12 +153,9 @@ void CGtkPopup::Build() {
                 break;
             case ItemKind::ImageButton: {
                 widget = gtk_event_box_new();
-                gtk_event_box_set_visible_window(GTK_EVENT_BOX(widget), FALSE);
-                gtk_widget_add_events(widget, GDK_BUTTON_PRESS_MASK);
                 GtkWidget* image = NewImage(item.nBitmap);
                 gtk_container_add(GTK_CONTAINER(widget), image);
-                g_object_set_data(G_OBJECT(widget), kIdKey, GINT_TO_POINTER(item.nId));
-                g_signal_connect(widget, "button-press-event", G_CALLBACK(OnImageButtonPress), this);
+                SetUpImageButton(widget, item.nId);
                 if (item.nId == IDC_CLOSE) m_close = image;
                 buttons.push_back(widget);
                 break;
@@ -136,10 +170,12 @@ void CGtkPopup::Build() {
                 gtk_widget_set_name(widget, "kivo-chooser");
                 for (const CategoryInfo& category : g_categories)
                     gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(widget), ToUtf8(category.szPopupText).c_str());
-                // The closed box keeps to its rectangle however long a name.
+                // The closed box keeps to its rectangle however long a name;
+                // without the cell's own padding, every one of the fourteen
+                // fits in it whole.
                 GList* cells = gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(widget));
                 for (GList* cell = cells; cell != nullptr; cell = cell->next)
-                    g_object_set(cell->data, "ellipsize", PANGO_ELLIPSIZE_END, nullptr);
+                    g_object_set(cell->data, "ellipsize", PANGO_ELLIPSIZE_END, "xpad", 0, nullptr);
                 g_list_free(cells);
                 gtk_widget_set_size_request(widget, rect.width, DluToPixels(12));
                 g_signal_connect(widget, "changed", G_CALLBACK(OnChooserChanged), this);
@@ -157,8 +193,10 @@ void CGtkPopup::Build() {
         }
         gtk_fixed_put(GTK_FIXED(fixed), widget, rect.x, rect.y);
     }
-    // Tab order is template order: the page, the chooser, the search box.
+    // Tab order is template order: the page, the chooser, the search box,
+    // then the site, hide and search buttons.
     GList* chain = g_list_append(g_list_append(g_list_append(nullptr, m_page), m_chooser), m_search);
+    for (auto it = buttons.rbegin(); it != buttons.rend(); ++it) chain = g_list_append(chain, *it);
     gtk_container_set_focus_chain(GTK_CONTAINER(fixed), chain);
     g_list_free(chain);
 
@@ -175,7 +213,7 @@ void CGtkPopup::Build() {
     g_signal_connect(m_window, "delete-event", G_CALLBACK(OnDelete), this);
     g_signal_connect(m_window, "destroy", G_CALLBACK(OnDestroy), this);
     g_signal_connect(m_window, "map-event", G_CALLBACK(OnMapped), this);
-    g_signal_connect_after(m_window, "configure-event", G_CALLBACK(OnConfigure), this);
+    g_signal_connect(m_window, "configure-event", G_CALLBACK(OnConfigure), this);
     g_signal_connect_after(m_window, "size-allocate", G_CALLBACK(OnSizeAllocate), this);
     m_dialogs = std::make_unique<CGtkDialogs>(m_group, window);
 }
@@ -189,12 +227,15 @@ int CGtkPopup::DoModal(CHotListDlg& dlg) {
         // The first tab stop, the page, takes the keyboard.
         if (m_page != nullptr) gtk_widget_grab_focus(m_page);
     }
+    m_bUp = bGoOn;
     m_loop = g_main_loop_new(nullptr, FALSE);
     ModalRuns::Run(m_loop);
+    m_bUp = false;
     Trace("popup ended " + std::to_string(m_nResult));
     dlg.OnDestroy();
     for (const auto& [id, source] : m_timers) g_source_remove(source);
     m_timers.clear();
+    StopRetry();
     if (m_window != nullptr) {
         g_signal_handlers_disconnect_by_data(m_window, this);
         gtk_widget_destroy(m_window);
@@ -203,6 +244,18 @@ int CGtkPopup::DoModal(CHotListDlg& dlg) {
     gdk_display_flush(gdk_display_get_default());
     m_pDlg = nullptr;
     return m_nResult;
+}
+
+void CGtkPopup::PostLaterCopy(const std::string& message) {
+    g_idle_add(OnLaterCopyIdle, new LaterCopy{this, message});
+}
+
+gboolean CGtkPopup::OnLaterCopyIdle(gpointer data) {
+    std::unique_ptr<LaterCopy> later(static_cast<LaterCopy*>(data));
+    Trace("later copy " + later->message);
+    CGtkPopup* popup = later->popup;
+    if (popup->m_bUp && popup->m_pDlg != nullptr) popup->m_pDlg->OnLaterCopy(later->message);
+    return G_SOURCE_REMOVE;
 }
 
 // --- IUiHost --------------------------------------------------------------
@@ -245,12 +298,11 @@ void CGtkPopup::ShowNotice(const char* szText, const char* szCaption) {
 
 gboolean CGtkPopup::OnNoticeIdle(gpointer data) {
     auto* notice = static_cast<Notice*>(data);
-    GtkWidget* box = gtk_message_dialog_new(nullptr, GtkDialogFlags(0), GTK_MESSAGE_INFO, GTK_BUTTONS_OK, "%s",
-                                            ToUtf8(notice->text).c_str());
+    GtkWidget* box = NewMessageBox(nullptr, GTK_MESSAGE_INFO, notice->text);
     gtk_window_set_title(GTK_WINDOW(box), ToUtf8(notice->caption).c_str());
     g_signal_connect(box, "response", G_CALLBACK(OnNoticeResponse), notice);
     gtk_widget_show_all(box);
-    Trace("notice " + ToUtf8(notice->caption) + ": " + ToUtf8(notice->text));
+    Trace("notice " + ToUtf8(notice->caption) + ": " + ToUtf8(notice->text) + " [" + MessageBoxButton(box) + "]");
     return G_SOURCE_REMOVE;
 }
 
@@ -333,6 +385,7 @@ bool CGtkPopup::GetSearchText(std::string& text) {
 
 void CGtkPopup::Navigate(const std::string& url) {
     Trace("navigate " + ToUtf8(url));
+    StopRetry();  // another page is asked for
     if (!m_pageView) return;
     if (m_bSkinPainted) m_pageView->Load(ToUri(url));
     else m_pendingUri = ToUri(url);
@@ -340,22 +393,62 @@ void CGtkPopup::Navigate(const std::string& url) {
 
 PageViewEvents CGtkPopup::PageEvents() {
     PageViewEvents events;
-    events.loaded = [](const std::string& uri) { Trace("page loaded " + uri); };
+    events.loaded = [this](const std::string& uri) {
+        Trace("page loaded " + uri);
+        // A real page is back: the stand-in and its tries end.
+        if (uri != "about:blank") StopRetry();
+    };
     events.title = [](const std::string& title) { Trace("page title " + title); };
     events.failed = [this](const std::string& uri, const std::string& reason) {
         Trace("page failed " + uri + " " + reason);
-        // Never an engine's own error text: an empty page in the skin's
-        // colour, once the view has finished with the failed one.
-        if (uri != "about:blank") g_idle_add(OnPageFailedIdle, this);
+        if (uri == "about:blank") return;
+        // Never an engine's own error text: the program's own page, once the
+        // view has finished with the failed one, and the page is asked for
+        // again from time to time.
+        m_failedUri = uri;
+        ArmRetry();
+        g_idle_add(OnPageFailedIdle, this);
     };
-    events.linkActivated = [](const std::string& address) { Trace("link " + ToUtf8(address)); };
+    events.linkActivated = [this](const std::string& address) {
+        Trace("link " + ToUtf8(address));
+        // The list stays; the link opens in the user's browser.
+        if (IsWebAddress(address)) OpenInBrowser(address);
+    };
     return events;
 }
 
 gboolean CGtkPopup::OnPageFailedIdle(gpointer self) {
-    auto* popup = static_cast<CGtkPopup*>(self);
-    if (popup->m_pageView) popup->m_pageView->LoadHtml("<html><body style=\"margin:0;background:#111418\"></body></html>");
+    static_cast<CGtkPopup*>(self)->ShowStandInPage();
     return G_SOURCE_REMOVE;
+}
+
+void CGtkPopup::ShowStandInPage() {
+    // Unless another page was asked for meanwhile.
+    if (!m_pageView || m_failedUri.empty()) return;
+    m_pageView->LoadHtml(StandInPage(m_failedUri));
+    Trace("page stand-in for " + m_failedUri);
+}
+
+void CGtkPopup::RetryPage() {
+    if (!m_pageView || m_failedUri.empty()) return;
+    Trace("page retry " + m_failedUri);
+    m_pageView->Load(m_failedUri);
+}
+
+void CGtkPopup::ArmRetry() {
+    if (m_retrySource != 0) g_source_remove(m_retrySource);
+    m_retrySource = g_timeout_add_seconds(PageRetrySeconds(), OnRetryTimer, this);
+}
+
+void CGtkPopup::StopRetry() {
+    m_failedUri.clear();
+    if (m_retrySource != 0) g_source_remove(m_retrySource);
+    m_retrySource = 0;
+}
+
+gboolean CGtkPopup::OnRetryTimer(gpointer self) {
+    static_cast<CGtkPopup*>(self)->RetryPage();
+    return G_SOURCE_CONTINUE;
 }
 
 gboolean CGtkPopup::OnFirstPaintIdle(gpointer self) {
@@ -390,8 +483,81 @@ void CGtkPopup::MoveWindow(int x, int y, int width, int height) {
     gtk_window_move(GTK_WINDOW(m_window), x, y);
     gtk_window_resize(GTK_WINDOW(m_window), width, height);
     ApplyShape();
-    Trace("placed " + std::to_string(x) + " " + std::to_string(y) + " " + std::to_string(width) + " " +
-          std::to_string(height));
+    if (!GDK_IS_X11_DISPLAY(gtk_widget_get_display(m_window))) {
+        // A Wayland compositor places its windows itself.
+        Trace("could not place at " + std::to_string(x) + " " + std::to_string(y) + ": Wayland places windows itself");
+        return;
+    }
+    // Reported once the window is seen there (configure events).
+    m_placeX = x;
+    m_placeY = y;
+    m_bPlacing = true;
+    m_bPlacedByMapping = false;
+    if (m_placeCheck != 0) g_source_remove(m_placeCheck);
+    m_placeCheck = g_timeout_add(kPlaceWaitMs, OnPlaceCheck, this);
+}
+
+void CGtkPopup::CheckPlacement(bool bLastTry) {
+    // Mapped again: only once the window manager has mapped it does the
+    // window stand anywhere.
+    if (!m_bPlacing || (m_bAwaitingMap && !bLastTry)) return;
+    const bool bMapped = gtk_widget_get_mapped(m_window) && !m_bAwaitingMap;
+    int x = 0, y = 0;
+    if (GdkWindow* window = gtk_widget_get_window(m_window)) gdk_window_get_origin(window, &x, &y);
+    int width = 0, height = 0;
+    GetClientSize(width, height);
+    const std::string placed = "placed " + std::to_string(m_placeX) + " " + std::to_string(m_placeY) + " " +
+                               std::to_string(width) + " " + std::to_string(height);
+    if (bMapped && x == m_placeX && y == m_placeY) {
+        Trace(placed);
+    } else if (!bLastTry) {
+        return;
+    } else if (bMapped && !m_bPlacedByMapping) {
+        // The window manager let the mapped window stand: it is mapped
+        // again where it belongs.
+        PlaceByMapping();
+        m_placeCheck = g_timeout_add(kPlaceWaitMs, OnPlaceCheck, this);
+        return;
+    } else if (bMapped) {
+        // Such a window manager shows the window where it was mapped, but
+        // need not say so in the window's X position.
+        Trace(placed + " when mapped; X reports " + std::to_string(x) + " " + std::to_string(y));
+    } else {
+        Trace("could not place at " + std::to_string(m_placeX) + " " + std::to_string(m_placeY) +
+              ": the window is not shown");
+    }
+    m_bPlacing = false;
+    if (m_placeCheck != 0) g_source_remove(m_placeCheck);
+    m_placeCheck = 0;
+}
+
+gboolean CGtkPopup::OnPlaceCheck(gpointer self) {
+    auto* popup = static_cast<CGtkPopup*>(self);
+    popup->m_placeCheck = 0;
+    popup->CheckPlacement(true);
+    return G_SOURCE_REMOVE;
+}
+
+void CGtkPopup::PlaceByMapping() {
+    // Some window managers (weston's for XWayland) move a window only to
+    // where it stood when it was mapped, and take no move of a client window
+    // for that. The window is withdrawn, moved while it is override-redirect,
+    // which no window manager intercepts, and mapped again.
+    m_bPlacedByMapping = true;
+    gtk_window_set_position(GTK_WINDOW(m_window), GTK_WIN_POS_NONE);
+    gtk_widget_hide(m_window);
+    GdkWindow* window = gtk_widget_get_window(m_window);
+    ::Display* display = GDK_WINDOW_XDISPLAY(window);
+    const ::Window id = GDK_WINDOW_XID(window);
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = True;
+    XChangeWindowAttributes(display, id, CWOverrideRedirect, &attributes);
+    XMoveWindow(display, id, m_placeX, m_placeY);
+    attributes.override_redirect = False;
+    XChangeWindowAttributes(display, id, CWOverrideRedirect, &attributes);
+    m_bAwaitingMap = true;
+    gtk_widget_show(m_window);
+    Trace("window mapped again at " + std::to_string(m_placeX) + " " + std::to_string(m_placeY));
 }
 
 void CGtkPopup::SetWindowShape(const CRegion& shape) {
@@ -418,7 +584,23 @@ void CGtkPopup::ApplyShape() {
 }
 
 gboolean CGtkPopup::OnConfigure(GtkWidget*, GdkEvent*, gpointer self) {
-    static_cast<CGtkPopup*>(self)->ApplyShape();
+    auto* popup = static_cast<CGtkPopup*>(self);
+    popup->ApplyShape();
+    popup->CheckPlacement(false);
+    return FALSE;
+}
+
+gboolean CGtkPopup::OnDrawShaped(GtkWidget*, cairo_t* cr, gpointer self) {
+    // Transparent outside the shape; the window's own drawing, which runs
+    // after this, is clipped to it.
+    auto* popup = static_cast<CGtkPopup*>(self);
+    if (popup->m_shape == nullptr) return FALSE;
+    cairo_save(cr);
+    cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
+    cairo_paint(cr);
+    cairo_restore(cr);
+    gdk_cairo_region(cr, popup->m_shape);
+    cairo_clip(cr);
     return FALSE;
 }
 
@@ -428,6 +610,12 @@ void CGtkPopup::ShowWindow(bool bShow) {
     if (m_window == nullptr) return;
     if (bShow) {
         gtk_widget_show(m_window);
+        // Shown from the tray or by a later start: a page that could not be
+        // had is asked for again at once.
+        if (!m_failedUri.empty()) {
+            RetryPage();
+            ArmRetry();
+        }
     } else {
         gtk_widget_hide(m_window);
         Trace("window hidden");
@@ -436,7 +624,13 @@ void CGtkPopup::ShowWindow(bool bShow) {
 
 void CGtkPopup::SetForegroundWindow() {
     if (m_window == nullptr) return;
-    gtk_window_present_with_time(GTK_WINDOW(m_window), gtk_get_current_event_time());
+    // Without an event (a later start asked), the X server's time stands in,
+    // so that the window manager lets the window come forward.
+    guint32 time = gtk_get_current_event_time();
+    GdkWindow* window = gtk_widget_get_window(m_window);
+    if (time == GDK_CURRENT_TIME && window != nullptr && GDK_IS_X11_WINDOW(window))
+        time = gdk_x11_get_server_time(window);
+    gtk_window_present_with_time(GTK_WINDOW(m_window), time);
     Trace("window raised");
 }
 
@@ -459,10 +653,14 @@ void CGtkPopup::AddTrayIcon(const TrayIconData& nid) {
             return;
         }
     }
+    // An XEmbed icon needs X.
+    if (!GDK_IS_X11_DISPLAY(gdk_display_get_default())) return;
     GdkPixbuf* icon = LoadIcon(48);
     m_tray = gtk_status_icon_new_from_pixbuf(icon);
     if (icon != nullptr) g_object_unref(icon);
-    gtk_status_icon_set_name(m_tray, "kivo");
+    // No gtk_status_icon_set_name: it makes the icon's window anew, which
+    // trays then embed twice (a Gdk-CRITICAL at every start). The window's
+    // class is the program's name all the same (main sets it).
     gtk_status_icon_set_title(m_tray, tip.c_str());
     gtk_status_icon_set_tooltip_text(m_tray, tip.c_str());
     g_signal_connect(m_tray, "button-press-event", G_CALLBACK(OnTrayButton), this);
@@ -601,31 +799,89 @@ gboolean CGtkPopup::OnButtonPress(GtkWidget*, GdkEventButton* event, gpointer se
     auto* popup = static_cast<CGtkPopup*>(self);
     // Only presses on the window's own surface and on plain images, which
     // have no window of their own, arrive with the toplevel's window.
-    if (event->type != GDK_BUTTON_PRESS || event->button != 1 || popup->m_pDlg == nullptr ||
+    if (event->type != GDK_BUTTON_PRESS || popup->m_pDlg == nullptr ||
         event->window != gtk_widget_get_window(popup->m_window))
         return FALSE;
+    if (event->button == 3) {
+        popup->OnSkinMenu();
+        return TRUE;
+    }
+    if (event->button != 1) return FALSE;
     popup->m_press = *event;
     popup->m_pDlg->OnLButtonDown();
     popup->m_press = GdkEventButton{};
     return TRUE;
 }
 
+void CGtkPopup::OnSkinMenu() {
+    // Where no tray shows the icon, its menu opens on the skin instead.
+    if (!HasTray() && m_pDlg != nullptr) m_pDlg->OnTrayNotify(kTrayIconId, WM_RBUTTONDOWN);
+}
+
+bool CGtkPopup::HasTray() const {
+    return m_indicator != nullptr || (m_tray != nullptr && gtk_status_icon_is_embedded(m_tray));
+}
+
+void CGtkPopup::SetUpImageButton(GtkWidget* button, int nId) {
+    gtk_event_box_set_visible_window(GTK_EVENT_BOX(button), FALSE);
+    gtk_widget_add_events(button, GDK_BUTTON_PRESS_MASK | GDK_KEY_PRESS_MASK);
+    g_object_set_data(G_OBJECT(button), kIdKey, GINT_TO_POINTER(nId));
+    g_signal_connect(button, "button-press-event", G_CALLBACK(OnImageButtonPress), this);
+    // A button for the keyboard and for assistive technology: a tab stop
+    // that Space presses, with its name and a tooltip.
+    gtk_widget_set_can_focus(button, TRUE);
+    g_signal_connect(button, "key-press-event", G_CALLBACK(OnImageButtonKey), this);
+    g_signal_connect_after(button, "draw", G_CALLBACK(OnImageButtonDrawn), nullptr);
+    const char* name = nId == IDC_CLOSE ? kszHideButton : nId == IDC_SEARCH ? kszSearchButton : kszSiteButton;
+    const std::string utf8 = ToUtf8(name);
+    gtk_widget_set_tooltip_text(button, utf8.c_str());
+    AtkObject* accessible = gtk_widget_get_accessible(button);
+    atk_object_set_name(accessible, utf8.c_str());
+    atk_object_set_role(accessible, ATK_ROLE_PUSH_BUTTON);
+}
+
+void CGtkPopup::ClickImageButton(GtkWidget* button) {
+    const int nId = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(button), kIdKey));
+    Trace("clicked " + std::to_string(nId));
+    if (m_pDlg != nullptr) m_pDlg->OnCommand(nId, BN_CLICKED);
+}
+
 gboolean CGtkPopup::OnImageButtonPress(GtkWidget* widget, GdkEventButton* event, gpointer self) {
     // An image button reports its click when the left button goes down, and
     // never drags the window. The second press of a double click is not a
-    // click of its own.
+    // click of its own. The right button opens the menu, as on the skin.
     auto* popup = static_cast<CGtkPopup*>(self);
+    if (event->type == GDK_BUTTON_PRESS && event->button == 3) popup->OnSkinMenu();
     if (event->type != GDK_BUTTON_PRESS || event->button != 1 || popup->m_pDlg == nullptr) return TRUE;
     gint doubleClickMs = 400;
     g_object_get(gtk_widget_get_settings(widget), "gtk-double-click-time", &doubleClickMs, nullptr);
     const bool second = popup->m_lastClickWidget == widget && event->time - popup->m_lastClickTime <= static_cast<guint32>(doubleClickMs);
     popup->m_lastClickWidget = second ? nullptr : widget;
     popup->m_lastClickTime = event->time;
-    if (second) return TRUE;
-    const int nId = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(widget), kIdKey));
-    Trace("clicked " + std::to_string(nId));
-    popup->m_pDlg->OnCommand(nId, BN_CLICKED);
+    if (!second) popup->ClickImageButton(widget);
     return TRUE;
+}
+
+gboolean CGtkPopup::OnImageButtonKey(GtkWidget* widget, GdkEventKey* event, gpointer self) {
+    if (event->keyval != GDK_KEY_space && event->keyval != GDK_KEY_KP_Space) return FALSE;
+    static_cast<CGtkPopup*>(self)->ClickImageButton(widget);
+    return TRUE;
+}
+
+gboolean CGtkPopup::OnImageButtonDrawn(GtkWidget* widget, cairo_t* cr, gpointer) {
+    // The keyboard's place: a dotted frame over the image, light on the
+    // dark skin (the theme's focus line is dark).
+    if (!gtk_widget_has_visible_focus(widget)) return FALSE;
+    const double dot = 1.0;
+    cairo_save(cr);
+    cairo_set_source_rgba(cr, 1.0, 1.0, 1.0, 0.85);
+    cairo_set_line_width(cr, 1.0);
+    cairo_set_dash(cr, &dot, 1, 0.0);
+    cairo_rectangle(cr, 0.5, 0.5, gtk_widget_get_allocated_width(widget) - 1.0,
+                    gtk_widget_get_allocated_height(widget) - 1.0);
+    cairo_stroke(cr);
+    cairo_restore(cr);
+    return FALSE;
 }
 
 void CGtkPopup::OnChooserChanged(GtkComboBox*, gpointer self) {
@@ -655,6 +911,8 @@ gboolean CGtkPopup::OnMapped(GtkWidget*, GdkEvent*, gpointer self) {
     Trace(popup->m_bMapped ? "window shown" : "window mapped");
     if (!popup->m_bMapped) g_idle_add(OnFirstPaintIdle, popup);
     popup->m_bMapped = true;
+    popup->m_bAwaitingMap = false;
+    popup->CheckPlacement(false);
     return FALSE;
 }
 

@@ -30,6 +30,12 @@ public:
     // until its modal run ends; then the window is destroyed.
     int DoModal(CHotListDlg& dlg);
 
+    // A message of a later start of the program or of a desktop action
+    // (CHotListDlg::OnLaterCopy), from any thread. It is carried out on the
+    // user-interface thread once the popup is up; before that it waits, and
+    // it is dropped when the popup never comes up.
+    void PostLaterCopy(const std::string& message);
+
     // IUiHost
     void SetTimer(unsigned nIDEvent, unsigned nElapseMs) override;
     void KillTimer(unsigned nIDEvent) override;
@@ -67,12 +73,28 @@ private:
     struct Timer;
     struct Command;
     struct Notice;
+    struct LaterCopy;
 
     void Build();
     int FocusedControl() const;
     void DeferCommand(unsigned nId);
     void ApplyShape();
     PageViewEvents PageEvents();
+    // The page of the program's own that stands in for m_failedUri, and the
+    // next try of that page.
+    void ShowStandInPage();
+    void RetryPage();
+    void ArmRetry();
+    void StopRetry();
+    // Whether a tray shows the icon (embedded XEmbed icon or an indicator).
+    bool HasTray() const;
+    void OnSkinMenu();
+    void ClickImageButton(GtkWidget* button);
+    void SetUpImageButton(GtkWidget* button, int nId);
+    // Placement: whether the window stands where MoveWindow put it, and a
+    // second way there for window managers that ignore a mapped window's move.
+    void CheckPlacement(bool bLastTry);
+    void PlaceByMapping();
     // The tray menu, built on first use: the XEmbed icon and the indicator
     // show the same one.
     GtkWidget* TrayMenu(const MenuItem* pItems, int nItems);
@@ -90,6 +112,12 @@ private:
     static void OnSizeAllocate(GtkWidget*, GdkRectangle*, gpointer self);
     static gboolean OnFirstPaintIdle(gpointer self);
     static gboolean OnPageFailedIdle(gpointer self);
+    static gboolean OnRetryTimer(gpointer self);
+    static gboolean OnPlaceCheck(gpointer self);
+    static gboolean OnLaterCopyIdle(gpointer data);
+    static gboolean OnImageButtonKey(GtkWidget* widget, GdkEventKey* event, gpointer self);
+    static gboolean OnImageButtonDrawn(GtkWidget* widget, cairo_t* cr, gpointer);
+    static gboolean OnDrawShaped(GtkWidget*, cairo_t* cr, gpointer self);
     static gboolean OnTrayButton(GtkStatusIcon*, GdkEventButton* event, gpointer self);
     static void OnTrayEmbedded(GObject* icon, GParamSpec*, gpointer);
     static void OnMenuItem(GtkMenuItem* item, gpointer self);
@@ -112,6 +140,10 @@ private:
     // Until the skin has painted, the page view waits: the page to show then.
     std::string m_pendingUri;
     bool m_bSkinPainted = false;
+    // While a page cannot be had: its address (a URI), and the timer of the
+    // next try. The program's own page stands in for it meanwhile.
+    std::string m_failedUri;
+    guint m_retrySource = 0;
     GtkWidget* m_menu = nullptr;
     GtkStatusIcon* m_tray = nullptr;
     std::unique_ptr<CTrayIndicator> m_indicator;  // instead of m_tray where no XEmbed tray exists
@@ -123,6 +155,13 @@ private:
     GtkWidget* m_lastClickWidget = nullptr;  // the image button pressed last
     guint32 m_lastClickTime = 0;
     int m_menuX = 0, m_menuY = 0;
+    // Where timer 2 placed the window, until it is seen there.
+    int m_placeX = 0, m_placeY = 0;
+    guint m_placeCheck = 0;
+    bool m_bPlacing = false;
+    bool m_bPlacedByMapping = false;
+    bool m_bAwaitingMap = false;
+    bool m_bUp = false;  // initialised and in its modal run
     int m_nResult = IDCANCEL;
     bool m_bSettingChooser = false;
     bool m_bMapped = false;

@@ -31,6 +31,15 @@ double TimeScale() {
     return scale;
 }
 
+unsigned PageRetrySeconds() {
+    static const unsigned seconds = [] {
+        const char* value = std::getenv("KIVO_PAGE_RETRY_SECONDS");
+        const int parsed = value != nullptr ? std::atoi(value) : 0;
+        return parsed >= 1 && parsed <= 60 ? static_cast<unsigned>(parsed) : 60u;
+    }();
+    return seconds;
+}
+
 void Trace(const std::string& event) {
     if (!TraceEnabled()) return;
     static std::mutex mutex;
@@ -88,7 +97,7 @@ void InstallStyle() {
         "window.kivo-popup { background-color: #1A1F22; }\n"
         "window.kivo-popup, window.kivo-dialog { font-size: 12px; }\n"
         "#kivo-chooser button { min-height: 0; padding: 0 2px; border-radius: 0; }\n"
-        "#kivo-chooser arrow { min-height: 12px; min-width: 12px; }\n"
+        "#kivo-chooser arrow { min-height: 10px; min-width: 10px; }\n"
         "#kivo-chooser cellview { min-height: 0; padding: 0; }\n"
         "#kivo-chooser { font-size: 12px; }\n"
         "#kivo-search { min-height: 0; padding: 0 3px; border-radius: 0; font-size: 12px; }\n"

@@ -65,9 +65,15 @@ gboolean CWebKitPageView::OnDrawEmpty(GtkWidget* box, cairo_t* cr, gpointer) {
     return FALSE;
 }
 
-void CWebKitPageView::Load(const std::string& uri) { webkit_web_view_load_uri(View(), uri.c_str()); }
+void CWebKitPageView::Load(const std::string& uri) {
+    m_asked = uri;
+    webkit_web_view_load_uri(View(), uri.c_str());
+}
 
-void CWebKitPageView::LoadHtml(const std::string& html) { webkit_web_view_load_html(View(), html.c_str(), nullptr); }
+void CWebKitPageView::LoadHtml(const std::string& html) {
+    m_asked.clear();
+    webkit_web_view_load_html(View(), html.c_str(), nullptr);
+}
 
 gboolean CWebKitPageView::OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*, gpointer) {
     return TRUE;  // the page never opens its context menu
@@ -78,9 +84,17 @@ void CWebKitPageView::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, 
     if (event == WEBKIT_LOAD_STARTED) page->m_bFailed = false;
     if (event == WEBKIT_LOAD_COMMITTED) webkit_web_view_set_background_color(view, &kWhite);
     // A failed load finishes too, and has been reported as failed.
-    if (event != WEBKIT_LOAD_FINISHED || std::exchange(page->m_bFailed, false) || !page->m_events.loaded) return;
+    if (event != WEBKIT_LOAD_FINISHED || std::exchange(page->m_bFailed, false)) return;
     const char* uri = webkit_web_view_get_uri(view);
-    page->m_events.loaded(uri != nullptr ? uri : "");
+    const std::string asked = std::exchange(page->m_asked, std::string());
+    if (!asked.empty() && (uri == nullptr || std::string(uri) == "about:blank")) {
+        // The engine refused the address (a port it keeps closed) and shows
+        // an empty white page instead, reporting no failure of its own.
+        webkit_web_view_set_background_color(view, &kEmpty);
+        if (page->m_events.failed) page->m_events.failed(asked, "refused by the web engine");
+        return;
+    }
+    if (page->m_events.loaded) page->m_events.loaded(uri != nullptr ? uri : "");
 }
 
 gboolean CWebKitPageView::OnLoadFailed(WebKitWebView* view, WebKitLoadEvent, gchar* uri, GError* error, gpointer self) {

@@ -7,6 +7,8 @@
 // which the skin does not wait for.
 #include <webkit2/webkit2.h>
 
+#include <string>
+
 #include "shells/gtk/PageView.h"
 
 namespace kivo::gtk {
@@ -38,6 +40,9 @@ private:
     GtkWidget* m_box = nullptr;   // holds the web view once it is made
     GtkWidget* m_view = nullptr;
     bool m_bFailed = false;  // the load under way failed
+    // The address of the page asked for, until it loads or fails; empty for
+    // a page given as text.
+    std::string m_asked;
 };
 
 }  // namespace kivo::gtk

@@ -54,7 +54,28 @@ void DesktopTest::TearDown() {
     NetworkTest::TearDown();
 }
 
+void DesktopTest::StartWeston() {
+    // Headless, drawn by pixman so that it can take screenshots (--debug
+    // lets its screenshooter in), no panel, a background of its own colour.
+    const std::string home = m_home.Path();
+    WriteBytes(home + "/weston.ini", "[shell]\npanel-position=none\nbackground-color=0xff204060\n");
+    m_xvfb = std::make_unique<Process>(
+        "weston",
+        std::vector<std::string>{"--config=" + home + "/weston.ini", "--backend=headless-backend.so", "--use-pixman",
+                                 "--width=1024", "--height=768", "--socket=kivo-wayland", "--xwayland", "--debug"},
+        std::vector<std::string>{"XDG_RUNTIME_DIR=" + home + "/run"}, ProcessOptions{home + "/weston.log", true});
+    const std::string mark = "xserver listening on display :";
+    std::string log;
+    if (!WaitUntil([&] {
+            log = ReadBytes(home + "/weston.log").value_or("");
+            return log.find(mark) != std::string::npos && Exists(home + "/run/kivo-wayland");
+        }, std::chrono::seconds(20)))
+        throw std::runtime_error("weston did not start: " + log);
+    m_display = ":" + std::to_string(std::atoi(log.c_str() + log.find(mark) + mark.size()));
+}
+
 void DesktopTest::StartX() {
+    if (m_bWeston) return StartWeston();
     int report[2];
     if (::pipe2(report, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
     // -displayfd: the server picks a free display and tells its number.
@@ -126,28 +147,33 @@ std::vector<std::vector<std::string>> DesktopTest::BrowserCalls() {
 
 std::vector<std::string> DesktopTest::ProgramEnv() const {
     const std::string home = m_home.Path();
-    return {"DISPLAY=" + m_display,
-            "KIVO_TRACE=1",
-            "KIVO_SERVER=" + Server().HostPort(),
-            "HOME=" + home,
-            "XDG_RUNTIME_DIR=" + home + "/run",
-            "XDG_CONFIG_HOME=" + home + "/config",
-            "XDG_DATA_HOME=" + home + "/data",
-            "XDG_CACHE_HOME=" + home + "/cache",
-            "XDG_DATA_DIRS=" + home + "/data:/usr/local/share:/usr/share",
-            // No desktop session: settings from memory, no accessibility bus.
-            "GSETTINGS_BACKEND=memory",
-            "NO_AT_BRIDGE=1",
-            "DBUS_SESSION_BUS_ADDRESS=" + (m_sessionBus.empty() ? std::string("disabled:") : m_sessionBus),
-            "LANG=C.UTF-8"};
+    std::vector<std::string> env{"DISPLAY=" + m_display,
+                                 "WAYLAND_DISPLAY=" + std::string(m_bWeston ? "kivo-wayland" : ""),
+                                 "KIVO_TRACE=1",
+                                 "KIVO_SERVER=" + Server().HostPort(),
+                                 "HOME=" + home,
+                                 "XDG_RUNTIME_DIR=" + home + "/run",
+                                 "XDG_CONFIG_HOME=" + home + "/config",
+                                 "XDG_DATA_HOME=" + home + "/data",
+                                 "XDG_CACHE_HOME=" + home + "/cache",
+                                 "XDG_DATA_DIRS=" + home + "/data:/usr/local/share:/usr/share",
+                                 // No desktop session: settings from memory, no accessibility bus.
+                                 "GSETTINGS_BACKEND=memory",
+                                 "NO_AT_BRIDGE=1",
+                                 "DBUS_SESSION_BUS_ADDRESS=" + (m_sessionBus.empty() ? std::string("disabled:") : m_sessionBus),
+                                 "LANG=C.UTF-8"};
+    env.insert(env.end(), m_env.begin(), m_env.end());
+    return env;
 }
 
-std::unique_ptr<Process> DesktopTest::StartKivo(const std::string& dir) {
+std::unique_ptr<Process> DesktopTest::StartKivo(const std::string& dir, const std::vector<std::string>& args) {
     m_installDir = dir.empty() ? Dir() : dir;
     const std::string program = m_installDir + "kivo";
     // A copy already installed there may be running: it is used as it is.
     if (!Exists(program)) InstallProgram(m_program, m_installDir, "kivo");
-    return std::make_unique<Process>(program, std::vector<std::string>{}, ProgramEnv());
+    std::vector<std::string> shell{"-c", "exec \"$0\" \"$@\" 2>&1", program};
+    shell.insert(shell.end(), args.begin(), args.end());
+    return std::make_unique<Process>("/bin/sh", shell, ProgramEnv());
 }
 
 namespace {
@@ -309,6 +335,19 @@ std::string DesktopTest::Screenshot(const std::string& name, const XRect& rect) 
     const std::string path = std::string(KIVO_SCREENSHOT_DIR) + "/" + name + ".png";
     const std::string crop = std::to_string(rect.width) + "x" + std::to_string(rect.height) + "+" +
                              std::to_string(rect.x) + "+" + std::to_string(rect.y);
+    if (m_bWeston) {
+        const std::string screen = m_home.Path() + "/shots/screen.png";
+        Process shooter("/bin/sh",
+                        {"-c",
+                         "cd \"$0\" && rm -f wayland-screenshot-*.png && weston-screenshooter && "
+                         "mv wayland-screenshot-*.png screen.png",
+                         m_home.Path() + "/shots"},
+                        {"XDG_RUNTIME_DIR=" + m_home.Path() + "/run", "WAYLAND_DISPLAY=kivo-wayland"});
+        shooter.Wait(std::chrono::seconds(30));
+        Process cut("/usr/bin/convert", {screen, "-crop", crop, "+repage", path}, {});
+        cut.Wait(std::chrono::seconds(30));
+        return path;
+    }
     Process shot("/usr/bin/import", {"-display", m_display, "-window", "root", "-crop", crop, "+repage", path}, {});
     shot.Wait(std::chrono::seconds(30));
     return path;

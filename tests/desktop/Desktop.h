@@ -1,8 +1,10 @@
 #pragma once
 // A private X desktop for one test: an Xvfb server on a free display, the
 // trayer system tray, a connection to inspect windows, xdotool for input and
-// screenshots into the build tree. And the real kivo program, installed in a
-// folder of its own with its own runtime, configuration and data folders.
+// screenshots into the build tree; or a Wayland one, weston (headless) with
+// XWayland, seen through its own screenshots. And the real kivo program,
+// installed in a folder of its own with its own runtime, configuration and
+// data folders.
 #include <sys/types.h>
 
 #include <chrono>
@@ -45,8 +47,13 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Set before SetUp: false gives a desktop without the tray.
+    // Set before SetUp: false gives a desktop without the tray; m_bWeston
+    // gives weston instead of Xvfb (and no tray): the program is given its
+    // Wayland display and XWayland's, and the window helpers do not apply.
     bool m_bTray = true;
+    bool m_bWeston = false;
+    // More of the program's environment, replacing what ProgramEnv names.
+    std::vector<std::string> m_env;
     // The program StartKivo installs: kivo, or kivo with the other page view.
     std::string m_program = KIVO_GTK_EXE;
     // The program's session bus address; empty: it has none.
@@ -54,8 +61,9 @@ protected:
 
     // The environment the program runs with.
     std::vector<std::string> ProgramEnv() const;
-    // Copies kivo into `dir` (default: the test's folder) and starts it.
-    std::unique_ptr<Process> StartKivo(const std::string& dir = "");
+    // Copies kivo into `dir` (default: the test's folder) and starts it
+    // with `args`; its standard error comes with its output.
+    std::unique_ptr<Process> StartKivo(const std::string& dir = "", const std::vector<std::string>& args = {});
     std::string InstallDir() const { return m_installDir; }
 
     // Windows of process `pid`, toplevels and those inside the tray.
@@ -75,7 +83,8 @@ protected:
     bool Xdo(const std::vector<std::string>& args);
     void ClickAt(int x, int y, int button = 1);
     void Key(const std::string& keys);
-    // Saves a part of the screen as screenshots/<name>.png in the build tree.
+    // Saves a part of the screen as screenshots/<name>.png in the build tree
+    // (on weston: of what the compositor shows).
     std::string Screenshot(const std::string& name, const XRect& rect);
 
     // What the stand-in browser was given: each call's arguments.
@@ -92,6 +101,7 @@ protected:
 
 private:
     void StartX();
+    void StartWeston();
     void WriteBrowser();
 
     TempDir m_home;

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <sstream>
 
 #include "tests/desktop/Desktop.h"
@@ -178,14 +179,18 @@ TEST_P(EachView, PopupSizeShapeCornerAndServerPage) {
     const XWin tip = WaitForWindow(Pid(*program), [](const XWin& w) { return w.mapped && w.type == "TOOLTIP"; });
     EXPECT_NE(tip.id, 0u) << "no tooltip";
     EXPECT_TRUE(Picture(Screenshot("page-hover-" + GetParam(), area)).Is(136, 38, 0x262B31)) << "no highlight";
+    // A click on it opens its search in the browser; the list stays.
     Xdo({"click", "1"});
+    ASSERT_TRUE(WaitUntil([&] { return BrowserCalls().size() == 1; })) << program->Output();
+    EXPECT_EQ(BrowserCalls()[0].at(0).rfind("http://www.baidu.com/s?tn=kivo_pg&ct=&lm=-1&kw=&word=", 0), 0u);
+    EXPECT_EQ(CountOf(program->Output(), "] navigate "), 1u);
 
     // Escape and Enter outside the search box change nothing.
     Key("Escape");
     Key("Return");
     WaitUntil([] { return false; }, std::chrono::milliseconds(500));
     EXPECT_TRUE(Popup(Pid(*program)).mapped);
-    EXPECT_TRUE(BrowserCalls().empty());
+    EXPECT_EQ(BrowserCalls().size(), 1u);
 }
 
 TEST_F(Desktop, TrayTooltipHideAndDoubleClickBackAtTheSamePlace) {
@@ -235,10 +240,13 @@ TEST_F(Desktop, TrayMenuEntriesInOrderAndExitRemovesTheIcon) {
     Screenshot("tray-menu", {left, top, 1024 - left, 768 - top});
     EXPECT_TRUE(Popup(Pid(*program)).mapped);
 
-    // The fourth entry after the separator: exit. The icon goes, nothing is saved.
+    // The fourth entry after the separator: exit. The icon goes, nothing is
+    // saved, and the toolkit had nothing to complain of from start to end.
     Key("Down Down Down Down Return");
     EXPECT_EQ(program->Wait(std::chrono::seconds(30)), 0) << program->Output();
     EXPECT_NE(program->Output().find("tray icon removed"), std::string::npos);
+    for (const char* complaint : {"Gtk-", "Gdk-", "GLib-", "CRITICAL", "WARNING"})
+        EXPECT_EQ(program->Output().find(complaint), std::string::npos) << program->Output();
     XWin gone;
     EXPECT_FALSE(TrayIcon(Pid(*program), gone));
     EXPECT_FALSE(kivo::test::Exists(InstallDir() + "Configuration.ini"));
@@ -294,9 +302,14 @@ TEST_F(Desktop, SettingsRoundTripThroughTheSettingsFileAndTheAutostartEntry) {
     Key("Return");
     const XWin warning = WaitForNamed(*program, "kivo");
     ASSERT_NE(warning.id, 0u) << program->Output();
-    EXPECT_NE(program->Output().find("message kivo: 无效的EMail!"), std::string::npos);
+    // Whatever the locale: "确定", and the warning sign (amber) beside the text.
+    EXPECT_NE(program->Output().find("message kivo: 无效的EMail! [确定]"), std::string::npos) << program->Output();
     WaitUntil([] { return false; }, std::chrono::milliseconds(300));
-    Screenshot("invalid-email", warning.rect);
+    const Picture box(Screenshot("invalid-email", warning.rect));
+    std::size_t amber = 0;
+    for (std::size_t i = 0; i + 2 < box.rgb.size(); i += 3)
+        if (box.rgb[i] > 170 && box.rgb[i + 1] > 70 && box.rgb[i + 1] < 200 && box.rgb[i + 2] < 90) ++amber;
+    EXPECT_GT(amber, 100u) << "no warning sign";
     Key("Return");
     ASSERT_TRUE(WaitForTrace(*program, "message closed"));
     settings = WaitForNamed(*program, "软件设置");
@@ -351,13 +364,100 @@ TEST_F(Desktop, SettingsRoundTripThroughTheSettingsFileAndTheAutostartEntry) {
     EXPECT_EQ(program->Output().find("navigate " + Server().BaseUrl() + "/sml/week.html"), std::string::npos);
 }
 
-TEST_F(Desktop, SecondStartOpensNothing) {
-    auto first = StartAndWaitForPopup();
+namespace {
+
+// A desktop with neither an XEmbed tray nor a StatusNotifier host (no session
+// bus either): later starts, the app menu's actions and the skin's right
+// button are the ways back to the popup.
+class NoTray : public Desktop {
+protected:
+    NoTray() { m_bTray = false; }
+};
+
+// Whether the last glyph of the closed chooser's text is a whole one rather
+// than an ellipsis: the column runs of dark pixels, the arrow last; the glyph
+// before it stands taller than the dots of an ellipsis.
+bool ChooserTextIsWhole(const Picture& chooser) {
+    std::vector<std::pair<int, int>> runs;  // each run's height: top and bottom row
+    bool inRun = false;
+    for (int x = 2; x < chooser.width - 2; ++x) {
+        int top = chooser.height, bottom = -1;
+        for (int y = 2; y < chooser.height - 2; ++y)
+            if (chooser.rgb[3 * (y * chooser.width + x)] < 170) top = std::min(top, y), bottom = std::max(bottom, y);
+        if (bottom >= 0 && !inRun) runs.emplace_back(top, bottom);
+        else if (bottom >= 0) runs.back() = {std::min(runs.back().first, top), std::max(runs.back().second, bottom)};
+        inRun = bottom >= 0;
+    }
+    return runs.size() >= 2 && runs[runs.size() - 2].second - runs[runs.size() - 2].first >= 5;
+}
+
+}  // namespace
+
+TEST_F(NoTray, LaterStartsDesktopActionsAndTheSkinMenuReachThePopup) {
+    // A desktop action with no copy running starts one, which then carries it out.
+    auto program = StartKivo("", {"--about"});
+    ASSERT_TRUE(WaitForTrace(*program, "tray kind status-icon, no tray seen")) << program->Output();
+    ASSERT_NE(WaitForNamed(*program, "关于Kivo").id, 0u) << program->Output();
+    Key("Return");
+    ASSERT_TRUE(WaitForTrace(*program, "dialog 100 closed 1")) << program->Output();
+    ASSERT_TRUE(WaitForTrace(*program, "placed 835 10")) << program->Output();
+    XWin popup = WaitForWindow(Pid(*program), [](const XWin& w) { return w.mapped && w.rect.x == 835 && w.rect.y == 10; });
+    WaitUntil([] { return false; }, std::chrono::milliseconds(300));
+    Screenshot("popup-no-tray", popup.rect);
+    // The chooser's longest entries (four characters and "Top8") fit its box.
+    EXPECT_TRUE(ChooserTextIsWhole(Picture(Screenshot("chooser", {popup.rect.x + 61, popup.rect.y + 156, 94, 18}))));
+
+    // Hidden with its button, the popup comes back when Kivo is started
+    // again; that start ends at once, opening and writing nothing.
+    ClickAt(popup.rect.x + 141 + 8, popup.rect.y + 4 + 8);
+    ASSERT_TRUE(WaitUntil([&] { return !Popup(Pid(*program)).mapped; })) << program->Output();
     auto second = StartKivo();
     EXPECT_EQ(second->Wait(std::chrono::seconds(30)), 0);
     EXPECT_TRUE(second->Output().empty()) << second->Output();
-    EXPECT_TRUE(Popup(Pid(*first)).mapped);
+    EXPECT_TRUE(WaitForTrace(*program, "window raised")) << program->Output();
+    EXPECT_TRUE(WaitUntil([&] { return Popup(Pid(*program)).mapped; }));
+
+    // The app menu's "软件设置" reaches the running copy.
+    EXPECT_EQ(StartKivo("", {"--settings"})->Wait(std::chrono::seconds(30)), 0);
+    ASSERT_NE(WaitForNamed(*program, "软件设置").id, 0u) << program->Output();
+    Key("Escape");
+    ASSERT_TRUE(WaitForTrace(*program, "dialog 131 closed 2")) << program->Output();
+
+    // The right button opens nothing on the page, and the menu on the skin,
+    // at the cursor.
+    popup = Popup(Pid(*program));
+    ClickAt(popup.rect.x + 80, popup.rect.y + 100, 3);
+    WaitUntil([] { return false; }, std::chrono::milliseconds(800));
+    EXPECT_EQ(program->Output().find("] menu "), std::string::npos);
+    ClickAt(popup.rect.x + 20, popup.rect.y + 165, 3);
+    ASSERT_TRUE(WaitForTrace(*program, "] menu ")) << program->Output();
+    EXPECT_NE(program->Output().find(" 访问网站|软件设置|关于Kivo|-|退出程序\n"), std::string::npos) << program->Output();
+    const XWin menu = WaitForWindow(Pid(*program), [](const XWin& w) { return w.mapped && w.type == "POPUP_MENU"; });
+    ASSERT_NE(menu.id, 0u);
+    EXPECT_LE(std::abs(menu.rect.x - (popup.rect.x + 20)), 2) << menu.rect.x;
+    EXPECT_LE(std::abs(menu.rect.y - (popup.rect.y + 165)), 2) << menu.rect.y;
+    WaitUntil([] { return false; }, std::chrono::milliseconds(300));
+    Screenshot("skin-menu", {menu.rect.x - 20, menu.rect.y - 20, menu.rect.width + 40, menu.rect.height + 40});
+    Key("Down Down Down Down Return");
+    EXPECT_EQ(program->Wait(std::chrono::seconds(30)), 0) << program->Output();
     EXPECT_FALSE(kivo::test::Exists(InstallDir() + "Configuration.ini"));
+}
+
+TEST_F(NoTray, TheImageButtonsAreTabStopsThatSpacePresses) {
+    auto program = StartKivo();
+    ASSERT_TRUE(WaitForTrace(*program, "placed 835 10")) << program->Output();
+    const XWin popup = WaitForWindow(Pid(*program), [](const XWin& w) { return w.mapped && w.rect.x == 835; });
+    // From the page: the chooser, the search box, the site button, then
+    // the hide button; each shows its name as a tooltip.
+    Xdo({"mousemove", std::to_string(popup.rect.x + 141 + 8), std::to_string(popup.rect.y + 4 + 8)});
+    Xdo({"mousemove_relative", "--", "1", "1"});
+    EXPECT_NE(WaitForWindow(Pid(*program), [](const XWin& w) { return w.mapped && w.type == "TOOLTIP"; }).id, 0u);
+    Key("Tab Tab Tab space");
+    ASSERT_TRUE(WaitUntil([&] { return BrowserCalls().size() == 1; })) << program->Output();
+    EXPECT_EQ(BrowserCalls()[0], std::vector<std::string>{"http://www.kivo.cn"});
+    Key("Tab space");
+    ASSERT_TRUE(WaitForTrace(*program, "clicked 1012")) << program->Output();
+    EXPECT_TRUE(WaitUntil([&] { return !Popup(Pid(*program)).mapped; }));
 }
 
 TEST_P(EachView, CachedCopyIsShownAfterARefreshFromAFolderWithAwkwardCharacters) {
@@ -676,6 +776,99 @@ TEST_P(EachView, TheSkinShowsWholeBeforeThePageArrives) {
     EXPECT_TRUE(WaitForTrace(*program, "page loaded " + Server().BaseUrl() + "/sml/today.html")) << program->Output();
     const std::string& out = program->Output();
     EXPECT_LT(out.find("window mapped"), out.find("page loaded"));
+}
+
+TEST_P(EachView, UnreachableServerGivesTheProgramsOwnPageUntilTheServerAnswers) {
+    UseClosedPort();
+    const std::string address = std::getenv("KIVO_SERVER");
+    m_env = {"KIVO_SERVER=" + address, "KIVO_PAGE_RETRY_SECONDS=2"};
+    auto program = StartKivo();
+    const std::string page = "http://" + address + "/sml/today.html";
+    ASSERT_TRUE(WaitForTrace(*program, "page stand-in for " + page)) << program->Output();
+    ASSERT_TRUE(WaitForTrace(*program, "placed 835 10")) << program->Output();
+    const XWin popup = WaitForWindow(Pid(*program), [](const XWin& w) { return w.mapped && w.rect.x == 835; });
+    WaitUntil([] { return false; }, std::chrono::milliseconds(500));
+    // The skin's colours, its red lettering, and not a white pixel.
+    const Picture shot(Screenshot("page-unreachable-" + GetParam(), PageArea(popup)));
+    std::size_t red = 0, white = 0;
+    for (std::size_t i = 0; i + 2 < shot.rgb.size(); i += 3) {
+        if (shot.rgb[i] > 170 && shot.rgb[i + 1] < 110 && shot.rgb[i + 2] < 110) ++red;
+        if (shot.rgb[i] > 235 && shot.rgb[i + 1] > 235 && shot.rgb[i + 2] > 235) ++white;
+    }
+    EXPECT_TRUE(shot.Is(10, 10, 0x111418, 8));
+    EXPECT_GT(red, 50u) << "no heading";
+    EXPECT_EQ(white, 0u);
+
+    // The server comes up at that address: its page follows at a next try.
+    Process relay("socat",
+                  {"TCP-LISTEN:" + address.substr(address.find(':') + 1) + ",bind=127.0.0.1,reuseaddr,fork",
+                   "TCP:" + Server().HostPort()},
+                  {}, kivo::test::ProcessOptions{Dir() + "relay.log", true});
+    EXPECT_TRUE(WaitForTrace(*program, "page loaded " + page)) << program->Output();
+    EXPECT_NE(program->Output().find("page retry " + page), std::string::npos);
+    EXPECT_TRUE(WaitForTrace(*program, "page title 上升最快Top8")) << program->Output();
+}
+
+TEST_P(EachView, AClickOnAnEntryOpensItsSearchInTheBrowserAndTheListStays) {
+    // An entry as the content server links it: the search for its words, GBK
+    // bytes as they are, in a new window.
+    const std::string search = "http://www.baidu.com/s?tn=kivo_pg&ct=&lm=-1&kw=&word=\xB5\xE7\xD3\xB0";
+    ::mkdir((Dir() + "prg").c_str(), 0700);
+    kivo::test::WriteBytes(Dir() + "prg/today.html",
+                           "<html><head><meta charset=gbk><title>list</title></head>"
+                           "<body style=\"margin:0;background:#111418\"><a href=\"" + search +
+                               "\" target=\"_blank\" style=\"display:block;height:40px;color:#fff\">"
+                               "\xB5\xE7\xD3\xB0</a></body></html>");
+    auto program = StartAndWaitForPopup();
+    ASSERT_TRUE(WaitForTrace(*program, "page loaded file://")) << program->Output();
+    const XRect area = PageArea(Popup(Pid(*program)));
+    WaitUntil([] { return false; }, std::chrono::milliseconds(500));
+    const Picture before(Screenshot("entry-before-" + GetParam(), area));
+    ClickAt(area.x + 30, area.y + 20);
+    ASSERT_TRUE(WaitUntil([&] { return BrowserCalls().size() == 1; })) << program->Output();
+    EXPECT_EQ(BrowserCalls()[0], std::vector<std::string>{search});
+    Xdo({"mousemove", "10", "10"});
+    WaitUntil([] { return false; }, std::chrono::milliseconds(800));
+    EXPECT_LT(DifferingShare(before, Picture(Screenshot("entry-after-" + GetParam(), area))), 0.01);
+    EXPECT_EQ(CountOf(program->Output(), "] navigate "), 1u) << program->Output();
+}
+
+namespace {
+
+// weston (headless, with XWayland), as a Wayland session has it: the program
+// takes XWayland by itself, stands in the top-right corner and keeps its shape.
+class Weston : public Desktop {
+protected:
+    Weston() {
+        m_bTray = false;
+        m_bWeston = true;
+    }
+};
+
+}  // namespace
+
+TEST_F(Weston, ThePopupStandsInTheTopRightCornerInItsShape) {
+    m_program = KIVO_LITE_EXE;
+    auto program = StartKivo();
+    ASSERT_TRUE(WaitForTrace(*program, "placed 835 10 179 221")) << program->Output();
+    ASSERT_TRUE(WaitForTrace(*program, "page loaded " + Server().BaseUrl())) << program->Output();
+    WaitUntil([] { return false; }, std::chrono::milliseconds(800));
+    // The screen as weston shows it, from x 764: the popup from x 71 on.
+    const Picture screen(Screenshot("weston-popup", {764, 0, 260, 260}));
+    const auto desktop = [&](int x, int y) {
+        const unsigned char* p = &screen.rgb[3 * (y * screen.width + x)];
+        return p[2] >= 2 * p[0] + 10 && p[2] < 200;  // weston's blue (0x204060), maybe shaded
+    };
+    ASSERT_EQ(screen.width, 260);
+    EXPECT_TRUE(desktop(71 - 5, 100)) << "left of the popup";
+    EXPECT_TRUE(desktop(71 + 1, 10 + 1)) << "the rounded corner";
+    EXPECT_FALSE(desktop(71 + 20, 10 + 8)) << "the header";
+    EXPECT_FALSE(desktop(71 + 1, 10 + 219)) << "the square corner";
+    EXPECT_FALSE(desktop(71 + 160, 10 + 100)) << "the right edge";
+    EXPECT_TRUE(desktop(71 + 170, 10 + 100)) << "the strip cut away";
+    EXPECT_TRUE(desktop(71 + 177, 10 + 219)) << "the strip cut away";
+    for (const char* complaint : {"Gtk-", "Gdk-", "CRITICAL", "WARNING"})
+        EXPECT_EQ(program->Output().find(complaint), std::string::npos) << program->Output();
 }
 
 namespace {
