@@ -1,8 +1,15 @@
 // The settings record and "Configuration.ini".
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -20,6 +27,13 @@ class Settings : public ::testing::Test {
 protected:
     std::string Dir() const { return dir.Path() + "/"; }
     std::string File() const { return Dir() + "Configuration.ini"; }
+    // A record loaded from a file of these bytes.
+    std::unique_ptr<CConfig> Loaded(const std::string& bytes) const {
+        WriteBytes(File(), bytes);
+        auto config = std::make_unique<CConfig>(Dir());
+        EXPECT_EQ(config->LoadConfig(), 1);
+        return config;
+    }
     kivo::test::TempDir dir;
 };
 
@@ -29,20 +43,16 @@ std::string Le(std::uint32_t v) {
     return s;
 }
 
-void ExpectDefaults(const CConfig& c) {
-    EXPECT_EQ(c.m_nCategory, 1);
-    EXPECT_EQ(c.m_szEmail[0], '\0');
-    EXPECT_EQ(c.m_bAutoRun, 1);
-    EXPECT_EQ(c.m_bCheckUpdate, 1);
-    EXPECT_EQ(c.m_bUpdatePending, 0);
-}
-
 }  // namespace
 
 TEST_F(Settings, NoFileKeepsTheDefaults) {
     CConfig config(Dir());
     EXPECT_EQ(config.LoadConfig(), 0);
-    ExpectDefaults(config);
+    EXPECT_EQ(config.m_nCategory, 1);
+    EXPECT_EQ(config.m_szEmail[0], '\0');
+    EXPECT_EQ(config.m_bAutoRun, 1);
+    EXPECT_EQ(config.m_bCheckUpdate, 1);
+    EXPECT_EQ(config.m_bUpdatePending, 0);
     EXPECT_EQ(config.GetConfigPath(), Dir() + "Configuration.ini");
 }
 
@@ -88,56 +98,35 @@ TEST_F(Settings, SaveAndLoadRoundTripIsByteIdentical) {
 }
 
 TEST_F(Settings, ShortFilesFillOnlyTheBytesTheyCover) {
-    {
-        WriteBytes(File(), std::string("\x05\x00", 2));
-        CConfig config(Dir());
-        EXPECT_EQ(config.LoadConfig(), 1);
-        EXPECT_EQ(config.m_nCategory, 5);
-        EXPECT_EQ(config.m_bAutoRun, 1);
-    }
-    {
-        WriteBytes(File(), Le(9));
-        CConfig config(Dir());
-        config.LoadConfig();
-        EXPECT_EQ(config.m_nCategory, 9);
-        EXPECT_EQ(config.m_szEmail[0], '\0');
-        EXPECT_EQ(config.m_bCheckUpdate, 1);
-    }
-    {
-        // 300 bytes: every field up to m_bUpdatePending, then 34 bytes of
-        // m_szReserved1, whose other bytes keep the default zeros.
-        std::string bytes = Le(3) + std::string("a@b") + std::string(247, '\0') + Le(0) + Le(0) + Le(1);
-        bytes += std::string(34, 'R');
-        ASSERT_EQ(bytes.size(), 300u);
-        WriteBytes(File(), bytes);
-        CConfig config(Dir());
-        config.LoadConfig();
-        EXPECT_EQ(config.m_nCategory, 3);
-        EXPECT_STREQ(config.m_szEmail, "a@b");
-        EXPECT_EQ(config.m_bAutoRun, 0);
-        EXPECT_EQ(config.m_bCheckUpdate, 0);
-        EXPECT_EQ(config.m_bUpdatePending, 1);
-        EXPECT_EQ(config.m_szReserved1[33], 'R');
-        EXPECT_EQ(config.m_szReserved1[34], '\0');
-    }
-    {
-        // A field cut through keeps its default's upper bytes.
-        WriteBytes(File(), Le(2) + std::string(250, '\0') + std::string("\x00", 1));
-        CConfig config(Dir());
-        config.LoadConfig();
-        EXPECT_EQ(config.m_bAutoRun, 0);  // the default 1 with its low byte read as 0
-    }
+    auto config = Loaded(std::string("\x05\x00", 2));
+    EXPECT_EQ(config->m_nCategory, 5);
+    EXPECT_EQ(config->m_bAutoRun, 1);
+    config = Loaded(Le(9));
+    EXPECT_EQ(config->m_nCategory, 9);
+    EXPECT_EQ(config->m_szEmail[0], '\0');
+    EXPECT_EQ(config->m_bCheckUpdate, 1);
+    // 300 bytes: every field up to m_bUpdatePending, then 34 bytes of
+    // m_szReserved1, whose other bytes keep the default zeros.
+    config = Loaded(Le(3) + "a@b" + std::string(247, '\0') + Le(0) + Le(0) + Le(1) + std::string(34, 'R'));
+    EXPECT_EQ(config->m_nCategory, 3);
+    EXPECT_STREQ(config->m_szEmail, "a@b");
+    EXPECT_EQ(config->m_bAutoRun, 0);
+    EXPECT_EQ(config->m_bCheckUpdate, 0);
+    EXPECT_EQ(config->m_bUpdatePending, 1);
+    EXPECT_EQ(config->m_szReserved1[33], 'R');
+    EXPECT_EQ(config->m_szReserved1[34], '\0');
+    // A field cut through keeps its default's upper bytes.
+    config = Loaded(Le(2) + std::string(251, '\0'));
+    EXPECT_EQ(config->m_bAutoRun, 0);  // the default 1 with its low byte read as 0
 }
 
 TEST_F(Settings, LongFileUsesTheFirstRecordAndIsCutBySave) {
     std::string bytes(2000, '\x11');
     bytes.replace(0, 4, Le(15));
-    WriteBytes(File(), bytes);
-    CConfig config(Dir());
-    ASSERT_EQ(config.LoadConfig(), 1);
-    EXPECT_EQ(config.m_nCategory, 15);  // not validated
-    EXPECT_EQ(config.m_bAutoRun, 0x11111111);
-    ASSERT_EQ(config.SaveConfig(), 1);
+    auto config = Loaded(bytes);
+    EXPECT_EQ(config->m_nCategory, 15);  // not validated
+    EXPECT_EQ(config->m_bAutoRun, 0x11111111);
+    ASSERT_EQ(config->SaveConfig(), 1);
     EXPECT_EQ(ReadBytes(File()), bytes.substr(0, 1016));
 }
 
@@ -212,12 +201,17 @@ TEST_F(Settings, ConcurrentSavesAlwaysLeaveAWholeRecord) {
 }
 
 TEST(InstallDirectory, IsTheExecutablesFolderWithItsSeparator) {
-    CConfig config;
-    const std::string dir = config.GetInstallDir();
-    ASSERT_FALSE(dir.empty());
-    EXPECT_EQ(dir.back(), '/');
-    EXPECT_EQ(dir.front(), '/');
-    EXPECT_EQ(config.GetConfigPath(), dir + "Configuration.ini");
+    char exe[4096] = {};
+#ifdef _WIN32
+    GetModuleFileNameA(nullptr, exe, sizeof exe - 1);
+    EXPECT_EQ(std::string(exe).substr(1, 2), ":\\");  // a drive, as Windows (and Wine) give it
+#else
+    ASSERT_GT(::readlink("/proc/self/exe", exe, sizeof exe - 1), 0);
+    EXPECT_EQ(exe[0], '/');
+#endif
+    const std::string dir = CConfig().GetInstallDir(), path = exe;
+    EXPECT_EQ(dir, path.substr(0, path.rfind(kivo::platform::PathSeparator()) + 1));
+    EXPECT_EQ(CConfig().GetConfigPath(), dir + "Configuration.ini");
 }
 
 TEST_F(Settings, LeftoversOfAnEndedProcessGoAndNeverCountAsCopies) {

@@ -25,13 +25,9 @@ std::string FromHex(const std::string& hex) {
 }
 
 std::string ToHex(const char* data, std::size_t size) {
-    static const char kDigits[] = "0123456789abcdef";
     std::string hex;
-    for (std::size_t i = 0; i < size; ++i) {
-        const auto b = static_cast<unsigned char>(data[i]);
-        hex.push_back(kDigits[b >> 4]);
-        hex.push_back(kDigits[b & 15]);
-    }
+    char digits[3];
+    for (std::size_t i = 0; i < size; ++i) hex.append(digits, std::snprintf(digits, 3, "%02x", data[i] & 0xFF));
     return hex;
 }
 

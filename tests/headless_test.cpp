@@ -1,13 +1,24 @@
-// The whole program, without a desktop, against the content server.
+// The whole program, without a desktop, against the content server; one
+// running copy per login.
 #include <gtest/gtest.h>
 
 #include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <mutex>
 
 #include "net/Catalogue.h"
+#include "platform/InstanceChannel.h"
 #include "tests/support/Files.h"
 #include "tests/support/NetworkTest.h"
 #include "tests/support/Process.h"
+#include "tests/support/Wait.h"
 
 using kivo::test::Exists;
 using kivo::test::Process;
@@ -34,9 +45,8 @@ protected:
         WriteBytes(Dir() + "Configuration.ini", record);
     }
     int PendingOnDisk() { return static_cast<unsigned char>(ReadBytes(Dir() + "Configuration.ini")->at(262)); }
-    bool WaitForFile(const std::string& path) {
-        for (int i = 0; i < 500 && !Exists(path); ++i) usleep(10000);
-        return Exists(path);
+    bool UpdaterRan() {
+        return kivo::test::WaitUntil([&] { return Exists(Dir() + "updater-ran"); }, std::chrono::seconds(5));
     }
 
     kivo::test::TempDir runtime;
@@ -44,31 +54,27 @@ protected:
     std::vector<std::string> env;
 };
 
+using Guard = Program;
+
 }  // namespace
 
-TEST_F(Program, OneRefreshFillsTheCacheBesideTheProgram) {
-    Process run(program, {"--once"}, env);
-    EXPECT_EQ(run.Wait(), 0);
-    for (const char* item : g_szRefreshItems) {
-        const auto copy = ReadBytes(Dir() + "prg/" + item);
-        ASSERT_TRUE(copy) << item;
-        EXPECT_GE(copy->size(), 3072u);
-        EXPECT_NE(run.Output().find(item), std::string::npos);
-    }
-    EXPECT_EQ(Server().Requests().size(), 15u);
-}
-
-TEST_F(Program, InstallDirectoryLongerThanAPathBufferIsKeptWhole) {
+TEST_F(Program, OneRefreshFillsTheCacheBesideTheProgramWhereverItIs) {
+    // An install folder longer than a path buffer is kept whole.
     std::string deep = Dir();
     while (deep.size() < 300) {
         deep += "a-rather-long-folder-name/";
         ::mkdir(deep.c_str(), 0700);
     }
-    const std::string deepProgram = kivo::test::InstallHeadless(deep.substr(0, deep.size() - 1));
-    Process run(deepProgram, {"--once"}, env);
+    Process run(kivo::test::InstallHeadless(deep.substr(0, deep.size() - 1)), {"--once"}, env);
     EXPECT_EQ(run.Wait(), 0);
     EXPECT_NE(run.Output().find("install directory " + deep + "\n"), std::string::npos) << run.Output();
-    EXPECT_TRUE(Exists(deep + "prg/today.html"));
+    for (const char* item : g_szRefreshItems) {
+        const auto copy = ReadBytes(deep + "prg/" + item);
+        ASSERT_TRUE(copy) << item;
+        EXPECT_GE(copy->size(), 3072u);
+        EXPECT_NE(run.Output().find(item), std::string::npos);
+    }
+    EXPECT_EQ(Server().Requests().size(), 15u);
 }
 
 TEST_F(Program, PendingUpdateIsHandedOverAtStart) {
@@ -77,7 +83,7 @@ TEST_F(Program, PendingUpdateIsHandedOverAtStart) {
     ::chmod((Dir() + "update.exe").c_str(), 0644);  // as a download leaves it
     Process run(program, {"--time-scale", "1000"}, env);
     EXPECT_EQ(run.Wait(), 0);
-    EXPECT_TRUE(WaitForFile(Dir() + "updater-ran"));
+    EXPECT_TRUE(UpdaterRan());
     EXPECT_EQ(PendingOnDisk(), 0);
     EXPECT_TRUE(Server().Requests().empty());  // no timer, no page
     EXPECT_EQ(run.Output().find("showing"), std::string::npos);
@@ -114,7 +120,7 @@ TEST_F(Program, TimersRunTheJobsAndAnUpdateEndsTheProgram) {
     EXPECT_NE(updating.Output().find("notice [更新提示] Kivo有新的版本，按确定进行更新！"), std::string::npos)
         << updating.Output();
     EXPECT_NE(updating.Output().find("quit"), std::string::npos);
-    EXPECT_TRUE(WaitForFile(Dir() + "updater-ran"));
+    EXPECT_TRUE(UpdaterRan());
     EXPECT_EQ(PendingOnDisk(), 0);
 }
 
@@ -135,4 +141,82 @@ TEST_F(Program, ReadOnlyInstallDirectorySendsEveryFileToTheUserFolders) {
     for (const char* item : g_szRefreshItems) EXPECT_TRUE(Exists(home + "/cache/kivo/prg/" + item)) << item;
     EXPECT_NE(run.Output().find("settings " + home + "/config/kivo/Configuration.ini"), std::string::npos)
         << run.Output();
+}
+
+TEST_F(Guard, SecondCopyOfALoginEndsAtOnceAndSilentlyAnotherLoginRunsItsOwn) {
+    const std::string settings = Dir() + "Configuration.ini";
+    WriteSettings(0);  // no update pending: nothing to save
+    const auto record = ReadBytes(settings);
+    struct stat before {};
+    ::stat(settings.c_str(), &before);
+
+    Process first(program, {}, env);
+    ASSERT_TRUE(first.WaitForOutput("showing")) << first.Output();
+    Process second(program, {}, env);
+    EXPECT_EQ(second.Wait(std::chrono::seconds(10)), 0);
+    EXPECT_EQ(second.Output(), "");
+    // It told the running copy to show itself.
+    EXPECT_TRUE(first.WaitForOutput("later copy: show")) << first.Output();
+    struct stat after {};
+    ::stat(settings.c_str(), &after);
+    EXPECT_EQ(ReadBytes(settings), record);
+    EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    // Another login runs its own copy meanwhile.
+    kivo::test::TempDir otherLogin;
+    Process other(program, {"--once"}, {"XDG_RUNTIME_DIR=" + otherLogin.Path(), "KIVO_SERVER=" + Server().HostPort()});
+    EXPECT_EQ(other.Wait(), 0);
+    EXPECT_NE(other.Output().find("refreshed"), std::string::npos) << other.Output();
+
+    // The lock goes with the process, even when it is killed.
+    first.Kill(SIGKILL);
+    first.Wait();
+    Process third(program, {"--once"}, env);
+    EXPECT_EQ(third.Wait(), 0);
+    EXPECT_NE(third.Output().find("refreshed"), std::string::npos) << third.Output();
+}
+
+TEST(InstanceChannel, OnlyShortPlainMessagesOfThisUserArrive) {
+    kivo::test::TempDir runtime;
+    ::setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1);
+    std::mutex mutex;
+    std::vector<std::string> received;
+    auto channel = kivo::platform::ListenToLaterCopies("kivo-test", [&](const std::string& message) {
+        std::lock_guard<std::mutex> lock(mutex);
+        received.push_back(message);
+    });
+    ASSERT_TRUE(channel);
+    struct stat st {};
+    ASSERT_EQ(::stat((runtime.Path() + "/kivo-test.sock").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    EXPECT_FALSE(kivo::platform::SendToRunningCopy("kivo-test", std::string(64, 'x')));
+    EXPECT_FALSE(kivo::platform::SendToRunningCopy("kivo-test", ""));
+    EXPECT_TRUE(kivo::platform::SendToRunningCopy("kivo-test", "two words"));  // a space: dropped
+    // Another user cannot reach the socket (root, which could, runs this test).
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s/kivo-test.sock", runtime.Path().c_str());
+    const pid_t child = ::fork();
+    if (child == 0) {  // system calls only: the parent has threads
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        const bool reached = ::setuid(65534) == 0 &&
+                             ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+        ::_exit(reached ? 1 : 0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (::getuid() == 0) {
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+    }
+    EXPECT_TRUE(kivo::platform::SendToRunningCopy("kivo-test", "show"));
+    kivo::test::WaitUntil([&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        return !received.empty();
+    }, std::chrono::seconds(2));
+    channel.reset();  // stops the listener and removes the socket
+    EXPECT_EQ(received, std::vector<std::string>{"show"});
+    EXPECT_NE(::stat((runtime.Path() + "/kivo-test.sock").c_str(), &st), 0);
+    EXPECT_FALSE(kivo::platform::SendToRunningCopy("kivo-test", "show"));
+    ::unsetenv("XDG_RUNTIME_DIR");
 }

@@ -1,7 +1,9 @@
 // The catalogue and the page addresses shown in the popup.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <set>
 #include <string>
 #include <sys/stat.h>
 
@@ -35,45 +37,51 @@ protected:
 }  // namespace
 
 TEST(Catalogue, TextsAreGbkAndDifferOnlyForListsOneAndThirteen) {
-    const char* popup[] = {"上升最快Top8", "一周热点Top8", "热门搜索Top8", "电影流行榜", "电视剧流行榜",
-                           "游戏流行榜", "小说流行榜", "十大美女", "十大帅哥", "最火女歌手榜",
-                           "最火男歌手榜", "十佳旅游景点", "新歌流行榜", "中文金曲榜"};
     for (int i = 0; i < kCategoryCount; ++i) {
-        EXPECT_EQ(GbkToUtf8(g_categories[i].szPopupText), popup[i]) << i;
-        if (i != 0 && i != 12) {
-            EXPECT_STREQ(g_categories[i].szSettingsText, g_categories[i].szPopupText) << i;
+        for (const std::string text : {g_categories[i].szPopupText, g_categories[i].szSettingsText}) {
+            // Chinese in GBK: two bytes for each character outside ASCII,
+            // which decode to three UTF-8 bytes, never to U+FFFD.
+            const std::string utf8 = GbkToUtf8(text);
+            const std::size_t wide = std::count_if(text.begin(), text.end(), [](char c) { return (c & 0x80) != 0; });
+            EXPECT_GT(wide, 0u) << utf8;
+            EXPECT_EQ(utf8.size(), text.size() + wide / 2) << utf8;
+            EXPECT_EQ(utf8.find("\xEF\xBF\xBD"), std::string::npos) << utf8;
         }
+        EXPECT_EQ(std::string(g_categories[i].szSettingsText) == g_categories[i].szPopupText, i != 0 && i != 12) << i;
     }
-    EXPECT_EQ(GbkToUtf8(g_categories[0].szSettingsText), "今日上升最快Top8");
-    EXPECT_EQ(GbkToUtf8(g_categories[12].szSettingsText), "新歌Top8");
-    // GBK, not UTF-8: two bytes for each of the four characters.
-    EXPECT_EQ(std::string(g_categories[0].szPopupText).size(), 12u);
 }
 
-TEST(Catalogue, PagesBannersAndRefreshOrder) {
-    EXPECT_STREQ(PageFileName(1), "today.html");
-    EXPECT_STREQ(PageFileName(13), "newmusic.html");
-    EXPECT_STREQ(PageFileName(14), "hotmusic.html");
-    EXPECT_STREQ(PageFileName(0), "");
-    EXPECT_STREQ(PageFileName(15), "");
-    EXPECT_STREQ(PageFileName(-1), "");
-    EXPECT_EQ(g_nCategoryBanner[0], 129);
-    EXPECT_EQ(g_nCategoryBanner[1], 152);
-    EXPECT_EQ(g_nCategoryBanner[12], 163);
-    EXPECT_EQ(g_nCategoryBanner[13], 164);
+TEST(Catalogue, EachListHasItsPageAndBannerAndTheRefreshFetchesThePagesAfterTheImage) {
+    std::set<std::string> pages;
+    std::set<int> banners;
     EXPECT_STREQ(g_szRefreshItems[0], "main_back.gif");
-    for (int i = 1; i <= kCategoryCount; ++i) EXPECT_STREQ(g_szRefreshItems[i], PageFileName(i));
+    for (int n = 1; n <= kCategoryCount; ++n) {
+        EXPECT_STREQ(PageFileName(n), g_categories[n - 1].szPageFile);
+        EXPECT_STREQ(g_szRefreshItems[n], PageFileName(n));
+        pages.insert(PageFileName(n));
+        banners.insert(g_nCategoryBanner[n - 1]);
+    }
+    EXPECT_EQ(pages.size(), static_cast<std::size_t>(kCategoryCount));  // none shared
+    EXPECT_EQ(banners.size(), static_cast<std::size_t>(kCategoryCount));
+    for (int n : {0, 15, -1}) EXPECT_STREQ(PageFileName(n), "") << n;
 }
 
-TEST_F(PageAddress, BasesAndUncachedPages) {
+TEST_F(PageAddress, UncachedPagesAndNumbersOutsideTheCatalogueAreRemote) {
     EXPECT_EQ(config.GetPageBase(false), remote);
     EXPECT_EQ(config.GetPageBase(true), Cache());
     config.m_nCategory = 3;
     EXPECT_EQ(config.GetPageUrl(0), remote + "hot.html");
     EXPECT_EQ(config.GetPageUrl(2), remote + "week.html");
+    // Outside the catalogue: the bare remote base.
+    EXPECT_EQ(config.GetPageUrl(15), remote);
+    EXPECT_EQ(config.GetPageUrl(-3), remote);
+    for (const int category : {0, 15}) {
+        config.m_nCategory = category;
+        EXPECT_EQ(config.GetPageUrl(0), remote) << category;
+    }
 }
 
-TEST_F(PageAddress, CachedCopyIsShownWhileItExists) {
+TEST_F(PageAddress, ACachedFileIsShownWhileItExistsEvenEmptyAFolderIsNot) {
     kivo::test::WriteBytes(Cache() + "movie.html", "<html></html>");
     EXPECT_EQ(config.GetPageUrl(4), "file://" + Cache() + "movie.html");
 #ifndef _WIN32
@@ -81,24 +89,12 @@ TEST_F(PageAddress, CachedCopyIsShownWhileItExists) {
 #endif
     std::remove((Cache() + "movie.html").c_str());
     EXPECT_EQ(config.GetPageUrl(4), remote + "movie.html");
-}
-
-TEST_F(PageAddress, EmptyCachedFileCountsFolderDoesNot) {
     kivo::test::WriteBytes(Cache() + "today.html", "");
     EXPECT_EQ(config.GetPageUrl(1), "file://" + Cache() + "today.html");
     ::mkdir((Cache() + "week.html").c_str(), 0700);
     EXPECT_EQ(config.GetPageUrl(2), remote + "week.html");
     EXPECT_FALSE(CConfig::FileExists(Cache()));
     EXPECT_FALSE(CConfig::FileExists(Dir() + "prg"));
-}
-
-TEST_F(PageAddress, NumbersOutsideTheCatalogueGiveTheBareRemoteBase) {
-    EXPECT_EQ(config.GetPageUrl(15), remote);
-    EXPECT_EQ(config.GetPageUrl(-3), remote);
-    config.m_nCategory = 0;
-    EXPECT_EQ(config.GetPageUrl(0), remote);
-    config.m_nCategory = 15;
-    EXPECT_EQ(config.GetPageUrl(0), remote);
 }
 
 TEST(ServerAddress, OverrideIsCheckedAndFallsBackToTheBuiltInHost) {

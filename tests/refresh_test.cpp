@@ -42,17 +42,12 @@ TEST_F(Refresh, FetchesTheImageWhileMissingThenTheFourteenPages) {
         ASSERT_TRUE(copy) << Item(i);
         EXPECT_GE(copy->size(), 3072u);
     }
-
+    // Any copy of the image counts, even a damaged one.
+    WriteBytes(Item(0), "");
     Server().ClearRequests();
     config.RefreshPages();
     expected.erase(expected.begin());
     EXPECT_EQ(Server().Requests(), expected);
-}
-
-TEST_F(Refresh, AnyImageCopyCountsAsPresent) {
-    WriteBytes(Item(0), "");  // damaged, but there
-    config.RefreshPages();
-    EXPECT_EQ(Server().Requests().size(), 14u);
     EXPECT_EQ(ReadBytes(Item(0)), "");
 }
 

@@ -1,13 +1,9 @@
 // kivo-server from outside: its pages, its HTTP manners and limits, live
 // reloads, its static copy behind a real nginx driven by the program's own
 // transfers, and the subscription stores on SQLite and a real PostgreSQL.
-#include <arpa/inet.h>
 #include <gdk-pixbuf/gdk-pixbuf.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <pwd.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,8 +13,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdint>
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
 #include <mutex>
 #include <set>
@@ -35,78 +31,25 @@
 #include "server/Pattern.h"
 #include "tests/support/Files.h"
 #include "tests/support/Process.h"
+#include "tests/support/Socket.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestServer.h"
+#include "tests/support/Wait.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using kivo::server::PatternBytes;
+using kivo::test::Connection;
+using kivo::test::HttpClientFor;
 using kivo::test::Process;
+using kivo::test::RawExchange;
 using kivo::test::ReadBytes;
 using kivo::test::TempDir;
+using kivo::test::WaitUntil;
 using kivo::test::WriteBytes;
 using Clock = std::chrono::steady_clock;
-
-int Connect(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<std::uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return fd;
-    if (fd >= 0) ::close(fd);
-    return -1;
-}
-
-int FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof addr;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length);
-    ::close(fd);
-    return ntohs(addr.sin_port);
-}
-
-// Reads until the peer closes (true) or nothing comes for `quiet` (false).
-bool ReadToClose(int fd, std::string* received, std::chrono::milliseconds quiet) {
-    for (;;) {
-        pollfd pfd{fd, POLLIN, 0};
-        if (::poll(&pfd, 1, static_cast<int>(quiet.count())) <= 0) return false;
-        char buf[4096];
-        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-        if (n <= 0) return true;
-        if (received != nullptr) received->append(buf, static_cast<std::size_t>(n));
-    }
-}
-
-// Sends `request` on a fresh connection; everything received until the
-// server closes it (or `quiet` passes without a byte).
-std::string RawExchange(int port, const std::string& request, std::chrono::milliseconds quiet = 3s) {
-    const int fd = Connect(port);
-    std::string received;
-    if (fd >= 0 && ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size()))
-        ReadToClose(fd, &received, quiet);
-    if (fd >= 0) ::close(fd);
-    return received;
-}
-
-std::unique_ptr<httplib::Client> ClientFor(int port) {
-    auto client = std::make_unique<httplib::Client>("127.0.0.1", port);
-    client->set_url_encode(false);
-    client->set_connection_timeout(5, 0);
-    client->set_read_timeout(5, 0);
-    return client;
-}
-
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 5s) {
-    for (const auto end = Clock::now() + timeout; Clock::now() < end; std::this_thread::sleep_for(20ms))
-        if (done()) return true;
-    return done();
-}
 
 // kivo-server started for one test, its standard output and error in a log.
 class Product {
@@ -127,14 +70,9 @@ public:
     }
     int Port() const { return port_; }
     std::string Log() const { return ReadBytes(log_).value_or(""); }
-    std::size_t Count(const std::string& text) const {
-        const std::string log = Log();
-        std::size_t n = 0;
-        for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
-        return n;
-    }
+    int Count(const std::string& text) const { return kivo::test::Count(Log(), text); }
     void Signal(int number) { process_->Kill(number); }
-    std::unique_ptr<httplib::Client> Client() const { return ClientFor(port_); }
+    std::unique_ptr<httplib::Client> Client() const { return HttpClientFor(port_); }
 
 private:
     std::string log_;
@@ -179,7 +117,7 @@ private:
 // folder and upstream replaced).
 class Nginx {
 public:
-    Nginx(const std::string& dir, const std::string& root, int upstream) : port_(FreePort()) {
+    Nginx(const std::string& dir, const std::string& root, int upstream) : port_(kivo::test::FreePort()) {
         std::string site = ReadBytes(KIVO_SOURCE_DIR "/server/deploy/nginx.conf").value_or("");
         const auto replace = [&](const std::string& from, const std::string& to) {
             const std::size_t at = site.find(from);
@@ -196,11 +134,7 @@ public:
         process_ = std::make_unique<Process>(
             KIVO_NGINX, std::vector<std::string>{"-p", dir, "-c", dir + "/nginx.conf", "-e", dir + "/error.log", "-g", "daemon off;"},
             std::vector<std::string>{}, kivo::test::ProcessOptions{dir + "/nginx.log"});
-        if (!WaitUntil([this] {
-                const int fd = Connect(port_);
-                if (fd >= 0) ::close(fd);
-                return fd >= 0;
-            }, 10s))
+        if (!WaitUntil([this] { return Connection(port_).Connected(); }, 10s))
             throw std::runtime_error("nginx did not start: " + ReadBytes(dir + "/nginx.log").value_or(""));
     }
     int Port() const { return port_; }
@@ -349,12 +283,11 @@ TEST(ServerLimits, SlowClientsAreClosedAndDelayNobody) {
     TempDir dir("kivo-server");
     Product server(dir.Path(), {});
     const std::string request = "GET /sml/today.html HTTP/1.1\r\nHost: a\r\n\r\n";
-    std::vector<int> slow;
-    for (int i = 0; i < 200; ++i) slow.push_back(Connect(server.Port()));
-    ASSERT_EQ(std::count(slow.begin(), slow.end(), -1), 0);
+    std::deque<Connection> slow;
+    for (int i = 0; i < 200; ++i) ASSERT_TRUE(slow.emplace_back(server.Port()).Connected());
     // One more keeps its connection open, idle, after a whole request.
-    const int idle = Connect(server.Port());
-    ASSERT_EQ(::send(idle, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
+    Connection idle(server.Port());
+    ASSERT_TRUE(idle.Send(request));
 
     std::vector<double> delays;
     const auto start = Clock::now();
@@ -362,26 +295,22 @@ TEST(ServerLimits, SlowClientsAreClosedAndDelayNobody) {
     auto client = server.Client();
     while (Clock::now() - start < 6500ms) {
         if (sent < request.size() && Clock::now() - start >= sent * 2s) {
-            for (const int fd : slow) ::send(fd, request.data() + sent, 1, MSG_NOSIGNAL);
+            for (Connection& connection : slow) connection.Send(request.substr(sent, 1));
             ++sent;
         }
         const auto before = Clock::now();
-        const auto res = ClientFor(server.Port())->Get("/sml/today.html");
+        const auto res = HttpClientFor(server.Port())->Get("/sml/today.html");
         delays.push_back(std::chrono::duration<double, std::milli>(Clock::now() - before).count());
         ASSERT_TRUE(res && res->status == 200);
         std::this_thread::sleep_for(200ms);
     }
     EXPECT_EQ(sent, 4u);
     int closed = 0;
-    for (const int fd : slow) {
-        closed += ReadToClose(fd, nullptr, 1000ms);
-        ::close(fd);
-    }
+    for (Connection& connection : slow) closed += connection.ReadToClose(nullptr, 1000ms);
     EXPECT_EQ(closed, 200);
     std::string answer;
-    EXPECT_TRUE(ReadToClose(idle, &answer, 1000ms));
+    EXPECT_TRUE(idle.ReadToClose(&answer, 1000ms));
     EXPECT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u);
-    ::close(idle);
     std::sort(delays.begin(), delays.end());
     EXPECT_LT(delays[delays.size() / 2], 100.0);
     EXPECT_LT(delays.back(), 1000.0);
@@ -510,7 +439,7 @@ TEST(ServerExport, NginxServesTheCopyToTheProgramAndPassesSubscriptionsOn) {
     for (const char* header : {"HTTP/1.1 200 OK\r\n", "\r\nContent-Type: text/html; charset=gbk\r\n",
                                "\r\nContent-Encoding: gzip\r\n", "\r\nCache-Control: public, max-age=300\r\n"})
         EXPECT_NE(head.find(header), std::string::npos) << header << " not in\n" << head;
-    auto web = ClientFor(nginx.Port());
+    auto web = HttpClientFor(nginx.Port());
     EXPECT_EQ(web->Get("/kivoversion.php")->body, "version:1001");
     EXPECT_EQ(web->Get("/kivoversion.php?platform=nowhere")->body, "version:0");
     EXPECT_EQ(web->Get("/kivoversion.php?platform=../kivoversion.php")->body, "version:0");

@@ -1,10 +1,17 @@
-// The four transfers against the content server on loopback.
+// The four transfers against the test server on loopback, through each
+// build's HTTP client: libcurl on Linux, WinINet on Windows (under Wine).
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <vector>
 
-#include "app/Config.h"
 #include "net/ServerAddress.h"
+#include "platform/System.h"
 #include "server/Pattern.h"
 #include "tests/support/Files.h"
 #include "tests/support/NetworkTest.h"
@@ -20,60 +27,81 @@ class Transfers : public kivo::test::NetworkTest {
 protected:
     std::string Url(const std::string& path) const { return Server().BaseUrl() + path; }
     std::string Page() const { return Dir() + "page.html"; }
-    std::string Installer() const { return Server().BaseUrl() + kivo::net::InstallerPath(); }
-    // Serves `body` as this platform's installer.
-    void Publish(const std::string& body) {
-        WriteBytes(Dir() + "served", body);
-        Server().SetUpdateFile(Dir() + "served");
+    std::string Installer() const { return Url(kivo::net::InstallerPath()); }
+    // `size` bytes this system takes for a program: its head, then filler.
+    static std::string Program(std::size_t size) {
+#ifdef _WIN32
+        const std::string head = "MZ";
+#else
+        const std::string head = "#!/bin/sh\n";
+#endif
+        return head + PatternBytes(size - head.size());
+    }
+    // The head of an ELF image for `machine` (e_machine, little-endian).
+    static std::string Elf(char machine) {
+        return std::string("\x7F" "ELF\x02\x01\x01", 7) + std::string(11, '\0') + machine + '\0';
     }
 };
 
 }  // namespace
 
-TEST_F(Transfers, DownloadsAreByteIdentical) {
+TEST_F(Transfers, DownloadsAreTheServedBytesFetchedAfreshEachTime) {
+    // One read short of the buffer, exactly the buffer, many reads, the
+    // smallest page.
     for (std::size_t size : {std::size_t{51199}, std::size_t{51200}, std::size_t{1} << 20, std::size_t{3072}}) {
         Server().SetSize("/sml/today.html", size);
         EXPECT_EQ(config.DownloadFile(Url("/sml/today.html"), Page()), 1);
         EXPECT_EQ(ReadBytes(Page()), PatternBytes(size)) << size;
-        const std::string program = "#!/bin/sh\n" + PatternBytes(size - 10);
-        Publish(program);
+        Publish(Program(size));
         EXPECT_EQ(config.DownloadUpdate(Installer()), 1);
-        EXPECT_EQ(ReadBytes(config.GetUpdatePath()), program) << size;
+        EXPECT_EQ(ReadBytes(config.GetUpdatePath()), Program(size)) << size;
     }
     EXPECT_FALSE(Exists(Page() + ".part"));
-}
-
-TEST_F(Transfers, EmptyBodyAndErrorAnswers) {
-    WriteBytes(Page(), std::string(5000, 'x'));
-    Server().SetSize("/sml/today.html", 0);
-    EXPECT_EQ(config.DownloadFile(Url("/sml/today.html"), Page()), 1);
-    EXPECT_FALSE(Exists(Page()));  // shorter than a page: no copy at all
+    // The status is not examined: an error answer is content too. An empty
+    // one, shorter than a page, leaves no copy at all. The same address again
+    // is fetched afresh, not taken from a cache.
+    Server().Reset();
     Server().SetStatus("/sml/today.html", 404, 4000);
     EXPECT_EQ(config.DownloadFile(Url("/sml/today.html"), Page()), 1);
-    EXPECT_EQ(ReadBytes(Page()), PatternBytes(4000));  // the status is not examined
+    EXPECT_EQ(ReadBytes(Page()), PatternBytes(4000));
+    Server().SetSize("/sml/today.html", 0);
+    EXPECT_EQ(config.DownloadFile(Url("/sml/today.html"), Page()), 1);
+    EXPECT_FALSE(Exists(Page()));
+    Server().SetSize("/sml/today.html", 5000);
+    EXPECT_EQ(config.DownloadFile(Url("/sml/today.html"), Page()), 1);
+    EXPECT_EQ(ReadBytes(Page()), PatternBytes(5000));
+    EXPECT_EQ(Server().Requests().size(), 3u);
+}
 
-    // Only a program this system can start is kept as installer: an empty
-    // body, an error page or another platform's installer never is.
-    const std::string path = kivo::net::InstallerPath();
-    Server().SetSize(path, 0);
+TEST_F(Transfers, OnlyAProgramOfThisSystemIsKeptAsInstaller) {
+    // Not an empty body, not an error page, not another system's installer.
+    Server().SetSize(kivo::net::InstallerPath(), 0);
     EXPECT_EQ(config.DownloadUpdate(Installer()), 0);
-    Server().SetStatus(path, 500, 700);
+    Server().SetStatus(kivo::net::InstallerPath(), 500, 700);
     EXPECT_EQ(config.DownloadUpdate(Installer()), 0);
     Server().ClearFaults();
-    for (const std::string& other : {std::string("MZ\x90\x00windows"), std::string("\x7F" "ELF\x02\x01\x01") + std::string(11, '\0') + "\xB7"}) {
-        Publish(other);  // a Windows image, an ARM64 ELF image
+#ifdef _WIN32
+    const std::vector<std::string> others = {"#!/bin/sh\necho\n", Elf('\x3E')};  // a script, an x86-64 ELF image
+#else
+    const std::vector<std::string> others = {"MZ\x90", Elf('\xB7')};  // a Windows image, an ARM64 ELF image
+#endif
+    for (const std::string& other : others) {
+        Publish(other);
         EXPECT_EQ(config.DownloadUpdate(Installer()), 0);
         EXPECT_FALSE(Exists(config.GetUpdatePath()));
     }
-    Publish(*ReadBytes("/proc/self/exe"));  // an ELF image of this machine
+    const auto self = ReadBytes(kivo::platform::ExecutablePath());  // this test program
+    ASSERT_TRUE(self);
+    Publish(*self);
     EXPECT_EQ(config.DownloadUpdate(Installer()), 1);
+    EXPECT_EQ(ReadBytes(config.GetUpdatePath()), self);
 }
 
 TEST_F(Transfers, UnreachableServerTouchesNoFile) {
     WriteBytes(Page(), "old page");
     WriteBytes(config.GetUpdatePath(), "old installer");
     UseClosedPort();
-    const std::string server = "http://" + std::string(std::getenv("KIVO_SERVER"));
+    const std::string server = kivo::net::ServerAddress();
     EXPECT_EQ(config.DownloadFile(server + "/sml/today.html", Page()), 0);
     EXPECT_EQ(config.DownloadFile(server + "/sml/week.html", Dir() + "new.html"), 0);
     EXPECT_EQ(config.DownloadUpdate(server + kivo::net::InstallerPath()), 0);
@@ -87,7 +115,7 @@ TEST_F(Transfers, UnreachableServerTouchesNoFile) {
     EXPECT_FALSE(Exists(Page() + ".part"));
 }
 
-TEST_F(Transfers, CutTransfersNeverReplaceAGoodCopy) {
+TEST_F(Transfers, CutTransfersNeverReplaceAGoodCopyAndNoCutInstallerIsKept) {
     const std::string good = PatternBytes(20000, 5);
     for (std::size_t received : {std::size_t{3072}, std::size_t{10000}, std::size_t{51200}}) {
         Server().SetCut("/sml/today.html", 2 * received);  // the connection ends half-way
@@ -99,33 +127,34 @@ TEST_F(Transfers, CutTransfersNeverReplaceAGoodCopy) {
         EXPECT_FALSE(Exists(Page())) << received;
         EXPECT_FALSE(Exists(Page() + ".part"));
     }
-}
-
-TEST_F(Transfers, CutInstallerIsNeverKept) {
     WriteBytes(config.GetUpdatePath(), "old installer");
-    Server().SetCut("/update/update.exe", 200000);
-    EXPECT_EQ(config.DownloadUpdate(Url("/update/update.exe")), 0);
+    Server().SetCut(kivo::net::InstallerPath(), 200000);
+    EXPECT_EQ(config.DownloadUpdate(Installer()), 0);
     EXPECT_FALSE(Exists(config.GetUpdatePath()));
 }
 
-TEST_F(Transfers, StalledServerIsAbandoned) {
+TEST_F(Transfers, StalledServerIsAbandonedAfterTheReceiveTimeOut) {
+#ifdef _WIN32
+    if (GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr)
+        GTEST_SKIP() << "Wine 8 ignores receive time-outs set on a root handle";
+#endif
     WriteBytes(Page(), "old page");
     Server().SetStall("/sml/today.html", 4000);
+    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(config.DownloadFile(Url("/sml/today.html"), Page()), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3500));  // the suite's is 1 s
     EXPECT_EQ(ReadBytes(Page()), "old page");
 }
 
 TEST_F(Transfers, VersionProbe) {
     std::string url;
     Server().SetVersion(1001);
-    // The Linux build asks its own address; while there is no installer for
-    // it (only the Windows one), the answer is version 0.
-    Server().SetUpdateFile("");
-    EXPECT_EQ(config.CheckVersion(1000, url), 0);
-    EXPECT_EQ(Server().Requests().back(), "/kivoversion.php?platform=" + std::string(kivo::platform::UpdatePlatform()));
-    Publish("#!/bin/sh\n");
+    Publish(Program(100));
     EXPECT_EQ(config.CheckVersion(1000, url), 1);
     EXPECT_EQ(url, Installer());
+    // The Windows build asks the bare address, another its platform's.
+    const std::string platform = kivo::platform::UpdatePlatform();
+    EXPECT_EQ(Server().Requests().back(), "/kivoversion.php" + (platform.empty() ? "" : "?platform=" + platform));
     Server().SetVersion(1000);
     EXPECT_EQ(config.CheckVersion(1000, url), 0);
     Server().SetBody("/kivoversion.php", "abcdversion:1001");
@@ -135,39 +164,53 @@ TEST_F(Transfers, VersionProbe) {
     EXPECT_EQ(config.CheckVersion(1000, url), 0);
 }
 
-TEST_F(Transfers, ShortReadWaitsForTheWholeAnswerAndStopsAt10239) {
+TEST_F(Transfers, AReadFillsTheBufferAndACutIsABreakNotTheEnd) {
     auto session = Client()->Open(kivo::net::kUserAgent);
     ASSERT_TRUE(session);
+    // Delivered slowly, in pieces: one read still waits for all of it.
     Server().SetSlow("/kivoversion.php", 6000, 600);
     auto slow = session->OpenUrl(Url("/kivoversion.php").c_str());
     ASSERT_TRUE(slow);
-    char buffer[10240] = {};
+    std::string buffer(10240, '\0');
     std::size_t got = 0;
-    ASSERT_TRUE(slow->Read(buffer, 10239, got));
-    EXPECT_EQ(got, 6000u);
-    EXPECT_EQ(std::string(buffer, got), PatternBytes(6000));
+    ASSERT_TRUE(slow->Read(buffer.data(), 10239, got));
+    EXPECT_EQ(buffer.substr(0, got), PatternBytes(6000));
+    ASSERT_TRUE(slow->Read(buffer.data(), 10239, got));
+    EXPECT_EQ(got, 0u);  // the end of the body
 
+    // More than the capacity: the read stops there.
     Server().SetSize("/kivoversion.php", 12000);
     auto big = session->OpenUrl(Url("/kivoversion.php").c_str());
     ASSERT_TRUE(big);
-    char second[10240] = {};
-    ASSERT_TRUE(big->Read(second, 10239, got));
+    buffer.assign(10240, '\0');
+    ASSERT_TRUE(big->Read(buffer.data(), 10239, got));
     EXPECT_EQ(got, 10239u);
-    EXPECT_EQ(second[10239], '\0');
+    EXPECT_EQ(buffer[10239], '\0');
+
+    // Cut after half of the announced 20000 bytes: the bytes before it, then
+    // a failed read.
+    Server().SetCut("/sml/today.html", 20000);
+    auto cut = session->OpenUrl(Url("/sml/today.html").c_str());
+    ASSERT_TRUE(cut);
+    std::string body;
+    bool ok = true;
+    while ((ok = cut->Read(buffer.data(), 4096, got)) && got > 0) body.append(buffer.data(), got);
+    EXPECT_FALSE(ok) << "the cut was taken for the end of the body";
+    EXPECT_EQ(got, 0u);
+    EXPECT_EQ(body, PatternBytes(10000));
 }
 
-TEST_F(Transfers, PostMailBytesArriveUnchanged) {
-    const std::string addresses[] = {
+TEST_F(Transfers, PostMailBytesArriveUnchangedOnceEach) {
+    const std::vector<std::string> addresses = {
         "a b+c@example.cn",
         "\xD5\xC5\xC8\xFD@\xC0\xFD\xD7\xD3.cn",  // GBK
         "x%41&y=1#z@w.cn",
         "@",
     };
     for (const auto& address : addresses) EXPECT_TRUE(config.PostMail(address));
+    EXPECT_EQ(Server().Requests().size(), 4u);  // no retry
     EXPECT_TRUE(config.PostMail(addresses[0]));  // recorded once
-    const auto emails = Server().Emails();
-    ASSERT_EQ(emails.size(), 4u);
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(emails[i], addresses[i]);
+    EXPECT_EQ(Server().Emails(), addresses);
 }
 
 TEST_F(Transfers, PostMailThatWouldPassTheUrlLimitIsNotSent) {
@@ -181,14 +224,15 @@ TEST_F(Transfers, PostMailThatWouldPassTheUrlLimitIsNotSent) {
     EXPECT_EQ(Server().Emails(), std::vector<std::string>{fits});
 }
 
+#ifndef _WIN32
 TEST_F(Transfers, NoDescriptorStaysOpen) {
     const int before = kivo::test::OpenDescriptorCount();
     std::string url;
     Server().SetSize("/sml/today.html", 60000);
     config.DownloadFile(Url("/sml/today.html"), Page());
     config.DownloadFile(Url("/sml/today.html"), Dir() + "missing/page.html");
-    Server().SetCut("/update/update.exe", 100000);
-    config.DownloadUpdate(Url("/update/update.exe"));
+    Server().SetCut(kivo::net::InstallerPath(), 100000);
+    config.DownloadUpdate(Installer());
     config.CheckVersion(1000, url);
     config.PostMail("fd@test.cn");
     UseClosedPort();
@@ -197,3 +241,4 @@ TEST_F(Transfers, NoDescriptorStaysOpen) {
     config.PostMail("fd@test.cn");
     EXPECT_EQ(kivo::test::OpenDescriptorCount(), before);
 }
+#endif

@@ -51,37 +51,26 @@ struct Fault {
 };
 
 // Everything the control port changes, behind one lock.
-class State {
-public:
-    explicit State(const Release& initial) : initial_(initial), release_(initial) {}
-
-    std::mutex mutex;
-    std::map<std::string, Fault> faults;
-    std::vector<std::string> requests;
-    Release& release() { return release_; }
+struct State {
+    explicit State(const Release& published) : initial(published), release(published) {}
     void Reset() {
         faults.clear();
         requests.clear();
-        release_ = initial_;
+        release = initial;
     }
-
     // Sleeps until `due`; false when the server stops first.
     bool SleepUntil(Clock::time_point due) {
-        std::unique_lock<std::mutex> lock(stopMutex_);
-        return !stopped_.wait_until(lock, due, [this] { return stopping_; });
-    }
-    void Stop() {
-        std::lock_guard<std::mutex> lock(stopMutex_);
-        stopping_ = true;
-        stopped_.notify_all();
+        std::unique_lock<std::mutex> lock(mutex);
+        return !stopped.wait_until(lock, due, [this] { return stopping; });
     }
 
-private:
-    const Release initial_;
-    Release release_;
-    std::mutex stopMutex_;
-    std::condition_variable stopped_;
-    bool stopping_ = false;
+    std::mutex mutex;
+    std::condition_variable stopped;
+    bool stopping = false;
+    std::map<std::string, Fault> faults;
+    std::vector<std::string> requests;
+    const Release initial;
+    Release release;
 };
 
 // A body of `size` pattern bytes, paced over `ms` in 16 steps, cut after
@@ -114,87 +103,74 @@ struct PatternBody {
     static void Free(void* cls) { delete static_cast<PatternBody*>(cls); }
 };
 
-MHD_Result Bytes(Exchange& exchange, unsigned status, const std::string& bytes) {
-    MHD_Response* response =
-        MHD_create_response_from_buffer(bytes.size(), const_cast<char*>(bytes.data()), MHD_RESPMEM_MUST_COPY);
+MHD_Result Send(Exchange& exchange, unsigned status, MHD_Response* response) {
     MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "application/octet-stream");
     const MHD_Result queued = exchange.Reply(status, response);
     MHD_destroy_response(response);
     return queued;
+}
+
+MHD_Result Bytes(Exchange& exchange, unsigned status, const std::string& bytes) {
+    return Send(exchange, status,
+                MHD_create_response_from_buffer(bytes.size(), const_cast<char*>(bytes.data()), MHD_RESPMEM_MUST_COPY));
 }
 
 MHD_Result Pattern(Exchange& exchange, State& state, unsigned status, std::size_t size, std::size_t cutAt,
                    std::chrono::milliseconds ms = {}) {
     if (size == 0) return Bytes(exchange, status, "");
-    MHD_Response* response = MHD_create_response_from_callback(
-        size, 64 * 1024, &PatternBody::Read, new PatternBody{size, cutAt, ms, &state}, &PatternBody::Free);
-    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "application/octet-stream");
-    const MHD_Result queued = exchange.Reply(status, response);
-    MHD_destroy_response(response);
-    return queued;
+    return Send(exchange, status,
+                MHD_create_response_from_callback(size, 64 * 1024, &PatternBody::Read,
+                                                  new PatternBody{size, cutAt, ms, &state}, &PatternBody::Free));
 }
 
-class PublicPort {
-public:
-    PublicPort(State& state, PublicSite& site) : state_(state), site_(site) {}
-
-    MHD_Result Handle(Exchange& exchange) {
-        if (exchange.step != 0) return site_.Handle(exchange);  // a subscription coming back
-        const std::string path(exchange.Path());
-        std::optional<Fault> fault;
-        {
-            std::lock_guard<std::mutex> lock(state_.mutex);
-            state_.requests.push_back(exchange.Target());
-            if (const auto it = state_.faults.find(path); it != state_.faults.end()) fault = it->second;
-        }
-        if (fault && exchange.Method() == "GET") {
-            if (fault->mode == "size") return Pattern(exchange, state_, 200, fault->size, fault->size);
-            if (fault->mode == "status") return Pattern(exchange, state_, fault->code, fault->size, fault->size);
-            if (fault->mode == "cut") return Pattern(exchange, state_, 200, fault->size, fault->size / 2);
-            if (fault->mode == "slow") return Pattern(exchange, state_, 200, fault->size, fault->size, fault->ms);
-            if (fault->mode == "body") return Bytes(exchange, 200, fault->body);
-            if (!state_.SleepUntil(Clock::now() + fault->ms)) return exchange.Text(503, "503 shutting down\n", true);
-        }
-        if (!exchange.IsGet()) return site_.Handle(exchange);
-        if (path == Content::kVersionPath) {
-            const std::string platform(exchange.Query("platform"));
-            std::lock_guard<std::mutex> lock(state_.mutex);
-            const auto& files = state_.release().installers;
-            const auto file = files.find(platform);
-            const bool offered = platform.empty() || (file != files.end() && !file->second.empty());
-            return exchange.Text(200, "version:" + std::to_string(offered ? state_.release().version : 0));
-        }
-        if (path.starts_with("/update/")) return Installer(exchange, path);
-        return site_.Handle(exchange);
+// The installer of a platform, or its signature, as the file is now.
+MHD_Result Installer(Exchange& exchange, State& state, std::string path) {
+    const bool signature = path.ends_with(".sig");
+    if (signature) path.resize(path.size() - 4);
+    std::string platform = "?";
+    if (path == "/update/update.exe") platform.clear();
+    else if (path.ends_with("/update") && path.size() > 15) platform = path.substr(8, path.size() - 15);
+    std::string file;
+    {
+        std::lock_guard<std::mutex> lock(state.mutex);
+        const auto it = state.release.installers.find(platform);
+        if (it != state.release.installers.end()) file = it->second;
     }
+    std::ifstream in(file + (signature ? ".sig" : ""), std::ios::binary);
+    if (file.empty() || !in) return exchange.Text(404, "404 not found\n");
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return Bytes(exchange, 200, bytes.str());
+}
 
-private:
-    // The installer of a platform, or its signature, as the file is now.
-    MHD_Result Installer(Exchange& exchange, std::string path) {
-        const bool signature = path.ends_with(".sig");
-        if (signature) path.resize(path.size() - 4);
-        std::string platform = "?";
-        if (path == "/update/update.exe") {
-            platform.clear();
-        } else if (path.ends_with("/update") && path.size() > 15) {
-            platform = path.substr(8, path.size() - 15);
-        }
-        std::string file;
-        {
-            std::lock_guard<std::mutex> lock(state_.mutex);
-            const auto it = state_.release().installers.find(platform);
-            if (it != state_.release().installers.end()) file = it->second;
-        }
-        std::ifstream in(file + (signature ? ".sig" : ""), std::ios::binary);
-        if (file.empty() || !in) return exchange.Text(404, "404 not found\n");
-        std::ostringstream bytes;
-        bytes << in.rdbuf();
-        return Bytes(exchange, 200, bytes.str());
+MHD_Result Public(Exchange& exchange, State& state, PublicSite& site) {
+    if (exchange.step != 0) return site.Handle(exchange);  // a subscription coming back
+    const std::string path(exchange.Path());
+    std::optional<Fault> fault;
+    {
+        std::lock_guard<std::mutex> lock(state.mutex);
+        state.requests.push_back(exchange.Target());
+        if (const auto it = state.faults.find(path); it != state.faults.end()) fault = it->second;
     }
-
-    State& state_;
-    PublicSite& site_;
-};
+    if (fault && exchange.Method() == "GET") {
+        if (fault->mode == "size") return Pattern(exchange, state, 200, fault->size, fault->size);
+        if (fault->mode == "status") return Pattern(exchange, state, fault->code, fault->size, fault->size);
+        if (fault->mode == "cut") return Pattern(exchange, state, 200, fault->size, fault->size / 2);
+        if (fault->mode == "slow") return Pattern(exchange, state, 200, fault->size, fault->size, fault->ms);
+        if (fault->mode == "body") return Bytes(exchange, 200, fault->body);
+        if (!state.SleepUntil(Clock::now() + fault->ms)) return exchange.Text(503, "503 shutting down\n", true);
+    }
+    if (!exchange.IsGet()) return site.Handle(exchange);
+    if (path == Content::kVersionPath) {
+        const std::string platform(exchange.Query("platform"));
+        std::lock_guard<std::mutex> lock(state.mutex);
+        const auto file = state.release.installers.find(platform);
+        const bool offered = platform.empty() || (file != state.release.installers.end() && !file->second.empty());
+        return exchange.Text(200, "version:" + std::to_string(offered ? state.release.version : 0));
+    }
+    if (path.starts_with("/update/")) return Installer(exchange, state, path);
+    return site.Handle(exchange);
+}
 
 std::optional<std::uint64_t> Number(const Exchange& exchange, const char* name, std::uint64_t max) {
     const std::string_view text = exchange.Query(name);
@@ -226,9 +202,9 @@ MHD_Result Control(Exchange& exchange, State& state, MailStore& mail) {
     } else if (path == "/version") {
         const auto number = Number(exchange, "number", UINT64_MAX);
         if (!number) return exchange.Text(400, "400 number must be a non-negative integer\n");
-        state.release().version = *number;
+        state.release.version = *number;
     } else if (path == "/update") {
-        state.release().installers[std::string(exchange.Query("platform"))] = exchange.Query("path");
+        state.release.installers[std::string(exchange.Query("platform"))] = exchange.Query("path");
     } else if (path == "/requests") {
         out.clear();
         for (const std::string& target : state.requests) out += target + "\n";
@@ -270,7 +246,6 @@ int main(int argc, char** argv) {
         State state(options.ToRelease());
         const std::unique_ptr<MailStore> mail = OpenMailStore(options.db);
         PublicSite site(Content::Load(options.dataDir, Release{}), *mail);
-        PublicPort port(state, site);
 
         // A thread per connection: a stalled or slow answer holds only its own.
         HttpServer::Settings settings;
@@ -279,7 +254,7 @@ int main(int argc, char** argv) {
         settings.requestDeadline = std::chrono::milliseconds(0);
         settings.sendTimeoutSeconds = 0;
         settings.port = options.port;
-        HttpServer publicServer(settings, [&](Exchange& exchange) { return port.Handle(exchange); });
+        HttpServer publicServer(settings, [&](Exchange& exchange) { return Public(exchange, state, site); });
         settings.port = controlPort;
         HttpServer controlServer(settings, [&](Exchange& exchange) {
             try {
@@ -293,16 +268,17 @@ int main(int argc, char** argv) {
 
         int received = 0;
         sigwait(&signals, &received);
-        state.Stop();
+        {
+            std::lock_guard<std::mutex> lock(state.mutex);
+            state.stopping = true;
+        }
+        state.stopped.notify_all();
         site.Close();
         controlServer.Stop();
         publicServer.Stop();
         return 0;
-    } catch (const UsageError& e) {
-        std::cerr << "kivo-server-double: " << e.what() << "\n";
-        return 2;
     } catch (const std::exception& e) {
         std::cerr << "kivo-server-double: " << e.what() << "\n";
-        return 1;
+        return dynamic_cast<const UsageError*>(&e) != nullptr ? 2 : 1;
     }
 }

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #endif
 
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -35,12 +36,6 @@ std::optional<std::string> ReadBytes(const std::string& path) {
 
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-int OpenDescriptorCount() {
-    DWORD count = 0;
-    if (!GetProcessHandleCount(GetCurrentProcess(), &count)) return -1;
-    return static_cast<int>(count);
-}
-
 #else
 
 std::optional<std::string> ReadBytes(const std::string& path) {
@@ -65,6 +60,17 @@ int OpenDescriptorCount() {
 }
 
 #endif
+
+std::string Env(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+int Count(const std::string& text, const std::string& part) {
+    int n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
 
 void WriteBytes(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -1,5 +1,5 @@
 #pragma once
-// Small file helpers for the tests.
+// Small helpers of the tests: files and the environment.
 #include <optional>
 #include <string>
 
@@ -11,7 +11,13 @@ namespace kivo::test {
 std::optional<std::string> ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const std::string& bytes);
 bool Exists(const std::string& path);
-// Number of open descriptors (on Windows: kernel handles) of this process.
+// The variable's value; empty when it is not set.
+std::string Env(const char* name);
+// How often `part` occurs in `text`.
+int Count(const std::string& text, const std::string& part);
+#ifndef _WIN32
+// Number of open descriptors of this process.
 int OpenDescriptorCount();
+#endif
 
 }  // namespace kivo::test

@@ -1,6 +1,7 @@
 #pragma once
-// Base of the tests that talk to the content server: one server for the
-// suite, reset before every test, and the program pointed at it.
+// Base of the tests against the test server, in both builds: one server for
+// the suite, reset before every test, the program pointed at it and a record
+// in a fresh folder whose transfers have short time-outs.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -22,11 +23,14 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Points the program at a port on which nothing listens.
+    // Points the program at a loopback port on which nothing listens.
     static void UseClosedPort();
+    // Serves `bytes` as the installer of this platform.
+    void Publish(const std::string& bytes);
 
     static TestServer& Server() { return *s_server; }
-    std::string Dir() const { return m_dir.Path() + "/"; }
+    // The test's folder, with a separator at the end.
+    std::string Dir() const { return m_dir.Path() + TempDir::kSeparator; }
     // Short time-outs keep the stall tests quick.
     static std::shared_ptr<platform::IHttpClient> Client() { return s_client; }
 

@@ -18,13 +18,8 @@ public:
     // Throws std::runtime_error when no directory can be made.
     explicit TempDir(std::string_view prefix = "kivo-test");
     ~TempDir();
-
-    TempDir(TempDir&& other) noexcept;
-    TempDir& operator=(TempDir&& other) noexcept;
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
-
-    static TempDir Create(std::string_view prefix = "kivo-test") { return TempDir(prefix); }
 
     // Absolute path of the directory, without a trailing separator.
     const std::string& Path() const { return path_; }
@@ -32,8 +27,6 @@ public:
     std::string File(std::string_view name) const { return path_ + kSeparator + std::string(name); }
 
 private:
-    void Remove() noexcept;
-
     std::string path_;
 };
 

@@ -1,8 +1,10 @@
-// Runs the test server (kivo-server-double: kivo-server's pages and routes
-// with a control port) on ephemeral ports for one test (or suite) and steers
-// it through its control port (ServerControl).
 #pragma once
-
+// The test server (tests/server_double: kivo-server's pages and routes with
+// a control port) and the tests' hold on it through that port: answers and
+// faults per path, the published version and installers, and what it
+// received. On Linux each TestServer runs a server of its own on ephemeral
+// ports; on Windows it is the one scripts/test-windows.sh runs on the Linux
+// side (KIVO_TEST_SERVER host:port, KIVO_TEST_CONTROL_PORT).
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -10,8 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tests/support/Process.h"
-#include "tests/support/ServerControl.h"
+#include "platform/System.h"
 #include "tests/support/TempDir.h"
 
 namespace httplib {
@@ -20,40 +21,72 @@ class Client;
 
 namespace kivo::test {
 
-class TestServer final : public ServerControl {
-public:
-    // Starts kivo-server with --port 0 --control-port 0 --db <fresh dir>/mail.db
-    // followed by `extraArgs` (e.g. {"--update-file", path}). Throws
-    // std::runtime_error when the server does not report its ports within 10 s.
-    explicit TestServer(std::vector<std::string> extraArgs = {});
-    // Stops the server (SIGTERM, SIGKILL after 5 s); a server that does not
-    // exit with status 0 is reported as a test failure.
-    ~TestServer() override;
+class Process;
 
+#ifndef _WIN32
+// A client of 127.0.0.1:`port`; request paths are sent exactly as given.
+std::unique_ptr<httplib::Client> HttpClientFor(int port, int readTimeoutMs = 5000);
+#endif
+
+class TestServer {
+public:
+    // Throws std::runtime_error without a server: on Linux when it reports
+    // no ports within 10 s, on Windows when the variables are not set.
+    TestServer();
+    // On Linux stops the server (SIGTERM); one that does not exit with
+    // status 0 within 5 s is reported as a test failure.
+    ~TestServer();
     TestServer(const TestServer&) = delete;
     TestServer& operator=(const TestServer&) = delete;
 
-    int Port() const { return port_; }
-    int ControlPort() const { return controlPort_; }
-    std::string HostPort() const;  // "127.0.0.1:<port>"
-    std::string BaseUrl() const;   // "http://127.0.0.1:<port>"
-    const std::string& DbPath() const { return dbPath_; }
-    const TempDir& Dir() const { return dir_; }
-
-    // A client for the public port; request paths are sent exactly as given.
+    std::string HostPort() const { return "127.0.0.1:" + std::to_string(m_port); }
+    std::string BaseUrl() const { return "http://" + HostPort(); }
+#ifdef _WIN32
+    // The Linux path of the program the script signed for it to serve as
+    // installer (KIVO_TEST_UPDATER).
+    static std::string Updater();
+#else
+    // HttpClientFor the public port.
     std::unique_ptr<httplib::Client> MakeClient(int readTimeoutMs = 5000) const;
+#endif
 
-    // GET on the control port; returns the body.
-    std::string Control(const std::string& pathAndQuery) override;
-
-    static TempDir MakeTempDir(std::string_view prefix = "kivo-test") { return TempDir(prefix); }
+    // Faults taking over a path: n pattern bytes (server/Pattern.h) with 200
+    // or `code`; n announced, n/2 sent, then the connection dropped; silence
+    // for `ms`, then the normal answer; n bytes paced over `ms`; raw bytes.
+    void SetSize(std::string_view path, std::size_t n) { SetFault(path, "size&size=" + std::to_string(n)); }
+    void SetStatus(std::string_view path, int code, std::size_t n) {
+        SetFault(path, "status&code=" + std::to_string(code) + "&size=" + std::to_string(n));
+    }
+    void SetCut(std::string_view path, std::size_t n) { SetFault(path, "cut&size=" + std::to_string(n)); }
+    void SetStall(std::string_view path, int ms) { SetFault(path, "stall&ms=" + std::to_string(ms)); }
+    void SetSlow(std::string_view path, std::size_t n, int ms) {
+        SetFault(path, "slow&size=" + std::to_string(n) + "&ms=" + std::to_string(ms));
+    }
+    void SetBody(std::string_view path, std::string_view rawBytes);
+    void ClearFaults() { Control("/fault/clear"); }
+    void SetVersion(std::uint64_t number) { Control("/version?number=" + std::to_string(number)); }
+    // The installer offered to `platform` ("" is Windows), by default the
+    // platform of the program under test: the server's own path of the file,
+    // read at each request (empty: none).
+    void SetUpdateFile(std::string_view path, std::string_view platform = platform::UpdatePlatform());
+    std::vector<std::string> Requests();  // raw public targets, arrival order
+    void ClearRequests() { Control("/requests/clear"); }
+    std::vector<std::string> Emails();  // raw address bytes, insertion order
+    void ClearEmails() { Control("/emails/clear"); }
+    void Reset() { Control("/reset"); }  // faults, version, installers and request log; not the addresses
 
 private:
-    TempDir dir_;
-    std::string dbPath_;
-    std::unique_ptr<Process> process_;
-    int port_ = 0;
-    int controlPort_ = 0;
+    // GET on the control port; the body. Throws std::runtime_error unless
+    // answered 200.
+    std::string Control(const std::string& pathAndQuery);
+    void SetFault(std::string_view path, const std::string& mode);
+
+    int m_port = 0;
+    int m_controlPort = 0;
+#ifndef _WIN32
+    TempDir m_dir{"kivo-server"};
+    std::unique_ptr<Process> m_process;
+#endif
 };
 
 }  // namespace kivo::test

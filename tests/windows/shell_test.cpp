@@ -13,10 +13,12 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <initializer_list>
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <functional>
+#include <initializer_list>
 #include <memory>
+#include <numeric>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -27,7 +29,7 @@
 #include "platform/win32/AutoStart.h"
 #include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
-#include "tests/windows/support/Server.h"
+#include "tests/support/TestServer.h"
 #include "ui/Texts.h"
 #include "ui/WindowShape.h"
 
@@ -39,18 +41,13 @@ constexpr int kPopupHeight = 221;
 constexpr UINT kTrayMessage = 0x0405;  // WM_USER + 5
 constexpr char kAppLibraries[] = "Software\\Wine\\AppDefaults\\kivo.exe\\DllOverrides";
 
-std::string Env(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? value : "";
+// The one the script runs.
+TestServer& Server() {
+    static TestServer s_server;
+    return s_server;
 }
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-int Count(const std::string& text, const std::string& part) {
-    int n = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-    return n;
-}
 
 // Where the script's tray stands: "left,top,right,bottom".
 RECT TrayRect() {
@@ -179,9 +176,7 @@ void SaveScreenshot(const RECT& rect, const std::string& name) {
 
 int DifferingPixels(const Image& a, const Image& b) {
     if (a.width != b.width || a.height != b.height) return -1;
-    int n = 0;
-    for (std::size_t i = 0; i < a.pixels.size(); ++i) n += a.pixels[i] != b.pixels[i] ? 1 : 0;
-    return n;
+    return std::inner_product(a.pixels.begin(), a.pixels.end(), b.pixels.begin(), 0, std::plus<>(), std::not_equal_to<>());
 }
 
 class ShellTest : public ::testing::Test {
@@ -193,16 +188,16 @@ protected:
 
     std::string Path(const std::string& name) const { return m_dir.File(name); }
 
-    // Starts kivo.exe (`bSecond`: while the first runs); the content server
-    // is a closed loopback port unless `server` is given.
-    Process& Start(const std::string& server = "127.0.0.1:1", bool bSecond = false) {
+    // Starts the test's kivo.exe, or `exe` (`bSecond`: while the first runs);
+    // the content server is a closed loopback port unless `server` is given.
+    Process& Start(const std::string& server = "127.0.0.1:1", bool bSecond = false, const std::string& exe = "") {
         for (const auto& [name, value] : {std::pair<const char*, std::string>{"KIVO_TRACE", "1"},
                                           {"KIVO_TRACE_FILE", Path("trace.log")},
                                           {"KIVO_SERVER", server},
                                           {"KIVO_TEST_BROWSER_LOG", Path("browser.log")}})
             SetEnvironmentVariableA(name, value.c_str());
         auto& program = bSecond ? m_second : m_program;
-        program = std::make_unique<Process>(Path("kivo.exe"), "", m_dir.Path());
+        program = std::make_unique<Process>(exe.empty() ? Path("kivo.exe") : exe, "", m_dir.Path());
         EXPECT_TRUE(program->Started());
         return *program;
     }
@@ -548,7 +543,7 @@ void ShellTest::DriveThePopup(HWND popup, bool bBrowser) {
 TEST_F(ShellTest, SettingsDialogsStoreSaveAndSend) {
     Server().Reset();
     Server().ClearEmails();
-    HWND popup = StartPlaced(ScriptServer::HostPort());
+    HWND popup = StartPlaced(Server().HostPort());
     ASSERT_NE(popup, nullptr);
 
     PostMessageA(popup, WM_COMMAND, ID_SETTINGS, 0);
@@ -635,8 +630,8 @@ TEST_F(ShellTest, SettingsDialogsStoreSaveAndSend) {
 TEST_F(ShellTest, UpdateNoticeThenQuitMessageEndsEveryModalRunAndTheNextStartHandsOver) {
     Server().Reset();
     Server().SetVersion(1001);
-    Server().SetUpdateFile(ScriptServer::Updater());
-    HWND popup = StartPlaced(ScriptServer::HostPort());
+    Server().SetUpdateFile(TestServer::Updater());
+    HWND popup = StartPlaced(Server().HostPort());
     ASSERT_NE(popup, nullptr);
     // A dialog is open when the quit request comes.
     PostMessageA(popup, WM_COMMAND, ID_SETTINGS, 0);
@@ -694,11 +689,6 @@ bool KeyExists(const char* subKey) {
     return true;
 }
 
-bool FolderExists(const std::string& path) {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
 TEST_F(ShellTest, InstallerInstallsForTheUserAndItsUninstallerKeepsTheSettings) {
     const std::string dir = KnownFolder(CSIDL_LOCAL_APPDATA) + "\\Programs\\Kivo\\";
     const std::string shortcut = KnownFolder(CSIDL_PROGRAMS) + "\\Kivo.lnk";
@@ -711,20 +701,16 @@ TEST_F(ShellTest, InstallerInstallsForTheUserAndItsUninstallerKeepsTheSettings) 
     EXPECT_TRUE(KeyExists(uninstallKey));
 
     // Started from there, it keeps its files beside itself.
-    SetEnvironmentVariableA("KIVO_TRACE", "1");
-    SetEnvironmentVariableA("KIVO_TRACE_FILE", Path("trace.log").c_str());
-    SetEnvironmentVariableA("KIVO_SERVER", "127.0.0.1:1");
-    {
-        Process installed(dir + "kivo.exe", "", dir);
-        ASSERT_TRUE(WaitForTrace("placed "));
-        EXPECT_TRUE(FolderExists(dir + "prg"));
-    }
+    Start("127.0.0.1:1", false, dir + "kivo.exe");
+    ASSERT_TRUE(WaitForTrace("placed "));
+    EXPECT_TRUE(std::filesystem::is_directory(dir + "prg"));
+    m_program.reset();
 
     Process uninstall(dir + "uninstall.exe", "/S");
     EXPECT_TRUE(WaitUntil([&] { return !kivo::platform::IsReadableFile(dir + "kivo.exe"); }, std::chrono::seconds(60)));
     EXPECT_TRUE(WaitUntil([&] { return !kivo::platform::IsReadableFile(shortcut); }));
     EXPECT_FALSE(KeyExists(uninstallKey));
-    EXPECT_TRUE(FolderExists(dir + "prg"));  // the user's cache and settings stay
+    EXPECT_TRUE(std::filesystem::is_directory(dir + "prg"));  // the user's cache and settings stay
 }
 
 TEST_F(ShellTest, FromAReadOnlyFolderEveryFileGoesToTheUsersOwnFolder) {
@@ -732,12 +718,9 @@ TEST_F(ShellTest, FromAReadOnlyFolderEveryFileGoesToTheUsersOwnFolder) {
     const std::string readOnly = Env("KIVO_TEST_READONLY_EXE");
     if (readOnly.empty()) GTEST_SKIP() << "no read-only copy of kivo.exe";
     const std::string own = KnownFolder(CSIDL_LOCAL_APPDATA) + "\\Kivo\\";
-    SetEnvironmentVariableA("KIVO_TRACE", "1");
-    SetEnvironmentVariableA("KIVO_TRACE_FILE", Path("trace.log").c_str());
-    SetEnvironmentVariableA("KIVO_SERVER", "127.0.0.1:1");
-    Process program(readOnly, "", m_dir.Path());
+    Start("127.0.0.1:1", false, readOnly);
     ASSERT_TRUE(WaitForTrace("placed "));
-    EXPECT_TRUE(FolderExists(own + "prg")) << own;
+    EXPECT_TRUE(std::filesystem::is_directory(own + "prg")) << own;
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The Win32 platform layer without the network: the single-instance guard,
-// program launch, files and the Run value.
+// program launch, files and the Run value. (The install directory as a
+// Windows path: ../config_test.cpp.)
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -47,15 +48,6 @@ TEST(InstanceGuard, SecondCopyEndsAtOnceWhileTheFirstRunsAndTheNextAfterACrashSt
     first.Kill();
     Process third(Probe(), "start");
     EXPECT_EQ(third.ExitCodeWithin(20000), 0);
-}
-
-TEST(InstallDirectory, IsTheExecutablesFolderWithItsBackslash) {
-    char exe[MAX_PATH + 1] = {};
-    GetModuleFileNameA(nullptr, exe, MAX_PATH);
-    const std::string dir = CConfig().GetInstallDir();
-    EXPECT_EQ(dir.substr(1, 2), ":\\");  // a drive, as Windows (and Wine) give it
-    EXPECT_EQ(dir, std::string(exe).substr(0, std::string(exe).rfind('\\') + 1));
-    EXPECT_EQ(CConfig().GetConfigPath(), dir + "Configuration.ini");
 }
 
 TEST(StartProgram, StartsExactlyTheBarePathWithoutArguments) {

@@ -1,13 +1,11 @@
 #pragma once
-// A program the Windows tests start as a process of its own, and waiting for
-// what another process does.
+// A program the Windows tests start as a process of its own.
 #include <windows.h>
 
-#include <chrono>
-#include <functional>
 #include <string>
 
 #include "platform/System.h"
+#include "tests/support/Wait.h"
 
 namespace kivo::test {
 
@@ -51,13 +49,6 @@ public:
 private:
     PROCESS_INFORMATION m_process{};
 };
-
-inline bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    for (; !done(); Sleep(50))
-        if (std::chrono::steady_clock::now() > end) return false;
-    return true;
-}
 
 // The folder of this test program, with its backslash.
 inline std::string TestExeFolder() {
