@@ -1,12 +1,6 @@
 #include "platform/linux/XdgAutostart.h"
 
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 
 #include "platform/System.h"
 #include "platform/linux/Folders.h"

@@ -12,17 +12,13 @@
 #include "tests/desktop/Desktop.h"
 #include "tests/support/Files.h"
 
+using kivo::test::Env;
 using kivo::test::Exists;
 using kivo::test::Process;
 using kivo::test::WaitUntil;
 using kivo::test::XWin;
 
 namespace {
-
-std::string Env(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? value : "";
-}
 
 int RunCommand(const std::vector<std::string>& command, std::string* output = nullptr) {
     Process process(command.front(), {command.begin() + 1, command.end()});
