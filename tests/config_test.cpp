@@ -200,20 +200,6 @@ TEST_F(Settings, ConcurrentSavesAlwaysLeaveAWholeRecord) {
     EXPECT_TRUE(*last == recordA || *last == recordB);
 }
 
-TEST(InstallDirectory, IsTheExecutablesFolderWithItsSeparator) {
-    char exe[4096] = {};
-#ifdef _WIN32
-    GetModuleFileNameA(nullptr, exe, sizeof exe - 1);
-    EXPECT_EQ(std::string(exe).substr(1, 2), ":\\");  // a drive, as Windows (and Wine) give it
-#else
-    ASSERT_GT(::readlink("/proc/self/exe", exe, sizeof exe - 1), 0);
-    EXPECT_EQ(exe[0], '/');
-#endif
-    const std::string dir = CConfig().GetInstallDir(), path = exe;
-    EXPECT_EQ(dir, path.substr(0, path.rfind(kivo::platform::PathSeparator()) + 1));
-    EXPECT_EQ(CConfig().GetConfigPath(), dir + "Configuration.ini");
-}
-
 TEST_F(Settings, LeftoversOfAnEndedProcessGoAndNeverCountAsCopies) {
     CConfig config(Dir());
     const std::string cache = config.GetPageBase(true);

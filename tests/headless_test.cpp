@@ -77,18 +77,6 @@ TEST_F(Program, OneRefreshFillsTheCacheBesideTheProgramWhereverItIs) {
     EXPECT_EQ(Server().Requests().size(), 15u);
 }
 
-TEST_F(Program, PendingUpdateIsHandedOverAtStart) {
-    WriteSettings(1);
-    WriteBytes(Dir() + "update.exe", kUpdater);
-    ::chmod((Dir() + "update.exe").c_str(), 0644);  // as a download leaves it
-    Process run(program, {"--time-scale", "1000"}, env);
-    EXPECT_EQ(run.Wait(), 0);
-    EXPECT_TRUE(UpdaterRan());
-    EXPECT_EQ(PendingOnDisk(), 0);
-    EXPECT_TRUE(Server().Requests().empty());  // no timer, no page
-    EXPECT_EQ(run.Output().find("showing"), std::string::npos);
-}
-
 TEST_F(Program, PendingFlagWithoutInstallerStartsNormallyAndLeftoversGo) {
     WriteSettings(1);
     // What a process killed mid-save or mid-refresh leaves behind.

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <set>
 #include <string>
 #include <sys/stat.h>
 
@@ -49,21 +48,6 @@ TEST(Catalogue, TextsAreGbkAndDifferOnlyForListsOneAndThirteen) {
         }
         EXPECT_EQ(std::string(g_categories[i].szSettingsText) == g_categories[i].szPopupText, i != 0 && i != 12) << i;
     }
-}
-
-TEST(Catalogue, EachListHasItsPageAndBannerAndTheRefreshFetchesThePagesAfterTheImage) {
-    std::set<std::string> pages;
-    std::set<int> banners;
-    EXPECT_STREQ(g_szRefreshItems[0], "main_back.gif");
-    for (int n = 1; n <= kCategoryCount; ++n) {
-        EXPECT_STREQ(PageFileName(n), g_categories[n - 1].szPageFile);
-        EXPECT_STREQ(g_szRefreshItems[n], PageFileName(n));
-        pages.insert(PageFileName(n));
-        banners.insert(g_nCategoryBanner[n - 1]);
-    }
-    EXPECT_EQ(pages.size(), static_cast<std::size_t>(kCategoryCount));  // none shared
-    EXPECT_EQ(banners.size(), static_cast<std::size_t>(kCategoryCount));
-    for (int n : {0, 15, -1}) EXPECT_STREQ(PageFileName(n), "") << n;
 }
 
 TEST_F(PageAddress, UncachedPagesAndNumbersOutsideTheCatalogueAreRemote) {

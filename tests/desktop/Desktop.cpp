@@ -6,7 +6,6 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/shape.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -17,7 +16,6 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
 
 #include "tests/support/Files.h"
 
@@ -28,15 +26,6 @@ namespace {
 int IgnoreXErrors(::Display*, XErrorEvent*) { return 0; }
 
 }  // namespace
-
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
-}
 
 void DesktopTest::SetUp() {
     NetworkTest::SetUp();
@@ -76,27 +65,19 @@ void DesktopTest::StartWeston() {
 
 void DesktopTest::StartX() {
     if (m_bWeston) return StartWeston();
-    int report[2];
-    if (::pipe2(report, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-    // -displayfd: the server picks a free display and tells its number.
+    // -displayfd: the server picks a free display and writes its number.
+    const std::string file = m_home.Path() + "/display";
+    const int report = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     m_xvfb = std::make_unique<Process>(
         "Xvfb",
-        std::vector<std::string>{"-displayfd", std::to_string(report[1]), "-screen", "0", "1024x768x24", "-nolisten",
+        std::vector<std::string>{"-displayfd", std::to_string(report), "-screen", "0", "1024x768x24", "-nolisten",
                                  "tcp", "-noreset"},
-        std::vector<std::string>{}, ProcessOptions{m_home.Path() + "/xvfb.log", true, report[1]});
-    ::close(report[1]);
+        std::vector<std::string>{}, ProcessOptions{m_home.Path() + "/xvfb.log", true, report});
+    ::close(report);
     std::string number;
-    pollfd pfd{report[0], POLLIN, 0};
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (number.find('\n') == std::string::npos && std::chrono::steady_clock::now() < end) {
-        if (::poll(&pfd, 1, 200) <= 0) continue;
-        char buffer[32];
-        const ssize_t n = ::read(report[0], buffer, sizeof buffer);
-        if (n <= 0) break;
-        number.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(report[0]);
-    if (number.find('\n') == std::string::npos) throw std::runtime_error("Xvfb did not start");
+    if (!WaitUntil([&] { return (number = ReadBytes(file).value_or("")).find('\n') != std::string::npos; },
+                   std::chrono::seconds(20)))
+        throw std::runtime_error("Xvfb did not start");
     m_display = ":" + number.substr(0, number.find('\n'));
     XSetErrorHandler(IgnoreXErrors);
     m_x = XOpenDisplay(m_display.c_str());

@@ -16,6 +16,7 @@
 #include "tests/support/NetworkTest.h"
 #include "tests/support/Process.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/Wait.h"
 
 struct _XDisplay;
 
@@ -39,8 +40,6 @@ struct XWin {
     bool overrideRedirect = false;
     long pid = 0;
 };
-
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
 class DesktopTest : public NetworkTest {
 protected:

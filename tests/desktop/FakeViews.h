@@ -1,6 +1,7 @@
 #pragma once
 // Fakes of the user interface's own view interfaces: they record what the
 // logic asks of the window and answer as a toolkit would.
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <string>
@@ -17,7 +18,7 @@ class FakeDialogView : public IDialogView {
 public:
     bool GetItemText(int nId, std::string& text) override {
         text = texts[nId];
-        return representable.count(nId) == 0 || representable[nId];
+        return true;
     }
     void SetItemText(int nId, const std::string& text) override { texts[nId] = text; }
     int GetCurSel(int nId) override { return selections.count(nId) != 0 ? selections[nId] : -1; }
@@ -33,7 +34,6 @@ public:
     }
 
     std::map<int, std::string> texts;
-    std::map<int, bool> representable;
     std::map<int, int> selections;
     std::map<int, int> checks;
     std::vector<std::string> messages;
@@ -67,16 +67,13 @@ public:
     std::map<int, FakeDialogView> last;
 };
 
+// Records each call as a line of its log.
 class FakeHotListView : public IHotListView {
 public:
     void SetTimer(unsigned nIDEvent, unsigned nElapseMs) override {
         Log("SetTimer " + std::to_string(nIDEvent) + " " + std::to_string(nElapseMs));
-        timers[nIDEvent] = nElapseMs;
     }
-    void KillTimer(unsigned nIDEvent) override {
-        Log("KillTimer " + std::to_string(nIDEvent));
-        timers.erase(nIDEvent);
-    }
+    void KillTimer(unsigned nIDEvent) override { Log("KillTimer " + std::to_string(nIDEvent)); }
     void ShowNotice(const char* szText, const char* szCaption) override {
         Log(std::string("ShowNotice ") + szCaption + " " + szText);
     }
@@ -85,78 +82,43 @@ public:
         Log("RunModal " + std::to_string(dlg.TemplateId()));
         return dialogs.RunModal(dlg);
     }
-    void AppendSystemMenuItem(unsigned nId, const std::string& text) override {
-        Log("AppendSystemMenuItem " + std::to_string(nId) + " " + text);
-    }
-    void SetToolWindowStyle() override { Log("SetToolWindowStyle"); }
-    void SetIcons(int nIcon) override { Log("SetIcons " + std::to_string(nIcon)); }
+    void AppendSystemMenuItem(unsigned, const std::string&) override {}
+    void SetToolWindowStyle() override {}
+    void SetIcons(int) override {}
     void SetHeaderBitmap(int nBitmap) override { Log("SetHeaderBitmap " + std::to_string(nBitmap)); }
     void SetCloseBitmap(int nBitmap) override { Log("SetCloseBitmap " + std::to_string(nBitmap)); }
-    void SetChooserSelection(int nIndex) override {
-        selection = nIndex >= 0 && nIndex < 14 ? nIndex : -1;
-        Log("SetChooserSelection " + std::to_string(nIndex));
-    }
+    void SetChooserSelection(int nIndex) override { selection = nIndex >= 0 && nIndex < 14 ? nIndex : -1; }
     int GetChooserSelection() override { return selection; }
     bool GetSearchText(std::string& text) override {
         text = searchText;
         return searchRepresentable;
     }
     void Navigate(const std::string& url) override { Log("Navigate " + url); }
-    void OpenInBrowser(const std::string& url) override {
-        Log("OpenInBrowser " + url);
-        opened.push_back(url);
-    }
-    void GetClientSize(int& width, int& height) override {
-        width = clientWidth;
-        height = clientHeight;
-    }
-    int GetFullScreenWidth() override { return screenWidth; }
-    void MoveWindow(int x, int y, int width, int height) override {
-        Log("MoveWindow " + std::to_string(x) + " " + std::to_string(y) + " " + std::to_string(width) + " " +
-            std::to_string(height));
-    }
-    void SetWindowShape(const CRegion& region) override {
-        shape = region;
-        Log("SetWindowShape");
-    }
+    void OpenInBrowser(const std::string& url) override { opened.push_back(url); }
+    void GetClientSize(int& width, int& height) override { width = 179, height = 221; }
+    int GetFullScreenWidth() override { return 1024; }
+    void MoveWindow(int, int, int, int) override {}
+    void SetWindowShape(const CRegion&) override {}
     void ShowWindow(bool bShow) override { Log(bShow ? "ShowWindow show" : "ShowWindow hide"); }
     void SetForegroundWindow() override { Log("SetForegroundWindow"); }
-    void StartWindowDrag() override { Log("StartWindowDrag"); }
-    void AddTrayIcon(const TrayIconData& nid) override {
-        tray = nid;
-        Log("AddTrayIcon " + std::to_string(nid.uID) + " " + std::to_string(nid.uCallbackMessage) + " " +
-            std::to_string(nid.nIcon) + " " + nid.szTip);
-    }
-    void RemoveTrayIcon(const TrayIconData& nid) override { Log("RemoveTrayIcon " + std::to_string(nid.uID)); }
-    void GetCursorPos(int& x, int& y) override {
-        x = cursorX;
-        y = cursorY;
-    }
-    void TrackPopupMenu(const MenuItem* pItems, int nItems, int x, int y) override {
-        menu.assign(pItems, pItems + nItems);
+    void StartWindowDrag() override {}
+    void AddTrayIcon(const TrayIconData&) override {}
+    void RemoveTrayIcon(const TrayIconData&) override {}
+    void GetCursorPos(int& x, int& y) override { x = y = 0; }
+    void TrackPopupMenu(const MenuItem*, int, int x, int y) override {
         Log("TrackPopupMenu " + std::to_string(x) + " " + std::to_string(y));
     }
     void EndModal(int nResult) override { Log("EndModal " + std::to_string(nResult)); }
 
     void Log(const std::string& entry) { log.push_back(entry); }
-    bool Logged(const std::string& entry) const {
-        for (const auto& e : log)
-            if (e == entry) return true;
-        return false;
-    }
+    bool Logged(const std::string& entry) const { return std::find(log.begin(), log.end(), entry) != log.end(); }
 
     std::vector<std::string> log;
-    std::map<unsigned, unsigned> timers;
     std::vector<std::string> opened;
-    std::vector<MenuItem> menu;
-    CRegion shape;
-    TrayIconData tray{};
     FakeDialogRunner dialogs;
     std::string searchText;
     bool searchRepresentable = true;
     int selection = -1;
-    int clientWidth = 179, clientHeight = 221, screenWidth = 1024;
-    int cursorX = 0, cursorY = 0;
 };
 
 class FakeJobs : public IJobStarter {

@@ -29,6 +29,14 @@ protected:
         auto program = StartKivo(dir);
         EXPECT_TRUE(WaitForTrace(*program, "placed ")) << program->Output();
         EXPECT_TRUE(WaitForTrace(*program, "tray icon embedded")) << program->Output();
+        // The tray lays the new icon out after embedding it: until it stands
+        // still, a pointer sent to it may miss it.
+        XWin icon, before;
+        EXPECT_TRUE(WaitUntil([&] {
+            before = icon;
+            WaitUntil([] { return false; }, std::chrono::milliseconds(100));
+            return TrayIcon(Pid(*program), icon) && icon.rect.x == before.rect.x && icon.rect.width == before.rect.width;
+        })) << program->Output();
         EXPECT_TRUE(WaitUntil([&] {
             const XWin popup = Popup(Pid(*program));
             return popup.mapped && popup.rect.x == 835 && popup.rect.y == 10;

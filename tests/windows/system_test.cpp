@@ -1,6 +1,5 @@
 // The Win32 platform layer without the network: the single-instance guard,
-// program launch, files and the Run value. (The install directory as a
-// Windows path: ../config_test.cpp.)
+// program launch, files and the Run value.
 #include <windows.h>
 
 #include <gtest/gtest.h>
