@@ -177,6 +177,10 @@ void CGtkPopup::Build() {
                 for (GList* cell = cells; cell != nullptr; cell = cell->next)
                     g_object_set(cell->data, "ellipsize", PANGO_ELLIPSIZE_END, "xpad", 0, nullptr);
                 g_list_free(cells);
+                // The box has its rectangle: it need not measure all fourteen
+                // names to find its size (the closed box shows one).
+                if (GtkWidget* view = gtk_bin_get_child(GTK_BIN(widget)); view != nullptr && GTK_IS_CELL_VIEW(view))
+                    gtk_cell_view_set_fit_model(GTK_CELL_VIEW(view), FALSE);
                 gtk_widget_set_size_request(widget, rect.width, DluToPixels(12));
                 g_signal_connect(widget, "changed", G_CALLBACK(OnChooserChanged), this);
                 break;
@@ -457,6 +461,8 @@ gboolean CGtkPopup::OnFirstPaintIdle(gpointer self) {
     popup->m_bSkinPainted = true;
     if (popup->m_pageView && !popup->m_pendingUri.empty()) popup->m_pageView->Load(popup->m_pendingUri);
     popup->m_pendingUri.clear();
+    if (popup->m_pendingTrayTip) popup->CreateTrayIcon(*popup->m_pendingTrayTip);
+    popup->m_pendingTrayTip.reset();
     return G_SOURCE_REMOVE;
 }
 
@@ -642,7 +648,13 @@ void CGtkPopup::StartWindowDrag() {
 
 void CGtkPopup::AddTrayIcon(const TrayIconData& nid) {
     if (m_tray != nullptr || m_indicator) return;
-    const std::string tip = ToUtf8(nid.szTip);
+    // At start the tray waits for the skin's first frame: finding the tray
+    // and making the icon cost more than the rest of the window.
+    if (!m_bSkinPainted) m_pendingTrayTip = ToUtf8(nid.szTip);
+    else CreateTrayIcon(ToUtf8(nid.szTip));
+}
+
+void CGtkPopup::CreateTrayIcon(const std::string& tip) {
     if (DetectTrayKind() == TrayKind::Indicator) {
         // A middle click on the item does what a double click on the icon does.
         m_indicator = CTrayIndicator::Create(tip, TrayMenu(g_trayMenu, g_nTrayMenuItems), [this] {
@@ -670,6 +682,7 @@ void CGtkPopup::AddTrayIcon(const TrayIconData& nid) {
 }
 
 void CGtkPopup::RemoveTrayIcon(const TrayIconData&) {
+    m_pendingTrayTip.reset();
     if (m_indicator) {
         m_indicator.reset();
         Trace("tray indicator removed");

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "shells/gtk/GtkDialogs.h"
@@ -76,6 +77,8 @@ private:
     struct LaterCopy;
 
     void Build();
+    // The tray icon, or the StatusNotifier item where no XEmbed tray exists.
+    void CreateTrayIcon(const std::string& tip);
     int FocusedControl() const;
     void DeferCommand(unsigned nId);
     void ApplyShape();
@@ -137,8 +140,10 @@ private:
     GtkWidget* m_page = nullptr;  // the page view's widget
     std::shared_ptr<kivo::platform::IHttpClient> m_http;
     std::unique_ptr<IPageView> m_pageView;
-    // Until the skin has painted, the page view waits: the page to show then.
+    // Until the skin has painted, the page view and the tray wait: the page
+    // to show then, and the tray icon's tip (UTF-8) while one is asked for.
     std::string m_pendingUri;
+    std::optional<std::string> m_pendingTrayTip;
     bool m_bSkinPainted = false;
     // While a page cannot be had: its address (a URI), and the timer of the
     // next try. The program's own page stands in for it meanwhile.
