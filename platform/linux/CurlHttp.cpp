@@ -1,11 +1,8 @@
 // libcurl backend of the HTTP client. libcurl pushes data through callbacks;
 // the core wants the pull model of a synchronous read, so each request drives
 // its own multi handle until the caller's buffer is full or the body ends.
-#include <curl/curl.h>
-
 #include <algorithm>
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <strings.h>
@@ -13,53 +10,47 @@
 
 #include "platform/Http.h"
 #include "platform/WireUrl.h"
+#include "platform/linux/CurlLibrary.h"
 
 namespace kivo::platform {
 namespace {
 
-bool GlobalInit() {
-    static std::once_flag once;
-    static bool ok = false;
-    std::call_once(once, [] { ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
-    return ok;
-}
-
 class CurlRequest final : public IHttpRequest {
 public:
-    CurlRequest() = default;
+    explicit CurlRequest(const CurlLibrary& curl) : m_curl(curl) {}
     CurlRequest(const CurlRequest&) = delete;
     CurlRequest& operator=(const CurlRequest&) = delete;
 
     ~CurlRequest() override {
-        if (m_multi != nullptr && m_easy != nullptr) curl_multi_remove_handle(m_multi, m_easy);
-        if (m_easy != nullptr) curl_easy_cleanup(m_easy);
-        if (m_multi != nullptr) curl_multi_cleanup(m_multi);
+        if (m_multi != nullptr && m_easy != nullptr) m_curl.multi_remove_handle(m_multi, m_easy);
+        if (m_easy != nullptr) m_curl.easy_cleanup(m_easy);
+        if (m_multi != nullptr) m_curl.multi_cleanup(m_multi);
     }
 
     // True once the final answer's headers are in.
     bool Start(const std::string& agent, const char* url, const HttpTimeouts& timeouts) {
-        m_multi = curl_multi_init();
-        m_easy = curl_easy_init();
+        m_multi = m_curl.multi_init();
+        m_easy = m_curl.easy_init();
         if (m_multi == nullptr || m_easy == nullptr) return false;
         const std::string wire = WireUrl(url);
         const long stallSeconds = std::max(1L, (timeouts.stallMs + 999) / 1000);
-        bool ok = curl_easy_setopt(m_easy, CURLOPT_URL, wire.c_str()) == CURLE_OK;
-        curl_easy_setopt(m_easy, CURLOPT_USERAGENT, agent.c_str());
-        curl_easy_setopt(m_easy, CURLOPT_HTTPGET, 1L);
-        curl_easy_setopt(m_easy, CURLOPT_PATH_AS_IS, 1L);
-        curl_easy_setopt(m_easy, CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt(m_easy, CURLOPT_MAXREDIRS, 10L);
-        curl_easy_setopt(m_easy, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(m_easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(m_easy, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(m_easy, CURLOPT_CONNECTTIMEOUT_MS, timeouts.connectMs);
-        curl_easy_setopt(m_easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(m_easy, CURLOPT_LOW_SPEED_TIME, stallSeconds);
-        curl_easy_setopt(m_easy, CURLOPT_HEADERFUNCTION, &CurlRequest::OnHeader);
-        curl_easy_setopt(m_easy, CURLOPT_HEADERDATA, this);
-        curl_easy_setopt(m_easy, CURLOPT_WRITEFUNCTION, &CurlRequest::OnBody);
-        curl_easy_setopt(m_easy, CURLOPT_WRITEDATA, this);
-        if (!ok || curl_multi_add_handle(m_multi, m_easy) != CURLM_OK) return false;
+        bool ok = m_curl.easy_setopt(m_easy, CURLOPT_URL, wire.c_str()) == CURLE_OK;
+        m_curl.easy_setopt(m_easy, CURLOPT_USERAGENT, agent.c_str());
+        m_curl.easy_setopt(m_easy, CURLOPT_HTTPGET, 1L);
+        m_curl.easy_setopt(m_easy, CURLOPT_PATH_AS_IS, 1L);
+        m_curl.easy_setopt(m_easy, CURLOPT_FOLLOWLOCATION, 1L);
+        m_curl.easy_setopt(m_easy, CURLOPT_MAXREDIRS, 10L);
+        m_curl.easy_setopt(m_easy, CURLOPT_PROTOCOLS_STR, "http,https");
+        m_curl.easy_setopt(m_easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        m_curl.easy_setopt(m_easy, CURLOPT_NOSIGNAL, 1L);
+        m_curl.easy_setopt(m_easy, CURLOPT_CONNECTTIMEOUT_MS, timeouts.connectMs);
+        m_curl.easy_setopt(m_easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        m_curl.easy_setopt(m_easy, CURLOPT_LOW_SPEED_TIME, stallSeconds);
+        m_curl.easy_setopt(m_easy, CURLOPT_HEADERFUNCTION, &CurlRequest::OnHeader);
+        m_curl.easy_setopt(m_easy, CURLOPT_HEADERDATA, this);
+        m_curl.easy_setopt(m_easy, CURLOPT_WRITEFUNCTION, &CurlRequest::OnBody);
+        m_curl.easy_setopt(m_easy, CURLOPT_WRITEDATA, this);
+        if (!ok || m_curl.multi_add_handle(m_multi, m_easy) != CURLM_OK) return false;
         m_spill.reserve(CURL_MAX_WRITE_SIZE);
         RunUntil([this] { return m_headersIn; });
         return m_headersIn || (m_done && m_result == CURLE_OK);
@@ -78,7 +69,7 @@ public:
         }
         if (m_targetLen < m_targetCap && m_paused) {
             m_paused = false;
-            curl_easy_pause(m_easy, CURLPAUSE_CONT);
+            m_curl.easy_pause(m_easy, CURLPAUSE_CONT);
         }
         RunUntil([this] { return m_targetLen == m_targetCap; });
         got = m_targetLen;
@@ -95,20 +86,20 @@ private:
     void RunUntil(Condition reached) {
         for (;;) {
             int running = 0;
-            if (curl_multi_perform(m_multi, &running) != CURLM_OK) {
+            if (m_curl.multi_perform(m_multi, &running) != CURLM_OK) {
                 m_done = true;
                 m_result = CURLE_FAILED_INIT;
                 return;
             }
             int queued = 0;
-            while (CURLMsg* msg = curl_multi_info_read(m_multi, &queued)) {
+            while (CURLMsg* msg = m_curl.multi_info_read(m_multi, &queued)) {
                 if (msg->msg == CURLMSG_DONE) {
                     m_done = true;
                     m_result = msg->data.result;
                 }
             }
             if (m_done || reached()) return;
-            curl_multi_poll(m_multi, nullptr, 0, 1000, nullptr);
+            m_curl.multi_poll(m_multi, nullptr, 0, 1000, nullptr);
         }
     }
 
@@ -122,7 +113,7 @@ private:
             request->m_redirecting = true;
         } else if (line == "\r\n" || line == "\n") {
             long code = 0;
-            curl_easy_getinfo(request->m_easy, CURLINFO_RESPONSE_CODE, &code);
+            request->m_curl.easy_getinfo(request->m_easy, CURLINFO_RESPONSE_CODE, &code);
             const bool followed = code >= 300 && code < 400 && request->m_redirecting;
             if (code >= 200 && !followed) request->m_headersIn = true;
         }
@@ -148,6 +139,7 @@ private:
         return length;
     }
 
+    const CurlLibrary& m_curl;
     CURLM* m_multi = nullptr;
     CURL* m_easy = nullptr;
     bool m_headersIn = false;
@@ -165,16 +157,17 @@ private:
 
 class CurlSession final : public IHttpSession {
 public:
-    CurlSession(std::string agent, const HttpTimeouts& timeouts)
-        : m_agent(std::move(agent)), m_timeouts(timeouts) {}
+    CurlSession(const CurlLibrary& curl, std::string agent, const HttpTimeouts& timeouts)
+        : m_curl(curl), m_agent(std::move(agent)), m_timeouts(timeouts) {}
 
     std::unique_ptr<IHttpRequest> OpenUrl(const char* url) override {
-        auto request = std::make_unique<CurlRequest>();
+        auto request = std::make_unique<CurlRequest>(m_curl);
         if (!request->Start(m_agent, url, m_timeouts)) return nullptr;
         return request;
     }
 
 private:
+    const CurlLibrary& m_curl;
     std::string m_agent;
     HttpTimeouts m_timeouts;
 };
@@ -184,8 +177,9 @@ public:
     explicit CurlClient(const HttpTimeouts& timeouts) : m_timeouts(timeouts) {}
 
     std::unique_ptr<IHttpSession> Open(const char* userAgent) override {
-        if (!GlobalInit()) return nullptr;
-        return std::make_unique<CurlSession>(userAgent, m_timeouts);
+        const CurlLibrary* curl = Curl();
+        if (curl == nullptr) return nullptr;
+        return std::make_unique<CurlSession>(*curl, userAgent, m_timeouts);
     }
 
 private:

@@ -5,6 +5,7 @@
 #include <glib/gstdio.h>
 
 #ifdef KIVO_HAVE_APPINDICATOR
+#include <gmodule.h>
 #include <libayatana-appindicator/app-indicator.h>
 #endif
 
@@ -67,6 +68,42 @@ gboolean OnQueryTimeout(gpointer data) {
     return G_SOURCE_REMOVE;
 }
 
+// The indicator library, loaded only where a StatusNotifier item is made:
+// with its menu and indicator libraries it would cost every start, and the
+// program runs without it (the XEmbed icon) where it is not installed.
+struct IndicatorLibrary {
+    decltype(&app_indicator_new_with_path) new_with_path;
+    decltype(&app_indicator_set_title) set_title;
+    decltype(&app_indicator_set_menu) set_menu;
+    decltype(&app_indicator_set_secondary_activate_target) set_secondary_activate_target;
+    decltype(&app_indicator_set_status) set_status;
+};
+
+template <typename Function>
+bool Bind(GModule* module, const char* name, Function& function) {
+    gpointer symbol = nullptr;
+    const bool found = g_module_symbol(module, name, &symbol) != FALSE && symbol != nullptr;
+    function = reinterpret_cast<Function>(symbol);
+    return found;
+}
+
+const IndicatorLibrary* Indicator() {
+    static const IndicatorLibrary* library = [] () -> const IndicatorLibrary* {
+        GModule* module = g_module_open("libayatana-appindicator3.so.1", G_MODULE_BIND_LOCAL);
+        static IndicatorLibrary functions{};
+        if (module == nullptr) return nullptr;
+        g_module_make_resident(module);
+        const bool bound = Bind(module, "app_indicator_new_with_path", functions.new_with_path) &&
+                           Bind(module, "app_indicator_set_title", functions.set_title) &&
+                           Bind(module, "app_indicator_set_menu", functions.set_menu) &&
+                           Bind(module, "app_indicator_set_secondary_activate_target",
+                                functions.set_secondary_activate_target) &&
+                           Bind(module, "app_indicator_set_status", functions.set_status);
+        return bound ? &functions : nullptr;
+    }();
+    return library;
+}
+
 bool HasWatcher() {
     gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
     // No session bus, or one that would first have to be launched: no watcher.
@@ -127,7 +164,8 @@ std::unique_ptr<CTrayIndicator> CTrayIndicator::Create(const std::string& title,
     (void)onSecondary;
     return nullptr;
 #else
-    if (menu == nullptr) return nullptr;
+    const IndicatorLibrary* library = Indicator();
+    if (menu == nullptr || library == nullptr) return nullptr;
     std::unique_ptr<CTrayIndicator> tray(new CTrayIndicator());
     tray->m_onSecondary = std::move(onSecondary);
 
@@ -147,9 +185,9 @@ std::unique_ptr<CTrayIndicator> CTrayIndicator::Create(const std::string& title,
     if (!written) return nullptr;
     tray->m_iconFile = file;
 
-    tray->m_indicator = app_indicator_new_with_path("kivo", "kivo", APP_INDICATOR_CATEGORY_APPLICATION_STATUS,
+    tray->m_indicator = library->new_with_path("kivo", "kivo", APP_INDICATOR_CATEGORY_APPLICATION_STATUS,
                                                     tray->m_tempDir.c_str());
-    app_indicator_set_title(tray->m_indicator, title.c_str());
+    library->set_title(tray->m_indicator, title.c_str());
     g_signal_connect(tray->m_indicator, "connection-changed", G_CALLBACK(OnConnectionChanged), nullptr);
 
     // The secondary activation runs a menu item, which the library takes
@@ -167,9 +205,9 @@ std::unique_ptr<CTrayIndicator> CTrayIndicator::Create(const std::string& title,
     if (items != nullptr) gtk_menu_attach_to_widget(GTK_MENU(tray->m_secondaryMenu), GTK_WIDGET(items->data), nullptr);
     g_list_free(items);
 
-    app_indicator_set_menu(tray->m_indicator, GTK_MENU(menu));
-    app_indicator_set_secondary_activate_target(tray->m_indicator, tray->m_secondaryItem);
-    app_indicator_set_status(tray->m_indicator, APP_INDICATOR_STATUS_ACTIVE);
+    library->set_menu(tray->m_indicator, GTK_MENU(menu));
+    library->set_secondary_activate_target(tray->m_indicator, tray->m_secondaryItem);
+    library->set_status(tray->m_indicator, APP_INDICATOR_STATUS_ACTIVE);
     return tray;
 #endif
 }
@@ -183,7 +221,7 @@ CTrayIndicator::~CTrayIndicator() {
         // answer to the menu event that ends the program). Held here until
         // all of that, and the indicator's passive status, has left.
         GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-        app_indicator_set_status(m_indicator, APP_INDICATOR_STATUS_PASSIVE);
+        Indicator()->set_status(m_indicator, APP_INDICATOR_STATUS_PASSIVE);
         g_object_unref(m_indicator);
         if (bus != nullptr) {
             g_dbus_connection_flush_sync(bus, nullptr, nullptr);

@@ -1,0 +1,48 @@
+#include "platform/linux/CurlLibrary.h"
+
+#include <dlfcn.h>
+
+#include <mutex>
+
+namespace kivo::platform {
+namespace {
+
+template <typename Function>
+bool Bind(void* library, const char* name, Function& function) {
+    function = reinterpret_cast<Function>(::dlsym(library, name));
+    return function != nullptr;
+}
+
+const CurlLibrary* Load() {
+    // The soname the headers were made for; never unloaded.
+    void* library = ::dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) return nullptr;
+    static CurlLibrary curl;
+    decltype(&curl_global_init) global_init = nullptr;
+    const bool bound = Bind(library, "curl_global_init", global_init) &&
+                       Bind(library, "curl_easy_init", curl.easy_init) &&
+                       Bind(library, "curl_easy_setopt", curl.easy_setopt) &&
+                       Bind(library, "curl_easy_getinfo", curl.easy_getinfo) &&
+                       Bind(library, "curl_easy_pause", curl.easy_pause) &&
+                       Bind(library, "curl_easy_cleanup", curl.easy_cleanup) &&
+                       Bind(library, "curl_multi_init", curl.multi_init) &&
+                       Bind(library, "curl_multi_add_handle", curl.multi_add_handle) &&
+                       Bind(library, "curl_multi_remove_handle", curl.multi_remove_handle) &&
+                       Bind(library, "curl_multi_perform", curl.multi_perform) &&
+                       Bind(library, "curl_multi_info_read", curl.multi_info_read) &&
+                       Bind(library, "curl_multi_poll", curl.multi_poll) &&
+                       Bind(library, "curl_multi_cleanup", curl.multi_cleanup);
+    if (!bound || global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return nullptr;
+    return &curl;
+}
+
+}  // namespace
+
+const CurlLibrary* Curl() {
+    static std::once_flag once;
+    static const CurlLibrary* library = nullptr;
+    std::call_once(once, [] { library = Load(); });
+    return library;
+}
+
+}  // namespace kivo::platform
