@@ -352,6 +352,9 @@ void CGtkPopup::SetToolWindowStyle() {
 
 void CGtkPopup::SetIcons(int) {
     if (m_window == nullptr) return;
+    // At start the icons wait for the skin's first frame, as the tray does.
+    m_bPendingIcons = !m_bSkinPainted;
+    if (m_bPendingIcons) return;
     GList* icons = nullptr;
     for (int size : {16, 32, 48})
         if (GdkPixbuf* icon = LoadIcon(size)) icons = g_list_append(icons, icon);
@@ -461,6 +464,7 @@ gboolean CGtkPopup::OnFirstPaintIdle(gpointer self) {
     popup->m_bSkinPainted = true;
     if (popup->m_pageView && !popup->m_pendingUri.empty()) popup->m_pageView->Load(popup->m_pendingUri);
     popup->m_pendingUri.clear();
+    if (popup->m_bPendingIcons) popup->SetIcons(IDR_MAINFRAME);
     if (popup->m_pendingTrayTip) popup->CreateTrayIcon(*popup->m_pendingTrayTip);
     popup->m_pendingTrayTip.reset();
     return G_SOURCE_REMOVE;
@@ -470,7 +474,11 @@ void CGtkPopup::OpenInBrowser(const std::string& url) { kivo::gtk::OpenInBrowser
 
 void CGtkPopup::GetClientSize(int& width, int& height) {
     width = height = 0;
-    if (m_window != nullptr) gtk_window_get_size(GTK_WINDOW(m_window), &width, &height);
+    if (m_window == nullptr) return;
+    // Until the window is made, the size it will have: asking the toolkit
+    // then costs round trips to the X server before the first frame.
+    if (gtk_widget_get_realized(m_window)) gtk_window_get_size(GTK_WINDOW(m_window), &width, &height);
+    else WindowPixels(*FindTemplate(IDD_KIVO_DIALOG), width, height);
 }
 
 int CGtkPopup::GetFullScreenWidth() {

@@ -140,9 +140,11 @@ private:
     GtkWidget* m_page = nullptr;  // the page view's widget
     std::shared_ptr<kivo::platform::IHttpClient> m_http;
     std::unique_ptr<IPageView> m_pageView;
-    // Until the skin has painted, the page view and the tray wait: the page
-    // to show then, and the tray icon's tip (UTF-8) while one is asked for.
+    // Until the skin has painted, the page view, the icons and the tray
+    // wait: the page to show then, whether the icons are asked for, and the
+    // tray icon's tip (UTF-8) while one is asked for.
     std::string m_pendingUri;
+    bool m_bPendingIcons = false;
     std::optional<std::string> m_pendingTrayTip;
     bool m_bSkinPainted = false;
     // While a page cannot be had: its address (a URI), and the timer of the

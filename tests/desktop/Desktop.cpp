@@ -281,6 +281,10 @@ std::vector<std::string> DesktopTest::NetWmState(XWindowId id) {
     return names;
 }
 
+std::vector<unsigned long> DesktopTest::NetWmIcon(XWindowId id) {
+    return Property<unsigned long>(m_x, id, XInternAtom(m_x, "_NET_WM_ICON", False), XA_CARDINAL, 1 << 16);
+}
+
 void DesktopTest::SendCloseRequest(XWindowId id) {
     XEvent event{};
     event.xclient.type = ClientMessage;

@@ -75,6 +75,9 @@ protected:
     bool TrayIcon(long pid, XWin& icon);
     std::vector<XRect> ShapeRects(XWindowId id, int kind);
     std::vector<std::string> NetWmState(XWindowId id);
+    // The 32-bit items of the window's _NET_WM_ICON: per icon its width,
+    // its height and its pixels.
+    std::vector<unsigned long> NetWmIcon(XWindowId id);
     // Asks the window to close, as a window manager's close button does.
     void SendCloseRequest(XWindowId id);
 

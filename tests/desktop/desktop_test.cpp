@@ -149,6 +149,8 @@ TEST_P(EachView, PopupSizeShapeCornerAndServerPage) {
     EXPECT_NE(std::find(state.begin(), state.end(), "_NET_WM_STATE_SKIP_TASKBAR"), state.end());
     EXPECT_NE(std::find(state.begin(), state.end(), "_NET_WM_STATE_SKIP_PAGER"), state.end());
     EXPECT_EQ(std::find(state.begin(), state.end(), "_NET_WM_STATE_ABOVE"), state.end());
+    // The program's icon at 16, 32 and 48 pixels, set after the first frame.
+    EXPECT_TRUE(WaitUntil([&] { return NetWmIcon(popup.id).size() == 3 * 2 + 16 * 16 + 32 * 32 + 48 * 48; }));
 
     // Paint and input shape: only the top-left corner is rounded, and the
     // rightmost 15 pixels are not part of the window.
