@@ -26,7 +26,7 @@ KIVO_BENCH_PACKAGES=(wrk nginx-light python3)
 # tests drive it with: a private X server, a system tray, input and
 # screenshots; weston with XWayland for a Wayland session; socat to bring a
 # server up at an address the program already asks.
-KIVO_DESKTOP_PACKAGES=(libgtk-3-dev liblitehtml-dev libgumbo-dev libwebkit2gtk-4.1-dev libayatana-appindicator3-dev
+KIVO_DESKTOP_PACKAGES=(libgtk-3-dev libfontconfig-dev liblitehtml-dev libgumbo-dev libwebkit2gtk-4.1-dev libayatana-appindicator3-dev
     libx11-dev libxext-dev fonts-wqy-zenhei)
 KIVO_DESKTOP_TEST_PACKAGES=(xvfb trayer xdotool imagemagick dbus-daemon weston xwayland socat)
 # The Linux packages: runtime dependencies of the .deb, and the checks of the

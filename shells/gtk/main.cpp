@@ -8,12 +8,14 @@
 // given, so that it shows its popup), and this one ends at once. None runs:
 // this one starts and then carries the command out. Anything else on the
 // command line is ignored.
+#include <fontconfig/fontconfig.h>
 #include <gtk/gtk.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include <unistd.h>
 
@@ -49,6 +51,9 @@ int main(int argc, char** argv) {
     // can place and shape itself; plain Wayland only where there is no X.
     gdk_set_allowed_backends("x11,*");
     g_set_prgname("kivo");
+    // The font configuration, which the skin's first text would wait for, is
+    // read on a second core while GTK reads its theme on this one.
+    std::thread([] { FcInit(); }).detach();
     if (!gtk_init_check(nullptr, nullptr)) return 1;  // no display: no window
     kivo::gtk::Trace("start " + std::to_string(static_cast<long>(::getpid())));
     kivo_register_resource();
