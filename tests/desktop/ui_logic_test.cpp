@@ -286,15 +286,8 @@ TEST(XdgAutostart, ExecIsOneQuotedArgumentEscapedForTheFileFormat) {
     EXPECT_EQ(kivo::platform::XdgAutostartText(false, "/k").find("Exec=\"/k\"\nHidden=true\n") != std::string::npos, true);
 }
 
-TEST(XdgAutostart, DefaultFolderIsDotConfigUnderHome) {
-    const char* saved = std::getenv("XDG_CONFIG_HOME");
-    const std::string keep = saved != nullptr ? saved : "";
+TEST(XdgAutostart, ARelativeConfigurationFolderCountsAsNoneSet) {
     ::setenv("XDG_CONFIG_HOME", "relative/path", 1);
-    const char* home = std::getenv("HOME");
-    if (home != nullptr) {
-        EXPECT_EQ(kivo::platform::XdgAutostartPath(), std::string(home) + "/.config/autostart/kivo.desktop");
-    }
-    if (saved != nullptr) ::setenv("XDG_CONFIG_HOME", keep.c_str(), 1);
-    else ::unsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(kivo::platform::XdgAutostartPath(), kivo::test::Env("HOME") + "/.config/autostart/kivo.desktop");
+    ::unsetenv("XDG_CONFIG_HOME");
 }
-

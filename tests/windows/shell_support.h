@@ -26,20 +26,8 @@ inline std::string ScreenshotDir() {
     return BuildPath(KIVO_SCREENSHOT_RELATIVE "/");
 }
 
-// Texts in code page 936 and back.
-inline std::string ToGbk(const std::wstring& text) {
-    const int size = static_cast<int>(text.size());
-    std::string out(text.size() * 2, '\0');
-    out.resize(static_cast<std::size_t>(
-        std::max(0, WideCharToMultiByte(936, 0, text.data(), size, out.data(), size * 2, nullptr, nullptr))));
-    return out;
-}
-
-inline std::wstring FromGbk(const std::string& text) {
-    const int size = static_cast<int>(text.size());
-    std::wstring out(text.size(), L'\0');
-    out.resize(static_cast<std::size_t>(std::max(0, MultiByteToWideChar(936, 0, text.data(), size, out.data(), size))));
-    return out;
-}
+// Texts in the system code page (936 in the tests) and back: the program's own.
+using win32::FromAnsi;
+using win32::ToAnsi;
 
 }  // namespace kivo::test

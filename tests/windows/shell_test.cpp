@@ -229,7 +229,7 @@ protected:
         WaitUntil(
             [&] {
                 for (HWND hWnd : TopLevelWindows(m_program->Pid(), "#32770"))
-                    if (ToGbk(WindowText(hWnd)) == caption) found = hWnd;
+                    if (ToAnsi(WindowText(hWnd)) == caption) found = hWnd;
                 return found != nullptr;
             },
             timeout);
@@ -491,12 +491,12 @@ void ShellTest::DriveThePopup(HWND popup, bool bBrowser) {
     // Enter in the search box and the search button: Baidu in Internet
     // Explorer, maximised, the text appended as it is. Then the site button.
     const std::string text = "a&b \xD6\xD0\xCE\xC4";  // a&b 中文
-    SetWindowTextW(search, FromGbk(text).c_str());
+    SetWindowTextW(search, FromAnsi(text).c_str());
     Key(search, VK_RETURN);
     ExpectBrowserCall(1, CHotListDlg::SearchAddress(text));
     Click(GetDlgItem(popup, IDC_SEARCH));
     ExpectBrowserCall(2, CHotListDlg::SearchAddress(text));
-    EXPECT_EQ(ToGbk(WindowText(search)), text) << "the search box keeps its text";
+    EXPECT_EQ(ToAnsi(WindowText(search)), text) << "the search box keeps its text";
     Click(GetDlgItem(popup, IDC_VISIT));
     ExpectBrowserCall(3, "http://" KIVO_SITE_HOST);
 
@@ -533,7 +533,7 @@ void ShellTest::DriveThePopup(HWND popup, bool bBrowser) {
     ASSERT_EQ(items.size(), 6U);
     EXPECT_NE(SendMessageA(items[0], STM_GETICON, 0, 0), 0) << "the icon shows";
     const char* const want[] = {kszAboutVersion, kszAboutSite, kszOk, kszAboutCopyright, kszAboutContact};
-    for (std::size_t i = 0; i < std::size(want); ++i) EXPECT_EQ(ToGbk(WindowText(items[i + 1])), want[i]);
+    for (std::size_t i = 0; i < std::size(want); ++i) EXPECT_EQ(ToAnsi(WindowText(items[i + 1])), want[i]);
     SaveScreenshot(WindowRect(about), bBrowser ? "about-browser.bmp" : "about.bmp");
     Key(GetDlgItem(about, IDOK), VK_ESCAPE);
     EXPECT_TRUE(WaitGone(about));
@@ -555,10 +555,10 @@ TEST_F(ShellTest, SettingsDialogsStoreSaveAndSend) {
     HWND email = GetDlgItem(settings, IDC_EMAIL);
     EXPECT_EQ(SendMessageA(list, CB_GETCOUNT, 0, 0), kCategoryCount);
     EXPECT_EQ(SendMessageA(list, CB_GETCURSEL, 0, 0), 0);
-    EXPECT_EQ(ToGbk(WindowText(email)), kszEmailPlaceholder);
+    EXPECT_EQ(ToAnsi(WindowText(email)), kszEmailPlaceholder);
     std::vector<std::string> texts;
     for (HWND hChild : Children(settings))
-        if (ClassName(hChild) != "Edit" && ClassName(hChild) != "ComboBox") texts.push_back(ToGbk(WindowText(hChild)));
+        if (ClassName(hChild) != "Edit" && ClassName(hChild) != "ComboBox") texts.push_back(ToAnsi(WindowText(hChild)));
     EXPECT_EQ(texts, (std::vector<std::string>{kszOk, kszCancel, kszWelcome1, kszWelcome2, kszWelcome3,
                                                kszChooseDefault, kszNotifyByEmail, kszAdvanced}));
     SaveScreenshot(WindowRect(settings), "settings.bmp");
@@ -576,11 +576,11 @@ TEST_F(ShellTest, SettingsDialogsStoreSaveAndSend) {
     // Into the box with the keyboard (OK, Cancel, list, box): the
     // placeholder goes. A list and an address; OK stores, saves and sends.
     for (int i = 0; i < 3; ++i) Key(settings, VK_TAB);
-    EXPECT_TRUE(WaitUntil([&] { return WindowText(email).empty(); })) << ToGbk(WindowText(email));
+    EXPECT_TRUE(WaitUntil([&] { return WindowText(email).empty(); })) << ToAnsi(WindowText(email));
     Key(list, VK_END);
     EXPECT_TRUE(WaitUntil([&] { return SendMessageA(list, CB_GETCURSEL, 0, 0) == kCategoryCount - 1; }));
     const std::string address = "\xD5\xC5\xC8\xFD@kivo.cn";  // 张三@kivo.cn
-    SetWindowTextW(email, FromGbk(address).c_str());
+    SetWindowTextW(email, FromAnsi(address).c_str());
     PostMessageA(GetDlgItem(settings, IDOK), BM_CLICK, 0, 0);
     EXPECT_TRUE(WaitGone(settings));
     EXPECT_TRUE(WaitUntil([&] { return IsWindowEnabled(popup) != FALSE; }));
@@ -596,7 +596,7 @@ TEST_F(ShellTest, SettingsDialogsStoreSaveAndSend) {
     PostMessageA(popup, WM_COMMAND, ID_SETTINGS, 0);
     settings = WaitForDialog(kszCaptionSettings);
     ASSERT_NE(settings, nullptr);
-    EXPECT_EQ(ToGbk(WindowText(GetDlgItem(settings, IDC_EMAIL))), address);
+    EXPECT_EQ(ToAnsi(WindowText(GetDlgItem(settings, IDC_EMAIL))), address);
     EXPECT_EQ(SendMessageA(GetDlgItem(settings, IDC_SET_CATEGORY), CB_GETCURSEL, 0, 0), kCategoryCount - 1);
     PostMessageA(GetDlgItem(settings, IDC_ADVANCED), BM_CLICK, 0, 0);
     HWND system = WaitForDialog(kszCaptionSystemSettings);
@@ -647,7 +647,7 @@ TEST_F(ShellTest, UpdateNoticeThenQuitMessageEndsEveryModalRunAndTheNextStartHan
     EXPECT_EQ(Saved()->m_bUpdatePending, 1);
     bool bNoticeText = false;
     for (HWND hChild : Children(notice))  // Kivo有新的版本，按确定进行更新！
-        bNoticeText |= ToGbk(WindowText(hChild)) ==
+        bNoticeText |= ToAnsi(WindowText(hChild)) ==
                        "Kivo\xD3\xD0\xD0\xC2\xB5\xC4\xB0\xE6\xB1\xBE\xA3\xAC\xB0\xB4\xC8\xB7\xB6\xA8\xBD\xF8\xD0\xD0"
                        "\xB8\xFC\xD0\xC2\xA3\xA1";
     EXPECT_TRUE(bNoticeText);
