@@ -27,8 +27,6 @@ using kivo::test::WriteBytes;
 
 namespace {
 
-constexpr char kUpdater[] = "#!/bin/sh\necho ran > \"$(dirname \"$0\")/updater-ran\"\n";
-
 class Program : public kivo::test::NetworkTest {
 protected:
     void SetUp() override {
@@ -45,9 +43,6 @@ protected:
         WriteBytes(Dir() + "Configuration.ini", record);
     }
     int PendingOnDisk() { return static_cast<unsigned char>(ReadBytes(Dir() + "Configuration.ini")->at(262)); }
-    bool UpdaterRan() {
-        return kivo::test::WaitUntil([&] { return Exists(Dir() + "updater-ran"); }, std::chrono::seconds(5));
-    }
 
     kivo::test::TempDir runtime;
     std::string program;
@@ -90,26 +85,13 @@ TEST_F(Program, PendingFlagWithoutInstallerStartsNormallyAndLeftoversGo) {
     EXPECT_FALSE(Exists(Dir() + "prg/week.html.part"));
 }
 
-TEST_F(Program, TimersRunTheJobsAndAnUpdateEndsTheProgram) {
+TEST_F(Program, TimersRunTheJobs) {
     Server().SetVersion(1000);
     // 600 times faster: the refresh comes after 0.5 s, the next after 3 s.
     Process run(program, {"--time-scale", "600"}, env);
     ASSERT_TRUE(run.WaitForOutput("update check"));
     ASSERT_TRUE(run.WaitForOutput("refresh done"));
     EXPECT_TRUE(Exists(Dir() + "prg/hotmusic.html"));
-    run.Kill(SIGTERM);
-    run.Wait();
-
-    WriteBytes(Dir() + "served-updater", kUpdater);
-    Server().SetUpdateFile(Dir() + "served-updater");
-    Server().SetVersion(1001);
-    Process updating(program, {"--time-scale", "600"}, env);
-    EXPECT_EQ(updating.Wait(), 0);
-    EXPECT_NE(updating.Output().find("notice [更新提示] Kivo有新的版本，按确定进行更新！"), std::string::npos)
-        << updating.Output();
-    EXPECT_NE(updating.Output().find("quit"), std::string::npos);
-    EXPECT_TRUE(UpdaterRan());
-    EXPECT_EQ(PendingOnDisk(), 0);
 }
 
 TEST_F(Program, ReadOnlyInstallDirectorySendsEveryFileToTheUserFolders) {

@@ -10,11 +10,11 @@
 #include "net/Catalogue.h"
 #include "net/ServerAddress.h"
 #include "platform/System.h"
+#ifndef _WIN32
 #include "platform/linux/Gbk.h"
+#endif
 #include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
-
-using kivo::platform::GbkToUtf8;
 
 namespace {
 
@@ -35,12 +35,15 @@ protected:
 
 }  // namespace
 
+// The Windows build's texts are held to the same bytes by its resource test,
+// which compares them with the resources made from the Linux build's.
+#ifndef _WIN32
 TEST(Catalogue, TextsAreGbkAndDifferOnlyForListsOneAndThirteen) {
     for (int i = 0; i < kCategoryCount; ++i) {
         for (const std::string text : {g_categories[i].szPopupText, g_categories[i].szSettingsText}) {
             // Chinese in GBK: two bytes for each character outside ASCII,
             // which decode to three UTF-8 bytes, never to U+FFFD.
-            const std::string utf8 = GbkToUtf8(text);
+            const std::string utf8 = kivo::platform::GbkToUtf8(text);
             const std::size_t wide = std::count_if(text.begin(), text.end(), [](char c) { return (c & 0x80) != 0; });
             EXPECT_GT(wide, 0u) << utf8;
             EXPECT_EQ(utf8.size(), text.size() + wide / 2) << utf8;
@@ -49,6 +52,7 @@ TEST(Catalogue, TextsAreGbkAndDifferOnlyForListsOneAndThirteen) {
         EXPECT_EQ(std::string(g_categories[i].szSettingsText) == g_categories[i].szPopupText, i != 0 && i != 12) << i;
     }
 }
+#endif
 
 TEST_F(PageAddress, UncachedPagesAndNumbersOutsideTheCatalogueAreRemote) {
     EXPECT_EQ(config.GetPageBase(false), remote);

@@ -12,8 +12,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
 

@@ -114,18 +114,20 @@ std::size_t CountOf(const std::string& text, const std::string& what) {
     return n;
 }
 
+// The program with page view `view` ("lite" or "webkit", where it is built).
+std::string ViewProgram(const std::string& view) {
+#ifdef KIVO_WEBKIT_EXE
+    if (view == "webkit") return KIVO_WEBKIT_EXE;
+#endif
+    return KIVO_LITE_EXE;
+}
+
 // The tests that look at the page run with each page view.
 class EachView : public Desktop, public ::testing::WithParamInterface<std::string> {
 protected:
     void SetUp() override {
-        m_program = GetParam() == "lite" ? KIVO_LITE_EXE : ViewProgram("webkit");
+        m_program = ViewProgram(GetParam());
         Desktop::SetUp();
-    }
-    static std::string ViewProgram(const std::string& view) {
-#ifdef KIVO_WEBKIT_EXE
-        if (view == "webkit") return KIVO_WEBKIT_EXE;
-#endif
-        return KIVO_LITE_EXE;
     }
 };
 
@@ -893,7 +895,7 @@ protected:
     }
     // The screenshots' paths, in the order shown.
     std::vector<std::string> ShootEveryPage(const std::string& view) {
-        m_program = view == "lite" ? KIVO_LITE_EXE : EachViewProgram();
+        m_program = ViewProgram(view);
         const std::string dir = Dir() + view + "/";
         ::mkdir(dir.c_str(), 0700);
         Server().ClearFaults();
@@ -914,13 +916,6 @@ protected:
         return shots;
     }
 private:
-    static std::string EachViewProgram() {
-#ifdef KIVO_WEBKIT_EXE
-        return KIVO_WEBKIT_EXE;
-#else
-        return KIVO_LITE_EXE;
-#endif
-    }
     // On the way back: a transfer that breaks off (list 4), a page cut short
     // (3), an unknown charset (2) and a missing background picture (1), the
     // last three from the cache folder.

@@ -11,7 +11,6 @@
 #include <string>
 
 #include "app/Config.h"
-#include "net/Catalogue.h"
 #include "platform/linux/Gbk.h"
 #include "platform/linux/XdgAutostart.h"
 #include "tests/desktop/FakeViews.h"
@@ -20,7 +19,6 @@
 #include "tests/support/TempDir.h"
 #include "ui/HotListDlg.h"
 #include "ui/SettingsDlg.h"
-#include "ui/Templates.h"
 #include "ui/Texts.h"
 
 using kivo::platform::GbkToUtf8;
