@@ -2,8 +2,6 @@
 
 #include <dlfcn.h>
 
-#include <mutex>
-
 namespace kivo::platform {
 namespace {
 
@@ -39,9 +37,7 @@ const CurlLibrary* Load() {
 }  // namespace
 
 const CurlLibrary* Curl() {
-    static std::once_flag once;
-    static const CurlLibrary* library = nullptr;
-    std::call_once(once, [] { library = Load(); });
+    static const CurlLibrary* const library = Load();
     return library;
 }
 
