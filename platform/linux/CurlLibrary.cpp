@@ -1,19 +1,13 @@
 #include "platform/linux/CurlLibrary.h"
 
-#include <dlfcn.h>
+#include "platform/linux/SharedLibrary.h"
 
 namespace kivo::platform {
 namespace {
 
-template <typename Function>
-bool Bind(void* library, const char* name, Function& function) {
-    function = reinterpret_cast<Function>(::dlsym(library, name));
-    return function != nullptr;
-}
-
 const CurlLibrary* Load() {
-    // The soname the headers were made for; never unloaded.
-    void* library = ::dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+    // The soname the headers were made for.
+    void* library = OpenLibrary("libcurl.so.4");
     if (library == nullptr) return nullptr;
     static CurlLibrary curl;
     decltype(&curl_global_init) global_init = nullptr;

@@ -658,8 +658,9 @@ void CGtkPopup::AddTrayIcon(const TrayIconData& nid) {
     if (m_tray != nullptr || m_indicator) return;
     // At start the tray waits for the skin's first frame: finding the tray
     // and making the icon cost more than the rest of the window.
-    if (!m_bSkinPainted) m_pendingTrayTip = ToUtf8(nid.szTip);
-    else CreateTrayIcon(ToUtf8(nid.szTip));
+    const std::string tip = ToUtf8(nid.szTip);
+    if (m_bSkinPainted) CreateTrayIcon(tip);
+    else m_pendingTrayTip = tip;
 }
 
 void CGtkPopup::CreateTrayIcon(const std::string& tip) {

@@ -5,8 +5,9 @@
 #include <glib/gstdio.h>
 
 #ifdef KIVO_HAVE_APPINDICATOR
-#include <gmodule.h>
 #include <libayatana-appindicator/app-indicator.h>
+
+#include "platform/linux/SharedLibrary.h"
 #endif
 
 #include "shells/gtk/GtkShell.h"
@@ -79,28 +80,22 @@ struct IndicatorLibrary {
     decltype(&app_indicator_set_status) set_status;
 };
 
-template <typename Function>
-bool Bind(GModule* module, const char* name, Function& function) {
-    gpointer symbol = nullptr;
-    const bool found = g_module_symbol(module, name, &symbol) != FALSE && symbol != nullptr;
-    function = reinterpret_cast<Function>(symbol);
-    return found;
+const IndicatorLibrary* LoadIndicator() {
+    void* library = kivo::platform::OpenLibrary("libayatana-appindicator3.so.1");
+    if (library == nullptr) return nullptr;
+    static IndicatorLibrary functions{};
+    using kivo::platform::Bind;
+    const bool bound = Bind(library, "app_indicator_new_with_path", functions.new_with_path) &&
+                       Bind(library, "app_indicator_set_title", functions.set_title) &&
+                       Bind(library, "app_indicator_set_menu", functions.set_menu) &&
+                       Bind(library, "app_indicator_set_secondary_activate_target",
+                            functions.set_secondary_activate_target) &&
+                       Bind(library, "app_indicator_set_status", functions.set_status);
+    return bound ? &functions : nullptr;
 }
 
 const IndicatorLibrary* Indicator() {
-    static const IndicatorLibrary* library = [] () -> const IndicatorLibrary* {
-        GModule* module = g_module_open("libayatana-appindicator3.so.1", G_MODULE_BIND_LOCAL);
-        static IndicatorLibrary functions{};
-        if (module == nullptr) return nullptr;
-        g_module_make_resident(module);
-        const bool bound = Bind(module, "app_indicator_new_with_path", functions.new_with_path) &&
-                           Bind(module, "app_indicator_set_title", functions.set_title) &&
-                           Bind(module, "app_indicator_set_menu", functions.set_menu) &&
-                           Bind(module, "app_indicator_set_secondary_activate_target",
-                                functions.set_secondary_activate_target) &&
-                           Bind(module, "app_indicator_set_status", functions.set_status);
-        return bound ? &functions : nullptr;
-    }();
+    static const IndicatorLibrary* const library = LoadIndicator();
     return library;
 }
 
