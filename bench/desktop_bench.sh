@@ -46,16 +46,23 @@ for p in "${pages[@]}"; do urls+=("http://$KIVO_SERVER/sml/$p.html"); done
 kivo_start_desktop "$work"
 sleep 1
 
-# PSS (kB) of a process and all its descendants.
-tree_pss() {
-    local total=0 pid kids
+# A process and all its descendants.
+tree_pids() {
+    local pid kids
     local todo=("$1")
     while [ ${#todo[@]} -gt 0 ]; do
         pid=${todo[0]}
         todo=("${todo[@]:1}")
-        total=$(( total + $(awk '/^Pss:/ {print $2}' "/proc/$pid/smaps_rollup" 2>/dev/null || echo 0) ))
+        echo "$pid"
         kids=$(cat /proc/"$pid"/task/*/children 2>/dev/null || true)
         for k in $kids; do todo+=("$k"); done
+    done
+}
+# PSS (kB) of a process and all its descendants.
+tree_pss() {
+    local total=0 pid
+    for pid in $(tree_pids "$1"); do
+        total=$(( total + $(awk '/^Pss:/ {print $2}' "/proc/$pid/smaps_rollup" 2>/dev/null || echo 0) ))
     done
     echo "$total"
 }
@@ -102,8 +109,18 @@ measure() {
         sleep 1
         echo "$name $run pss_switched $(tree_pss "$pid")" >>"$results"
     fi
+    # The next program starts once this one and its helper processes (the
+    # WebKit views' web and network processes) are gone.
+    local tree
+    tree=$(tree_pids "$pid")
     kill "$pid"
     wait "$pid" 2>/dev/null || true
+    for _ in $(seq 100); do
+        local alive=0 p
+        for p in $tree; do kill -0 "$p" 2>/dev/null && alive=1; done
+        [ "$alive" = 0 ] && break
+        sleep 0.05
+    done
     sleep 0.5
 }
 
