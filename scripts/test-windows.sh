@@ -72,11 +72,11 @@ wineboot -i >"$work/wineboot.log" 2>&1 || { cat "$work/wineboot.log" >&2; exit 1
 # name with its metrics, so that dialog units come out at 1.5 pixels. The
 # texts are in the text sources (net/Catalogue.cpp, net/UpdateNotice.cpp,
 # ui/Texts.cpp); every source of the program is read, new ones included.
-/usr/bin/python3 tests/windows/song_font.py "$WINEPREFIX/drive_c/windows/Fonts/simsun.ttf" \
+/usr/bin/python3 tests/shells/win32/song_font.py "$WINEPREFIX/drive_c/windows/Fonts/simsun.ttf" \
     $(find app net ui shells platform res/win32 -type f \( -name '*.cpp' -o -name '*.h' \))
 # Internet Explorer, as the program starts it, is the tests' stand-in that
 # writes down how it was started.
-cp build/windows/tests/windows/kivo_fake_browser.exe "$WINEPREFIX/drive_c/windows/system32/iexplore.exe"
+cp build/windows/tests/shells/win32/kivo_fake_browser.exe "$WINEPREFIX/drive_c/windows/system32/iexplore.exe"
 wine reg add 'HKCU\Software\Wine\DllOverrides' /v iexplore.exe /d native /f >/dev/null 2>&1
 prefixed=$(date +%s)
 
@@ -91,7 +91,7 @@ read -r word port control <"$work/server.out" || true
 [ "${word:-}" = "listening" ] || { echo "the test server reported no ports" >&2; exit 1; }
 
 export KIVO_TEST_SERVER="127.0.0.1:$port" KIVO_TEST_CONTROL_PORT="$control"
-export KIVO_TEST_UPDATER="$root/build/windows/tests/windows/kivo_probe.exe"
+export KIVO_TEST_UPDATER="$root/build/windows/tests/shells/win32/kivo_probe.exe"
 # Signatures of the probe installer by the test key pair: the release tool's
 # (kivo-server sign), openssl's, and one by another key.
 "$signer" sign --key tests/keys/update-test.key.pem "$KIVO_TEST_UPDATER"

@@ -9,7 +9,7 @@
 
 #include <sstream>
 
-#include "tests/desktop/Desktop.h"
+#include "tests/shells/gtk/Desktop.h"
 #include "tests/support/Files.h"
 
 using kivo::test::Env;

@@ -13,7 +13,7 @@
 #include "app/Config.h"
 #include "platform/linux/Gbk.h"
 #include "platform/linux/XdgAutostart.h"
-#include "tests/desktop/FakeViews.h"
+#include "tests/ui/FakeViews.h"
 #include "tests/support/Files.h"
 #include "tests/support/NetworkTest.h"
 #include "tests/support/TempDir.h"

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "tests/desktop/Desktop.h"
+#include "tests/shells/gtk/Desktop.h"
 #include "tests/support/Files.h"
 
 #include <httplib.h>

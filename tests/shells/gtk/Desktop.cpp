@@ -1,5 +1,5 @@
 // First: gtest must not see the macros of the X headers.
-#include "tests/desktop/Desktop.h"
+#include "tests/shells/gtk/Desktop.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xatom.h>

@@ -14,7 +14,7 @@
 #include "platform/win32/AutoStart.h"
 #include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
-#include "tests/windows/support/Process.h"
+#include "tests/shells/win32/support/Process.h"
 
 using namespace kivo::test;
 namespace platform = kivo::platform;

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <string>
 
-#include "tests/windows/support/Process.h"
+#include "tests/shells/win32/support/Process.h"
 
 namespace kivo::test {
 

@@ -5,7 +5,7 @@
 // folder of its own, starts it with its trace on (KIVO_TRACE=1), and drives
 // it from outside the way the system and the user do: the tray's callback
 // message, keys and clicks posted to its windows, menu commands.
-#include "tests/windows/shell_support.h"
+#include "tests/shells/win32/shell_support.h"
 
 #include <shlobj.h>
 

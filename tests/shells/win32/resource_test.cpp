@@ -2,7 +2,7 @@
 // templates with their list entries, the menu and the string the build wrote
 // from the program's tables, each kind of item with its window class and
 // style, the texts in code page 936; the icon and the skin bitmaps.
-#include "tests/windows/shell_support.h"
+#include "tests/shells/win32/shell_support.h"
 
 #include <gtest/gtest.h>
 

@@ -10,7 +10,7 @@
 #include "platform/Signature.h"
 #include "tests/support/Files.h"
 #include "tests/support/NetworkTest.h"
-#include "tests/windows/support/Process.h"
+#include "tests/shells/win32/support/Process.h"
 
 using namespace kivo::test;
 using Signatures = NetworkTest;
