@@ -16,6 +16,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <zlib.h>
+
 #include "ContentCatalog.h"
 
 namespace kivo::server {
@@ -46,10 +48,50 @@ std::string Tag(std::string_view bytes) {
     return text;
 }
 
+// `bytes` as one gzip member (no name, no time: the same bytes always give
+// the same member).
+std::string Gzip(std::string_view bytes) {
+    z_stream stream{};
+    if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw std::runtime_error("gzip: cannot start");
+    std::string out(deflateBound(&stream, static_cast<uLong>(bytes.size())), '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+    stream.avail_in = static_cast<uInt>(bytes.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    const int result = deflate(&stream, Z_FINISH);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    if (result != Z_STREAM_END) throw std::runtime_error("gzip: cannot compress");
+    return out;
+}
+
 PublicFile MakeFile(std::string body, std::string type, const char* cache, std::time_t modified) {
-    PublicFile file{std::move(body), std::move(type), cache, {}, modified};
+    PublicFile file{std::move(body), std::move(type), cache, {}, modified, {}, {}};
     file.etag = Tag(file.body);
+    if (file.contentType.starts_with("text/")) {
+        std::string packed = Gzip(file.body);
+        if (packed.size() < file.body.size()) {
+            file.gzipBody = std::move(packed);
+            file.gzipEtag = file.etag.substr(0, file.etag.size() - 1) + "-gz\"";
+        }
+    }
     return file;
+}
+
+// Writes `bytes` to `target` whole (a temporary file renamed over it), dated
+// `modified`.
+void WriteWhole(const fs::path& target, std::string_view bytes, std::time_t modified) {
+    const fs::path temporary = target.string() + ".export-tmp";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        out.close();
+        if (!out) throw std::runtime_error("cannot write " + temporary.string());
+    }
+    const timespec times[2] = {{modified, 0}, {modified, 0}};
+    ::utimensat(AT_FDCWD, temporary.c_str(), times, 0);
+    fs::rename(temporary, target);
 }
 
 // The whole file; nullopt when it does not exist.
@@ -152,6 +194,40 @@ std::shared_ptr<const Content> Content::Load(const fs::path& dataDir, const Rele
     return content;
 }
 
+bool AcceptsGzip(std::string_view header) {
+    const auto trim = [](std::string_view text) {
+        while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+        while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+        return text;
+    };
+    const auto lower = [](std::string_view text) {
+        std::string out(text);
+        for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return out;
+    };
+    // gzip named (or x-gzip): its weight decides; else "*" decides.
+    std::optional<bool> named, star;
+    while (!header.empty()) {
+        const std::size_t comma = header.find(',');
+        const std::string_view item = header.substr(0, comma);
+        header = comma == std::string_view::npos ? std::string_view() : header.substr(comma + 1);
+        const std::size_t semicolon = item.find(';');
+        const std::string coding = lower(trim(item.substr(0, semicolon)));
+        // "q=0", "q=0.0", "q=0.000" refuse; any other weight accepts.
+        bool accepted = true;
+        if (semicolon != std::string_view::npos) {
+            const std::string parameter = lower(trim(item.substr(semicolon + 1)));
+            if (parameter.starts_with("q=")) {
+                const std::string_view weight = trim(std::string_view(parameter).substr(2));
+                accepted = weight.empty() || weight.find_first_not_of("0.") != std::string_view::npos;
+            }
+        }
+        if (coding == "gzip" || coding == "x-gzip") named = named.value_or(false) || accepted;
+        if (coding == "*") star = accepted;
+    }
+    return named ? *named : star.value_or(false);
+}
+
 const PublicFile* Content::Find(std::string_view path) const {
     if (path.size() < 2 || path.front() != '/' || path.substr(1).starts_with(kVersionFolder)) return nullptr;
     const auto it = files_.find(path.substr(1));
@@ -172,17 +248,15 @@ void Content::Export(const fs::path& dir) const {
     for (const auto& [name, file] : files_) {
         const fs::path target = dir / name;
         fs::create_directories(target.parent_path());
-        const fs::path temporary = target.string() + ".export-tmp";
-        {
-            std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-            out.write(file.body.data(), static_cast<std::streamsize>(file.body.size()));
-            out.close();
-            if (!out) throw std::runtime_error("cannot write " + temporary.string());
-        }
-        const timespec times[2] = {{file.lastModified, 0}, {file.lastModified, 0}};
-        ::utimensat(AT_FDCWD, temporary.c_str(), times, 0);
-        fs::rename(temporary, target);
+        WriteWhole(target, file.body, file.lastModified);
         written.insert(target);
+        const fs::path packed = target.string() + ".gz";
+        if (file.HasGzip()) {
+            WriteWhole(packed, file.gzipBody, file.lastModified);
+            written.insert(packed);
+        } else {
+            fs::remove(packed);
+        }
     }
     // A platform no longer published must not keep its answer or installer.
     for (const char* managed : {"kivoversion", "update"}) {

@@ -39,7 +39,19 @@ struct PublicFile {
     std::string cacheControl;
     std::string etag;  // strong, quoted; the same bytes always get the same tag
     std::time_t lastModified = 0;
+    // The gzip form of a text file (pages and version answers), made once
+    // with the snapshot, with a tag of its own; empty where gzip would not
+    // make the answer smaller (the image, installers, tiny answers).
+    std::string gzipBody;
+    std::string gzipEtag;
+
+    // Whether the answer depends on Accept-Encoding.
+    bool HasGzip() const { return !gzipBody.empty(); }
 };
+
+// The answer to a request saying `acceptEncoding`: whether gzip is among the
+// codings it accepts (q above 0, or "*").
+bool AcceptsGzip(std::string_view acceptEncoding);
 
 class Content {
 public:
@@ -62,7 +74,9 @@ public:
     const std::map<std::string, PublicFile, std::less<>>& Files() const { return files_; }
 
     // Writes Files() under `dir` (each file replaced whole, dated by its
-    // Last-Modified); removes version answers and installers it no longer has.
+    // Last-Modified), with each gzip form beside its file as NAME.gz for a web
+    // server's static gzip; removes version answers and installers it no
+    // longer has.
     void Export(const std::filesystem::path& dir) const;
 
     // Folders whose changes may change the content (the data folder and

@@ -1,5 +1,6 @@
 #include "PublicSite.h"
 
+#include <array>
 #include <ctime>
 #include <iostream>
 #include <unordered_map>
@@ -42,18 +43,18 @@ bool TagListed(std::string_view list, std::string_view etag) {
 
 void FreeContentReference(void* reference) { delete static_cast<std::shared_ptr<const Content>*>(reference); }
 
-void AddCacheHeaders(MHD_Response* response, const PublicFile& file) {
+void AddCacheHeaders(MHD_Response* response, const PublicFile& file, bool gzip) {
     MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, file.cacheControl.c_str());
-    MHD_add_response_header(response, MHD_HTTP_HEADER_ETAG, file.etag.c_str());
+    MHD_add_response_header(response, MHD_HTTP_HEADER_ETAG, (gzip ? file.gzipEtag : file.etag).c_str());
     MHD_add_response_header(response, MHD_HTTP_HEADER_LAST_MODIFIED, HttpDate(file.lastModified).c_str());
+    if (file.HasGzip()) MHD_add_response_header(response, MHD_HTTP_HEADER_VARY, MHD_HTTP_HEADER_ACCEPT_ENCODING);
 }
 
 }  // namespace
 
-// The two answers of one file, made once per snapshot and queued as they
-// are on every request for it.
+// The answers of one file in one form (as it is, or its gzip form), made once
+// per snapshot and queued as they are on every request for it.
 struct PublicSite::Prepared {
-    const PublicFile* file = nullptr;
     MHD_Response* full = nullptr;
     MHD_Response* notModified = nullptr;
 };
@@ -61,35 +62,48 @@ struct PublicSite::Prepared {
 struct PublicSite::Snapshot {
     explicit Snapshot(std::shared_ptr<const Content> from) : content(std::move(from)) {
         for (const auto& [name, file] : content->Files()) {
-            Prepared prepared{&file, nullptr, nullptr};
-            // The body stays in the snapshot's content, which each response
-            // keeps alive for as long as a connection may still send it.
-            prepared.full = MHD_create_response_from_buffer_with_free_callback_cls(
-                file.body.size(), const_cast<char*>(file.body.data()), &FreeContentReference,
-                new std::shared_ptr<const Content>(content));
-            MHD_add_response_header(prepared.full, MHD_HTTP_HEADER_CONTENT_TYPE, file.contentType.c_str());
-            AddCacheHeaders(prepared.full, file);
-            prepared.notModified = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
-            AddCacheHeaders(prepared.notModified, file);
-            prepared_[&file] = prepared;
+            prepared_[&file][0] = Prepare(file, false);
+            if (file.HasGzip()) prepared_[&file][1] = Prepare(file, true);
         }
     }
     ~Snapshot() {
-        for (auto& [file, prepared] : prepared_) {
-            MHD_destroy_response(prepared.full);
-            MHD_destroy_response(prepared.notModified);
+        for (auto& [file, forms] : prepared_) {
+            for (Prepared& prepared : forms) {
+                if (prepared.full == nullptr) continue;
+                MHD_destroy_response(prepared.full);
+                MHD_destroy_response(prepared.notModified);
+            }
         }
     }
     Snapshot(const Snapshot&) = delete;
     Snapshot& operator=(const Snapshot&) = delete;
 
-    const Prepared* Of(const PublicFile* file) const {
+    // The form of `file` to send: gzip when the file has one and it is wanted.
+    const Prepared* Of(const PublicFile* file, bool gzip) const {
         const auto it = prepared_.find(file);
-        return it == prepared_.end() ? nullptr : &it->second;
+        if (it == prepared_.end()) return nullptr;
+        return &it->second[gzip && file->HasGzip() ? 1 : 0];
     }
 
     std::shared_ptr<const Content> content;
-    std::unordered_map<const PublicFile*, Prepared> prepared_;
+    std::unordered_map<const PublicFile*, std::array<Prepared, 2>> prepared_;
+
+private:
+    Prepared Prepare(const PublicFile& file, bool gzip) {
+        const std::string& body = gzip ? file.gzipBody : file.body;
+        Prepared prepared;
+        // The body stays in the snapshot's content, which each response
+        // keeps alive for as long as a connection may still send it.
+        prepared.full = MHD_create_response_from_buffer_with_free_callback_cls(
+            body.size(), const_cast<char*>(body.data()), &FreeContentReference,
+            new std::shared_ptr<const Content>(content));
+        MHD_add_response_header(prepared.full, MHD_HTTP_HEADER_CONTENT_TYPE, file.contentType.c_str());
+        if (gzip) MHD_add_response_header(prepared.full, MHD_HTTP_HEADER_CONTENT_ENCODING, "gzip");
+        AddCacheHeaders(prepared.full, file, gzip);
+        prepared.notModified = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
+        AddCacheHeaders(prepared.notModified, file, gzip);
+        return prepared;
+    }
 };
 
 PublicSite::PublicSite(std::shared_ptr<const Content> content, MailStore& mail)
@@ -127,12 +141,13 @@ MHD_Result PublicSite::Handle(Exchange& exchange) {
     const PublicFile* file = path == Content::kVersionPath
                                  ? &snapshot->content->VersionFor(exchange.Query("platform"))
                                  : snapshot->content->Find(path);
-    const Prepared* prepared = snapshot->Of(file);
+    const bool gzip = file != nullptr && file->HasGzip() && AcceptsGzip(exchange.Header(MHD_HTTP_HEADER_ACCEPT_ENCODING));
+    const Prepared* prepared = snapshot->Of(file, gzip);
     if (prepared == nullptr) return exchange.Reply(404, notFound_);
 
     const std::string_view tags = exchange.Header(MHD_HTTP_HEADER_IF_NONE_MATCH);
     const std::string_view since = exchange.Header(MHD_HTTP_HEADER_IF_MODIFIED_SINCE);
-    const bool unchanged = !tags.empty() ? TagListed(tags, file->etag)
+    const bool unchanged = !tags.empty() ? TagListed(tags, gzip ? file->gzipEtag : file->etag)
                                          : !since.empty() && file->lastModified <= ParseHttpDate(since);
     return unchanged ? exchange.Reply(304, prepared->notModified) : exchange.Reply(200, prepared->full);
 }

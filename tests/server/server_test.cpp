@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <atomic>
@@ -17,6 +18,7 @@
 #include <deque>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -216,6 +218,73 @@ TEST(ServerHttp, CachingHeadersConditionalRequestsAndHead) {
     }
 }
 
+// The bytes a gzip stream decodes to; nullopt when it is not one whole stream.
+std::optional<std::string> Gunzip(const std::string& packed) {
+    z_stream stream{};
+    if (inflateInit2(&stream, 15 + 16) != Z_OK) return std::nullopt;
+    std::string out;
+    char buffer[16384];
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.data()));
+    stream.avail_in = static_cast<uInt>(packed.size());
+    int result = Z_OK;
+    while (result == Z_OK) {
+        stream.next_out = reinterpret_cast<Bytef*>(buffer);
+        stream.avail_out = sizeof buffer;
+        result = inflate(&stream, Z_NO_FLUSH);
+        out.append(buffer, sizeof buffer - stream.avail_out);
+    }
+    const bool whole = result == Z_STREAM_END && stream.avail_in == 0;
+    inflateEnd(&stream);
+    return whole ? std::optional<std::string>(out) : std::nullopt;
+}
+
+TEST(ServerHttp, TextIsSentGzippedWhenAskedWithATagOfItsOwn) {
+    TempDir dir("kivo-server");
+    Product server(dir.Path(), {});
+    auto client = server.Client();
+    client->set_decompress(false);
+    const httplib::Headers gzip = {{"Accept-Encoding", "gzip, deflate"}};
+
+    const auto plain = client->Get("/sml/today.html");
+    const auto packed = client->Get("/sml/today.html", gzip);
+    ASSERT_TRUE(plain && packed && plain->status == 200 && packed->status == 200);
+    EXPECT_FALSE(plain->has_header("Content-Encoding"));
+    EXPECT_EQ(packed->get_header_value("Content-Encoding"), "gzip");
+    for (const auto* res : {&plain, &packed}) EXPECT_EQ((*res)->get_header_value("Vary"), "Accept-Encoding");
+    EXPECT_EQ(Gunzip(packed->body), plain->body);
+    EXPECT_LT(packed->body.size(), plain->body.size() / 2);
+    const std::string plainTag = plain->get_header_value("ETag"), packedTag = packed->get_header_value("ETag");
+    EXPECT_NE(plainTag, packedTag);
+
+    // Each form is validated by its own tag.
+    httplib::Headers conditional = gzip;
+    conditional.emplace("If-None-Match", packedTag);
+    const auto unchanged = client->Get("/sml/today.html", conditional);
+    ASSERT_TRUE(unchanged);
+    EXPECT_EQ(unchanged->status, 304);
+    EXPECT_EQ(unchanged->get_header_value("ETag"), packedTag);
+    EXPECT_EQ(client->Get("/sml/today.html", {{"If-None-Match", packedTag}})->status, 200);
+    EXPECT_EQ(client->Get("/sml/today.html", {{"If-None-Match", plainTag}})->status, 304);
+
+    // What a request accepts, as RFC 9110 weighs it.
+    const std::vector<std::pair<std::string, bool>> accepts = {
+        {"gzip", true}, {"GZIP", true}, {"x-gzip", true}, {"br, *", true}, {"gzip;q=0.5", true},
+        {"identity", false}, {"gzip;q=0", false}, {"gzip; q=0.000, *", false}, {"br", false}, {"", false}};
+    for (const auto& [header, wanted] : accepts) {
+        const auto res = client->Get("/sml/week.html", {{"Accept-Encoding", header}});
+        ASSERT_TRUE(res && res->status == 200) << header;
+        EXPECT_EQ(res->has_header("Content-Encoding"), wanted) << header;
+    }
+
+    // Nothing to gain: the image, and answers too small to shrink.
+    for (const std::string path : {"/sml/main_back.gif", "/kivoversion.php"}) {
+        const auto res = client->Get(path, gzip);
+        ASSERT_TRUE(res && res->status == 200) << path;
+        EXPECT_FALSE(res->has_header("Content-Encoding")) << path;
+        EXPECT_FALSE(res->has_header("Vary")) << path;
+    }
+}
+
 TEST(ServerHttp, VersionsInstallersSignaturesAndEverythingElse404) {
     TempDir dir("kivo-server");
     const std::string windows = "MZ" + PatternBytes(5000), linux = "#!/bin/sh\n" + PatternBytes(7000);
@@ -394,19 +463,24 @@ TEST(ServerExport, NginxServesTheCopyToTheProgramAndPassesSubscriptionsOn) {
 
     // The copy holds byte for byte what the server answers.
     auto client = server.Client();
+    client->set_decompress(false);
     int files = 0;
     for (const auto& entry : fs::recursive_directory_iterator(dir.File("public"))) {
         if (!entry.is_regular_file()) continue;
-        const std::string path = fs::relative(entry.path(), dir.File("public")).string();
+        std::string path = fs::relative(entry.path(), dir.File("public")).string();
+        // NAME.gz: what the server sends for NAME to a client that takes gzip.
+        const bool packed = path.ends_with(".gz");
+        if (packed) path.resize(path.size() - 3);
         const std::string target = path.starts_with("kivoversion/")
-                                       ? "/kivoversion.php?platform=" + entry.path().filename().string()
+                                       ? "/kivoversion.php?platform=" + fs::path(path).filename().string()
                                        : "/" + path;
-        const auto res = client->Get(target);
+        const auto res = client->Get(target, packed ? httplib::Headers{{"Accept-Encoding", "gzip"}} : httplib::Headers{});
         ASSERT_TRUE(res) << target;
         EXPECT_TRUE(res->body == ReadBytes(entry.path())) << path;
         ++files;
     }
-    EXPECT_EQ(files, 15 + 3 + 4);  // sml/, the three version answers, two installers with signatures
+    // sml/ (and the pages' gzip forms), the three version answers, two installers with signatures
+    EXPECT_EQ(files, 15 + 14 + 3 + 4);
 
     Nginx nginx(dir.Path(), dir.File("public"), server.Port());
     ::setenv("KIVO_SERVER", ("127.0.0.1:" + std::to_string(nginx.Port())).c_str(), 1);
@@ -431,6 +505,8 @@ TEST(ServerExport, NginxServesTheCopyToTheProgramAndPassesSubscriptionsOn) {
     for (const char* header : {"HTTP/1.1 200 OK\r\n", "\r\nContent-Type: text/html; charset=gbk\r\n",
                                "\r\nContent-Encoding: gzip\r\n", "\r\nCache-Control: public, max-age=300\r\n"})
         EXPECT_NE(head.find(header), std::string::npos) << header << " not in\n" << head;
+    // The gzip form written by the export, sent as it is.
+    EXPECT_EQ(page.substr(page.find("\r\n\r\n") + 4), ReadBytes(dir.File("public") + "/sml/today.html.gz"));
     auto web = HttpClientFor(nginx.Port());
     EXPECT_EQ(web->Get("/kivoversion.php")->body, "version:1001");
     EXPECT_EQ(web->Get("/kivoversion.php?platform=nowhere")->body, "version:0");
