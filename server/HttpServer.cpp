@@ -84,15 +84,19 @@ std::string_view Exchange::Query(const char* name) const {
     return found ? std::string_view(found) : std::string_view();
 }
 
-MHD_Result Exchange::Reply(unsigned status, MHD_Response* response) {
+MHD_Result Exchange::Reply(unsigned status, MHD_Response* response, std::uint64_t bodyBytes) {
     answered_ = true;
+    if (observers_ != nullptr) {
+        const std::uint64_t sent = method_ == "HEAD" ? 0 : bodyBytes;
+        for (RequestObserver* observer : *observers_) observer->Answered(*this, status, sent);
+    }
     return MHD_queue_response(connection_, status, response);
 }
 
 MHD_Result Exchange::Text(unsigned status, std::string_view text, bool close) {
     MHD_Response* response = HttpServer::TextResponse(text);
     if (close) MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
-    const MHD_Result queued = Reply(status, response);
+    const MHD_Result queued = Reply(status, response, text.size());
     MHD_destroy_response(response);
     return queued;
 }
@@ -169,6 +173,8 @@ void HttpServer::OnConnection(void* cls, MHD_Connection* connection, void** cont
         exchange->fd_ = info ? info->connect_fd : -1;
         exchange->deadline_ = NowMs() + self->settings_.requestDeadline.count();
         exchange->canSuspend_ = !self->settings_.threadPerConnection;
+        exchange->observers_ = &self->settings_.observers;
+        for (RequestObserver* observer : self->settings_.observers) observer->ConnectionOpened();
         *context = exchange;
         std::lock_guard<std::mutex> lock(self->mutex_);
         self->open_.insert(exchange);
@@ -181,6 +187,7 @@ void HttpServer::OnConnection(void* cls, MHD_Connection* connection, void** cont
         }
         delete exchange;
         *context = nullptr;
+        for (RequestObserver* observer : self->settings_.observers) observer->ConnectionClosed();
     }
 }
 
@@ -190,6 +197,7 @@ void* HttpServer::OnUri(void*, const char* uri, MHD_Connection* connection) {
     if (exchange == nullptr) return nullptr;
     exchange->target_.assign(uri);
     exchange->method_ = {};
+    exchange->version_ = {};
     exchange->started_ = exchange->answered_ = false;
     exchange->step = 0;
     exchange->value = 0;
@@ -204,7 +212,7 @@ bool HttpServer::HeadTooLarge(Exchange& exchange) const {
     return size.count > settings_.maxHeaders || size.bytes > settings_.maxHeadBytes;
 }
 
-MHD_Result HttpServer::OnRequest(void* cls, MHD_Connection*, const char*, const char* method, const char*,
+MHD_Result HttpServer::OnRequest(void* cls, MHD_Connection*, const char*, const char* method, const char* version,
                                  const char*, std::size_t* uploadSize, void** state) {
     auto* self = static_cast<HttpServer*>(cls);
     auto* exchange = static_cast<Exchange*>(*state);
@@ -216,6 +224,7 @@ MHD_Result HttpServer::OnRequest(void* cls, MHD_Connection*, const char*, const 
     if (!exchange->started_) {
         exchange->started_ = true;
         exchange->method_ = method;
+        exchange->version_ = version;
         exchange->deadline_ = kNoDeadline;
         if (self->HeadTooLarge(*exchange)) return exchange->Text(431, "431 request head too large\n", true);
         // An answer queued before the (empty) body has been read makes the
@@ -230,6 +239,7 @@ void HttpServer::OnCompleted(void* cls, MHD_Connection*, void** state, MHD_Reque
     auto* self = static_cast<HttpServer*>(cls);
     if (auto* exchange = static_cast<Exchange*>(*state)) {
         exchange->deadline_ = NowMs() + self->settings_.requestDeadline.count();
+        exchange->served_ = true;
     }
 }
 
@@ -242,6 +252,11 @@ void HttpServer::Sweep() {
             // Too slow: the event loop sees the end of the stream and closes it.
             exchange->deadline_ = kNoDeadline;
             ::shutdown(exchange->fd_, SHUT_RDWR);
+            // An idle keep-alive connection is closed the same way, but it
+            // is no slow client.
+            if (!exchange->served_) {
+                for (RequestObserver* observer : settings_.observers) observer->SlowClientClosed();
+            }
         }
     }
 }

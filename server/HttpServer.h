@@ -17,8 +17,25 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 namespace kivo::server {
+
+class Exchange;
+
+// Told what the server does, for logs and counters. Called on the event
+// loops (and on the sweeper thread for SlowClientClosed): it must not block.
+class RequestObserver {
+public:
+    virtual ~RequestObserver() = default;
+    // An answer was queued: its status and the body bytes it sends (none
+    // for HEAD).
+    virtual void Answered(const Exchange& exchange, unsigned status, std::uint64_t bodyBytes) = 0;
+    virtual void ConnectionOpened() {}
+    virtual void ConnectionClosed() {}
+    // A connection closed because its request did not arrive in time.
+    virtual void SlowClientClosed() {}
+};
 
 // The request in progress on one connection. It lives as long as the
 // connection; each new request on it starts with a fresh target and step.
@@ -30,6 +47,8 @@ public:
     std::string_view Path() const { return std::string_view(target_).substr(0, target_.find('?')); }
     std::string_view Method() const { return method_; }
     bool IsGet() const { return method_ == "GET" || method_ == "HEAD"; }
+    // "HTTP/1.1" and the like, as the request line had it.
+    std::string_view Version() const { return version_; }
     // A header or a %-decoded query argument; empty when absent.
     std::string_view Header(const char* name) const;
     std::string_view Query(const char* name) const;
@@ -38,8 +57,9 @@ public:
     // block instead.
     bool CanSuspend() const { return canSuspend_; }
 
-    // Queues `response` (not consumed: the caller keeps its reference).
-    MHD_Result Reply(unsigned status, MHD_Response* response);
+    // Queues `response` (not consumed: the caller keeps its reference);
+    // `bodyBytes` is the size of its body, for the observers.
+    MHD_Result Reply(unsigned status, MHD_Response* response, std::uint64_t bodyBytes = 0);
     // A short text answer; `close` ends the connection after it.
     MHD_Result Text(unsigned status, std::string_view text, bool close = false);
 
@@ -55,8 +75,11 @@ private:
     int fd_ = -1;
     std::string target_;
     std::string_view method_;
+    std::string_view version_;
+    const std::vector<RequestObserver*>* observers_ = nullptr;
     bool started_ = false;
     bool answered_ = false;
+    std::atomic<bool> served_{false};  // a request of this connection has ended
     bool canSuspend_ = true;
     // Milliseconds on the steady clock by which the next whole request must
     // have arrived; kNoDeadline while a request is being answered.
@@ -82,6 +105,9 @@ public:
         unsigned maxHeaders = 100;
         std::size_t maxHeadBytes = 8 * 1024;
         unsigned maxConnections = 20000;
+        // Told of every answer and connection (not owned; they must outlive
+        // the server).
+        std::vector<RequestObserver*> observers;
     };
     using Handler = std::function<MHD_Result(Exchange&)>;
 

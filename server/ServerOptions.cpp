@@ -21,11 +21,26 @@ Int ParseNumber(const std::string& option, const std::string& text, Int min, Int
     return value;
 }
 
+// "HOST:PORT", "[V6]:PORT".
+void ParseHostPort(const std::string& option, const std::string& text, std::string& host, int& port) {
+    const std::size_t colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0) throw UsageError(option + " expects HOST:PORT, got '" + text + "'");
+    host = text.substr(0, colon);
+    if (host.front() == '[') {
+        if (host.size() < 3 || host.back() != ']') throw UsageError(option + " expects [ADDRESS]:PORT, got '" + text + "'");
+        host = host.substr(1, host.size() - 2);
+    } else if (host.find(':') != std::string::npos) {
+        throw UsageError(option + " needs an IPv6 address in brackets, got '" + text + "'");
+    }
+    port = ParseNumber<int>(option, text.substr(colon + 1), 0, 65535);
+}
+
 }  // namespace
 
 const char* ServerOptions::Usage() {
     return "usage: kivo-server [--host ADDR] [--port N] [--data DIR] [--db FILE|postgresql://...]\n"
            "                   [--version N] [--update-file PATH] [--update-file-for PLATFORM=PATH]...\n"
+           "                   [--access-log FILE] [--metrics HOST:PORT] [--export-to DIR]\n"
            "       kivo-server export DIR [--data DIR] [--version N] [--update-file PATH]\n"
            "                   [--update-file-for PLATFORM=PATH]...\n"
            "       kivo-server sign --key PRIVATE.pem FILE\n";
@@ -59,6 +74,14 @@ ServerOptions ServerOptions::Parse(const std::vector<std::string>& args) {
             if (equals == std::string::npos || !Release::ValidPlatform(value.substr(0, equals)))
                 throw UsageError("--update-file-for needs PLATFORM=PATH (PLATFORM: letters, digits, '_', '-')");
             options.updateFiles[value.substr(0, equals)] = value.substr(equals + 1);
+        } else if (option == "--access-log") {
+            if (value.empty()) throw UsageError("--access-log needs a file name");
+            options.accessLog = value;
+        } else if (option == "--metrics") {
+            ParseHostPort(option, value, options.metricsHost, options.metricsPort);
+        } else if (option == "--export-to") {
+            if (value.empty()) throw UsageError("--export-to needs a folder");
+            options.exportTo = value;
         } else {
             throw UsageError("unknown option '" + option + "'");
         }

@@ -21,6 +21,10 @@ struct ServerOptions {
     // Installers by platform: "" (--update-file) for /update/update.exe, and
     // --update-file-for PLATFORM=PATH for /update/PLATFORM/update.
     std::map<std::string, std::string> updateFiles;
+    std::string accessLog;    // --access-log FILE; empty: none
+    std::string metricsHost;  // --metrics HOST:PORT; empty: no metrics listener
+    int metricsPort = 0;
+    std::string exportTo;     // --export-to DIR; empty: no exported tree
 
     // The release these options publish (when the data folder has no release.txt).
     Release ToRelease() const { return Release{version, updateFiles}; }

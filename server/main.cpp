@@ -15,6 +15,7 @@
 #include "ContentWatch.h"
 #include "HttpServer.h"
 #include "MailStore.h"
+#include "Operations.h"
 #include "PublicSite.h"
 #include "ServerOptions.h"
 #include "Signer.h"
@@ -37,6 +38,7 @@ int Serve(const ServerOptions& options, const sigset_t& signals) {
     const Release release = options.ToRelease();
     const std::unique_ptr<MailStore> mail = OpenMailStore(options.db);
     PublicSite site(Content::Load(options.dataDir, release), *mail);
+    Operations operations(options, site, *mail);
 
     // A reload checks every file first; anything wrong leaves the pages
     // served as they were and says which file (and line) is at fault.
@@ -46,10 +48,12 @@ int Serve(const ServerOptions& options, const sigset_t& signals) {
         try {
             auto content = Content::Load(options.dataDir, release);
             watch.Follow(*content);
-            site.Publish(std::move(content));
+            site.Publish(content);
             std::cerr << "kivo-server: content reloaded\n";
+            operations.Reloaded(content.get());
         } catch (const std::exception& e) {
             std::cerr << "kivo-server: " << e.what() << "; still serving the previous content\n";
+            operations.Reloaded(nullptr);
         }
     };
     ContentWatch watch([&] { reload(watch); });
@@ -58,16 +62,26 @@ int Serve(const ServerOptions& options, const sigset_t& signals) {
     HttpServer::Settings settings;
     settings.host = options.host;
     settings.port = options.port;
+    settings.observers = operations.Observers();
     HttpServer server(settings, [&site](Exchange& exchange) { return site.Handle(exchange); });
     std::printf("listening %d\n", server.Port());
+    if (operations.MetricsPort() != 0) std::printf("metrics %d\n", operations.MetricsPort());
     std::fflush(stdout);
+    operations.Ready();
 
     for (;;) {
         int received = 0;
         if (sigwait(&signals, &received) != 0) continue;
+        if (received == SIGUSR1) {
+            operations.ReopenLog();
+            continue;
+        }
         if (received != SIGHUP) break;
+        operations.Reloading();
         reload(watch);
+        operations.Ready();
     }
+    operations.Stopping();
     site.Close();
     server.Stop();
     return 0;
@@ -89,7 +103,7 @@ int main(int argc, char** argv) {
     // "ignore" disposition would discard them, so restore the default first.
     sigset_t signals;
     sigemptyset(&signals);
-    for (const int s : {SIGTERM, SIGINT, SIGHUP}) {
+    for (const int s : {SIGTERM, SIGINT, SIGHUP, SIGUSR1}) {
         signal(s, SIG_DFL);
         sigaddset(&signals, s);
     }

@@ -1,0 +1,206 @@
+#include "AccessLog.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <iostream>
+#include <stdexcept>
+
+namespace kivo::server {
+namespace {
+
+constexpr auto kWriteEvery = std::chrono::milliseconds(500);
+constexpr std::size_t kWriteAt = 64 * 1024;  // wake the writer early past this
+
+void AppendEscaped(std::string& out, std::string_view text) {
+    static const char digits[] = "0123456789ABCDEF";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte >= 0x7f || c == '"' || c == '\\') {
+            out += "\\x";
+            out += digits[byte >> 4];
+            out += digits[byte & 15];
+        } else {
+            out += c;
+        }
+    }
+}
+
+// "-" for an empty field, as nginx writes it.
+void AppendField(std::string& out, std::string_view text) {
+    if (text.empty()) {
+        out += '-';
+    } else {
+        AppendEscaped(out, text);
+    }
+}
+
+// "[08/Dec/2026:20:45:38 +0000]", made once per second and thread.
+std::string_view LocalTime(std::time_t when) {
+    thread_local std::time_t cachedAt = -1;
+    thread_local char text[40];
+    if (when != cachedAt) {
+        std::tm parts{};
+        localtime_r(&when, &parts);
+        if (std::strftime(text, sizeof text, "[%d/%b/%Y:%H:%M:%S %z]", &parts) == 0) text[0] = '\0';
+        cachedAt = when;
+    }
+    return text;
+}
+
+std::string ClientAddress(MHD_Connection* connection) {
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+    char text[INET6_ADDRSTRLEN] = "-";
+    if (info == nullptr || info->client_addr == nullptr) return text;
+    const sockaddr* address = info->client_addr;
+    if (address->sa_family == AF_INET) {
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text, sizeof text);
+    } else if (address->sa_family == AF_INET6) {
+        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr, text, sizeof text);
+    }
+    return text;
+}
+
+}  // namespace
+
+AccessLog::AccessLog(std::string path) : path_(std::move(path)) {
+    OpenFile();
+    if (fd_ < 0) throw std::runtime_error("cannot open the access log " + path_ + ": " + std::strerror(errno));
+    writer_ = std::thread([this] { Run(); });
+}
+
+AccessLog::~AccessLog() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    writer_.join();
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void AccessLog::OpenFile() {
+    const int fd = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640);
+    if (fd < 0) return;
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+}
+
+void AccessLog::FormatLine(std::string& out, std::string_view address, std::time_t when, std::string_view method,
+                           std::string_view target, std::string_view version, unsigned status,
+                           std::uint64_t bodyBytes, std::string_view referer, std::string_view agent) {
+    AppendField(out, address);
+    out += " - - ";
+    out += LocalTime(when);
+    out += " \"";
+    AppendEscaped(out, method);
+    out += ' ';
+    AppendEscaped(out, target);
+    out += ' ';
+    AppendEscaped(out, version);
+    out += "\" ";
+    out += std::to_string(status);
+    out += ' ';
+    out += std::to_string(bodyBytes);
+    out += " \"";
+    AppendField(out, referer);
+    out += "\" \"";
+    AppendField(out, agent);
+    out += "\"\n";
+}
+
+void AccessLog::Answered(const Exchange& exchange, unsigned status, std::uint64_t bodyBytes) {
+    thread_local std::string line;
+    line.clear();
+    FormatLine(line, ClientAddress(exchange.Connection()), std::time(nullptr), exchange.Method(), exchange.Target(),
+               exchange.Version(), status, bodyBytes, exchange.Header(MHD_HTTP_HEADER_REFERER),
+               exchange.Header(MHD_HTTP_HEADER_USER_AGENT));
+    Add(line);
+}
+
+void AccessLog::Add(std::string_view line) {
+    bool wake = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (pending_.size() + line.size() > kMaxPending) {
+            dropped_.fetch_add(1, std::memory_order_relaxed);
+            return;
+        }
+        pending_.append(line);
+        ++pendingLines_;
+        wake = pending_.size() >= kWriteAt && pending_.size() - line.size() < kWriteAt;
+    }
+    if (wake) wake_.notify_one();
+}
+
+void AccessLog::Reopen() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        reopen_ = true;
+    }
+    wake_.notify_one();
+}
+
+void AccessLog::Flush() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const std::uint64_t ticket = ++flushRequests_;
+    wake_.notify_one();
+    written_.wait(lock, [&] { return flushesDone_ >= ticket || stopping_; });
+}
+
+void AccessLog::WritePending(std::unique_lock<std::mutex>& lock) {
+    std::string batch;
+    batch.swap(pending_);
+    const std::size_t lines = pendingLines_;
+    pendingLines_ = 0;
+    const std::uint64_t requests = flushRequests_;
+    const bool reopen = reopen_;
+    reopen_ = false;
+    lock.unlock();
+
+    std::size_t done = 0;
+    while (done < batch.size()) {
+        const ssize_t n = ::write(fd_, batch.data() + done, batch.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    if (done < batch.size()) {
+        // Whole lines count as lost; a line cut by the failure counts too.
+        std::size_t lost = 0;
+        for (std::size_t i = done; i < batch.size(); ++i) lost += batch[i] == '\n';
+        dropped_.fetch_add(lost ? lost : 1, std::memory_order_relaxed);
+        if (!failing_) std::cerr << "kivo-server: cannot write the access log " << path_ << ": " << std::strerror(errno) << "\n";
+        failing_ = true;
+    } else if (lines > 0) {
+        failing_ = false;
+    }
+    if (reopen) {
+        const int before = fd_;
+        OpenFile();
+        if (fd_ == before) std::cerr << "kivo-server: cannot reopen the access log " << path_ << ": " << std::strerror(errno) << "\n";
+    }
+
+    lock.lock();
+    flushesDone_ = requests;
+    written_.notify_all();
+}
+
+void AccessLog::Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        wake_.wait_for(lock, kWriteEvery, [this] {
+            return stopping_ || reopen_ || flushRequests_ > flushesDone_ || pending_.size() >= kWriteAt;
+        });
+        const bool last = stopping_;
+        WritePending(lock);
+        if (last) return;
+    }
+}
+
+}  // namespace kivo::server
