@@ -149,7 +149,7 @@ MHD_Result PublicSite::Handle(Exchange& exchange) {
     const std::string_view since = exchange.Header(MHD_HTTP_HEADER_IF_MODIFIED_SINCE);
     const bool unchanged = !tags.empty() ? TagListed(tags, gzip ? file->gzipEtag : file->etag)
                                          : !since.empty() && file->lastModified <= ParseHttpDate(since);
-    return unchanged ? exchange.Reply(304, prepared->notModified) : exchange.Reply(200, prepared->full);
+    return unchanged ? exchange.Reply(304, prepared->notModified) : exchange.Reply(200, prepared->full, (gzip ? file->gzipBody : file->body).size());
 }
 
 std::string PublicSite::AddressFromTarget(std::string_view target) {
