@@ -1,8 +1,8 @@
 #pragma once
 // Messages from a later copy of the program to the one that runs, over a
 // channel only this user can reach (Linux: a socket of mode 0600 beside the
-// guard's lock, whose peers are checked to be this user). Windows has none:
-// there a later copy ends silently.
+// guard's lock, whose peers are checked to be this user; Windows: a local
+// named pipe of the session that only its owner may write to).
 #include <functional>
 #include <memory>
 #include <string>
