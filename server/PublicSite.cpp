@@ -12,6 +12,8 @@ namespace {
 
 enum Step { kFresh = 0, kQueued, kStored };
 
+constexpr std::string_view kNotFound = "404 not found\n";
+
 std::string HttpDate(std::time_t time) {
     std::tm parts{};
     gmtime_r(&time, &parts);
@@ -108,7 +110,7 @@ private:
 
 PublicSite::PublicSite(std::shared_ptr<const Content> content, MailStore& mail)
     : snapshot_(std::make_shared<Snapshot>(std::move(content))),
-      notFound_(HttpServer::TextResponse("404 not found\n")),
+      notFound_(HttpServer::TextResponse(kNotFound)),
       mail_(mail),
       mailWriter_([this] { WriteMail(); }) {}
 
@@ -131,7 +133,7 @@ std::shared_ptr<const Content> PublicSite::Current() const {
 MHD_Result PublicSite::Handle(Exchange& exchange) {
     const std::string_view path = exchange.Path();
     if (path == "/postmail.php" && exchange.Method() == "GET") return Subscribe(exchange);
-    if (!exchange.IsGet()) return exchange.Reply(404, notFound_);
+    if (!exchange.IsGet()) return exchange.Reply(404, notFound_, kNotFound.size());
 
     std::shared_ptr<const Snapshot> snapshot;
     {
@@ -143,7 +145,7 @@ MHD_Result PublicSite::Handle(Exchange& exchange) {
                                  : snapshot->content->Find(path);
     const bool gzip = file != nullptr && file->HasGzip() && AcceptsGzip(exchange.Header(MHD_HTTP_HEADER_ACCEPT_ENCODING));
     const Prepared* prepared = snapshot->Of(file, gzip);
-    if (prepared == nullptr) return exchange.Reply(404, notFound_);
+    if (prepared == nullptr) return exchange.Reply(404, notFound_, kNotFound.size());
 
     const std::string_view tags = exchange.Header(MHD_HTTP_HEADER_IF_NONE_MATCH);
     const std::string_view since = exchange.Header(MHD_HTTP_HEADER_IF_MODIFIED_SINCE);
