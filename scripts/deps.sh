@@ -15,7 +15,8 @@ kivo_install_packages() {
 }
 
 KIVO_BUILD_PACKAGES=(g++ make cmake pkg-config ca-certificates
-    libcurl4-openssl-dev libssl-dev libcpp-httplib-dev libsqlite3-dev libmicrohttpd-dev libpq-dev)
+    libcurl4-openssl-dev libssl-dev libcpp-httplib-dev libsqlite3-dev libmicrohttpd-dev libpq-dev
+    libxml2-dev nlohmann-json3-dev)
 # The content server's tests also run a real nginx over its static copy and a
 # real PostgreSQL for the subscriptions.
 KIVO_TEST_PACKAGES=(libgtest-dev libgmock-dev openssl nginx-light postgresql)

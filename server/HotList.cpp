@@ -67,7 +67,7 @@ HotList HotList::Parse(std::string_view text, const std::string& source) {
         }
 
         const auto fields = SplitTabs(line);
-        if (fields.size() != 4) fail("expected rank<TAB>name<TAB>heat<TAB>trend");
+        if (fields.size() != 4 && fields.size() != 5) fail("expected rank<TAB>name<TAB>heat<TAB>trend[<TAB>link]");
         HotListEntry entry;
         entry.line = lineNo;
         if (!ParseInt(fields[0], entry.rank)) fail("rank is not a number");
@@ -83,6 +83,16 @@ HotList HotList::Parse(std::string_view text, const std::string& source) {
             entry.trend = Trend::Same;
         } else {
             fail("trend must be up, down or same");
+        }
+        if (fields.size() == 5) {
+            const std::string_view link = fields[4];
+            const bool http = link.starts_with("http://") || link.starts_with("https://");
+            if (!http || std::any_of(link.begin(), link.end(), [](char c) {
+                    const auto byte = static_cast<unsigned char>(c);
+                    return byte <= 0x20 || byte >= 0x7F;
+                }))
+                fail("link must be an http:// or https:// address of printable ASCII");
+            entry.link = std::string(link);
         }
         list.entries.push_back(std::move(entry));
     }

@@ -134,13 +134,16 @@ std::string PageRenderer::RenderUtf8(const HotList& list) {
         html += "<li class=\"";
         if (e.rank <= 3) html += "t" + rank + " ";
         html += TrendClass(e.trend);
-        // 热度 (heat) and the trend word as a tooltip.
-        html += "\" title=\"" + EscapeHtml(e.name) + " \xE7\x83\xAD\xE5\xBA\xA6 " +
-                std::to_string(e.heat) + " " + TrendWord(e.trend) + "\">";
+        // 热度 (heat), when the list has one, and the trend word as a tooltip.
+        html += "\" title=\"" + EscapeHtml(e.name) + " ";
+        if (e.heat > 0) html += "\xE7\x83\xAD\xE5\xBA\xA6 " + std::to_string(e.heat) + " ";
+        html += std::string(TrendWord(e.trend)) + "\">";
         html += "<span class=\"r\">" + rank + "</span>";
-        // The entry's words go to the web search, as from the search box;
-        // the page is GBK, so the words reach the address as GBK bytes.
-        html += "<span class=\"n\"><a href=\"" + EscapeHtml(kszSearchPrefix + e.name) + "\" target=\"_blank\">" +
+        // The entry's own address, or its words to the web search, as from
+        // the search box; the page is GBK, so the words reach the address as
+        // GBK bytes.
+        const std::string href = e.link.empty() ? kszSearchPrefix + e.name : e.link;
+        html += "<span class=\"n\"><a href=\"" + EscapeHtml(href) + "\" target=\"_blank\">" +
                 EscapeHtml(e.name) + "</a></span>";
         html += "<span class=\"a\">" + std::string(TrendArrow(e.trend)) + "</span></li>\n";
     }

@@ -43,6 +43,8 @@ const char* ServerOptions::Usage() {
            "                   [--access-log FILE] [--metrics HOST:PORT] [--export-to DIR]\n"
            "       kivo-server export DIR [--data DIR] [--version N] [--update-file PATH]\n"
            "                   [--update-file-for PLATFORM=PATH]...\n"
+           "       kivo-server import [--data DIR] [--db FILE|postgresql://...]\n"
+           "       kivo-server status [--data DIR] [--db FILE|postgresql://...]\n"
            "       kivo-server sign --key PRIVATE.pem FILE\n";
 }
 

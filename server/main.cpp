@@ -14,6 +14,7 @@
 #include "Content.h"
 #include "ContentWatch.h"
 #include "HttpServer.h"
+#include "LiveLists.h"
 #include "MailStore.h"
 #include "Operations.h"
 #include "PublicSite.h"
@@ -38,13 +39,22 @@ int Serve(const ServerOptions& options, const sigset_t& signals) {
     const Release release = options.ToRelease();
     const std::unique_ptr<MailStore> mail = OpenMailStore(options.db);
     PublicSite site(Content::Load(options.dataDir, release), *mail);
+    // The lists sources.txt names are imported on threads of their own.
+    LiveLists lists(options.dataDir, options.db);
     Operations operations(options, site, *mail);
+    operations.Counters().SetListGauges([&lists] {
+        std::vector<ListGauge> gauges;
+        for (const ListState& state : lists.ImportedStates())
+            gauges.push_back(ListGauge{state.page + ".html", state.lastSuccessMs / 1000, state.failures});
+        return gauges;
+    });
 
     // A reload checks every file first; anything wrong leaves the pages
     // served as they were and says which file (and line) is at fault.
     std::mutex reloading;
     const auto reload = [&](ContentWatch& watch) {
         std::lock_guard<std::mutex> lock(reloading);
+        lists.Reload(std::cerr);
         try {
             auto content = Content::Load(options.dataDir, release);
             watch.Follow(*content);
@@ -93,6 +103,7 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (!args.empty() && args[0] == "sign") return RunSign(argc - 2, argv + 2);
     const bool exporting = !args.empty() && args[0] == "export";
+    const bool importing = !args.empty() && (args[0] == "import" || args[0] == "status");
     if (exporting && args.size() < 2) {
         std::cerr << ServerOptions::Usage();
         return 2;
@@ -112,12 +123,17 @@ int main(int argc, char** argv) {
 
     ServerOptions options;
     try {
-        options = ServerOptions::Parse(std::vector<std::string>(args.begin() + (exporting ? 2 : 0), args.end()));
+        options = ServerOptions::Parse(
+            std::vector<std::string>(args.begin() + (exporting ? 2 : importing ? 1 : 0), args.end()));
     } catch (const UsageError& e) {
         std::cerr << "kivo-server: " << e.what() << "\n" << ServerOptions::Usage();
         return 2;
     }
 
+    if (importing) {
+        return args[0] == "import" ? RunImportCommand(options.dataDir, options.db, std::cout, std::cerr)
+                                   : RunStatusCommand(options.dataDir, options.db, std::cout, std::cerr);
+    }
     try {
         if (exporting) {
             Content::Load(options.dataDir, options.ToRelease())->Export(args[1]);
