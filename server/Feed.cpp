@@ -227,7 +227,8 @@ std::vector<FeedItem> ParseJsonFeed(std::string_view body, FeedFormat format) {
 // ---- names --------------------------------------------------------------------
 
 // Tags (and comments) out: '<' followed by a letter, '/', '!' or '?', up to
-// the next '>'. A lone '<' (as in "a < b") stays.
+// the next '>'; a line break or block is a space, inline markup nothing. A
+// lone '<' (as in "a < b") stays.
 std::string StripTags(std::string_view text) {
     std::string out;
     out.reserve(text.size());
@@ -237,7 +238,14 @@ std::string StripTags(std::string_view text) {
             if (std::isalpha(static_cast<unsigned char>(next)) || next == '/' || next == '!' || next == '?') {
                 const std::size_t close = text.find('>', i + 1);
                 if (close != std::string_view::npos) {
-                    out.push_back(' ');
+                    std::string tag(text.substr(i + 1, std::min<std::size_t>(close - i - 1, 4)));
+                    std::transform(tag.begin(), tag.end(), tag.begin(), [](unsigned char c) { return std::tolower(c); });
+                    if (tag.starts_with("/")) tag.erase(0, 1);
+                    for (const char* block : {"br", "p", "div", "li"}) {
+                        const std::string_view b(block);
+                        if (tag.starts_with(b) && (tag.size() == b.size() || !std::isalpha(static_cast<unsigned char>(tag[b.size()]))))
+                            out.push_back(' ');
+                    }
                     i = close;
                     continue;
                 }
