@@ -64,40 +64,6 @@ std::string Shorten(std::string text, std::size_t max = 300) {
     return text;
 }
 
-// The week's ranking from the snapshots: the sum of (11 - rank) of a name
-// over every snapshot, best first; ties by the best rank it had, then name.
-std::vector<SnapshotEntry> WeekRanking(const std::vector<Snapshot>& snapshots, const std::set<std::string>& pages,
-                                       std::int64_t untilMs) {
-    struct Score {
-        std::int64_t sum = 0;
-        int best = 1000;
-        std::int64_t heat = 0;
-        std::string link;
-    };
-    std::map<std::string, Score> scores;
-    for (const Snapshot& snapshot : snapshots) {
-        if (snapshot.takenMs > untilMs || !pages.count(snapshot.page)) continue;
-        for (const SnapshotEntry& entry : snapshot.entries) {
-            Score& score = scores[entry.name];
-            score.sum += std::max(0, 11 - entry.rank);
-            score.best = std::min(score.best, entry.rank);
-            score.heat = entry.heat;
-            score.link = entry.link;
-        }
-    }
-    std::vector<std::pair<std::string, Score>> ranked(scores.begin(), scores.end());
-    std::stable_sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) {
-        if (a.second.sum != b.second.sum) return a.second.sum > b.second.sum;
-        return a.second.best < b.second.best;
-    });
-    std::vector<SnapshotEntry> out;
-    for (const auto& [name, score] : ranked) {
-        if (out.size() == Sources::kDerivedEntries) break;
-        out.push_back(SnapshotEntry{static_cast<int>(out.size()) + 1, name, score.heat, score.link});
-    }
-    return out;
-}
-
 }  // namespace
 
 Importer::Importer(fs::path dataDir, SnapshotStore& store, Settings settings)
@@ -293,18 +259,12 @@ void Importer::Derive(const Sources& sources, std::int64_t nowMs) {
                 }
             } else {
                 // Against the same ranking as it stood 30 minutes earlier.
-                const std::int64_t week = 7 * 24 * 60 * kMinute;
-                const auto snapshots = store_.Since(nowMs - week - 30 * kMinute);
-                std::vector<Snapshot> recent;
-                for (const Snapshot& s : snapshots)
-                    if (s.takenMs >= nowMs - week) recent.push_back(s);
-                entries = WeekRanking(recent, pages, nowMs);
-                std::vector<Snapshot> earlier;
-                for (const Snapshot& s : snapshots)
-                    if (s.takenMs >= nowMs - week - 30 * kMinute) earlier.push_back(s);
-                const auto before = WeekRanking(earlier, pages, nowMs - 30 * kMinute);
+                const std::vector<std::string> imported(pages.begin(), pages.end());
+                const std::int64_t week = 7 * 24 * 60 * kMinute, earlier = nowMs - 30 * kMinute;
+                entries = store_.TopScores(imported, nowMs - week, nowMs, Sources::kDerivedEntries);
+                const auto before = Ranks(store_.TopScores(imported, earlier - week, earlier, Sources::kDerivedEntries));
                 for (const SnapshotEntry& entry : entries)
-                    trends.push_back(TrendAgainst(Ranks(before), !before.empty(), entry.name, entry.rank));
+                    trends.push_back(TrendAgainst(before, !before.empty(), entry.name, entry.rank));
             }
             if (entries.size() < HotList::kMinEntries) {
                 state.reason = "only " + std::to_string(entries.size()) + " entries to rank yet";

@@ -146,6 +146,7 @@ public:
                       "rank INTEGER NOT NULL, name TEXT NOT NULL, heat BIGINT NOT NULL, link TEXT NOT NULL, "
                       "source TEXT NOT NULL, PRIMARY KEY(page, taken, rank))");
             sql_->Run("CREATE INDEX IF NOT EXISTS list_snapshots_taken ON list_snapshots(taken)");
+            sql_->Run("CREATE INDEX IF NOT EXISTS list_snapshots_name ON list_snapshots(name, taken)");
             sql_->Run("CREATE TABLE IF NOT EXISTS list_states(page TEXT PRIMARY KEY, kind TEXT NOT NULL, "
                       "source TEXT NOT NULL, entries INTEGER NOT NULL, last_success BIGINT NOT NULL, "
                       "last_failure BIGINT NOT NULL, reason TEXT NOT NULL, failures INTEGER NOT NULL, "
@@ -187,11 +188,33 @@ public:
         return snapshots.front();
     }
 
-    std::vector<Snapshot> Since(std::int64_t sinceMs) override {
+    std::vector<SnapshotEntry> TopScores(const std::vector<std::string>& pages, std::int64_t sinceMs,
+                                         std::int64_t untilMs, std::size_t limit) override {
+        if (pages.empty() || limit == 0) return {};
         std::lock_guard<std::mutex> lock(mutex_);
-        return Group(sql_->Run("SELECT taken, page, rank, name, heat, link, source FROM list_snapshots "
-                               "WHERE taken >= $1 ORDER BY taken, page, rank",
-                               {std::to_string(sinceMs)}));
+        Params params = {std::to_string(sinceMs), std::to_string(untilMs)};
+        std::string in;
+        for (const std::string& page : pages) {
+            params.push_back(page);
+            in += (in.empty() ? "$" : ", $") + std::to_string(params.size());
+        }
+        const auto top = sql_->Run("SELECT name, SUM(11 - rank) AS score, MIN(rank) AS best FROM list_snapshots "
+                                   "WHERE taken >= $1 AND taken <= $2 AND page IN (" + in + ") GROUP BY name "
+                                   "ORDER BY score DESC, best ASC, name ASC LIMIT " + std::to_string(limit),
+                                   params);
+        std::vector<SnapshotEntry> entries;
+        for (const Row& row : top) {
+            SnapshotEntry entry{static_cast<int>(entries.size()) + 1, row[0], 0, {}};
+            const auto latest = sql_->Run("SELECT heat, link FROM list_snapshots WHERE name = $1 AND taken <= $2 "
+                                          "ORDER BY taken DESC LIMIT 1",
+                                          {row[0], std::to_string(untilMs)});
+            if (!latest.empty()) {
+                entry.heat = Number(latest[0][0]);
+                entry.link = latest[0][1];
+            }
+            entries.push_back(std::move(entry));
+        }
+        return entries;
     }
 
     void PutState(const ListState& s) override {

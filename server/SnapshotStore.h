@@ -54,8 +54,12 @@ public:
     virtual void Add(const Snapshot& snapshot) = 0;
     // The latest snapshot of `page` taken at or before `atOrBeforeMs`.
     virtual std::optional<Snapshot> Latest(const std::string& page, std::int64_t atOrBeforeMs) = 0;
-    // Every snapshot (of every page) taken at or after `sinceMs`, oldest first.
-    virtual std::vector<Snapshot> Since(std::int64_t sinceMs) = 0;
+    // The names of `pages` ranked by the sum of (11 - rank) over every
+    // snapshot taken from `sinceMs` to `untilMs`, best first (ties by the
+    // best rank a name had, then by name), with the heat and link of its
+    // latest entry; at most `limit`.
+    virtual std::vector<SnapshotEntry> TopScores(const std::vector<std::string>& pages, std::int64_t sinceMs,
+                                                 std::int64_t untilMs, std::size_t limit) = 0;
 
     virtual void PutState(const ListState& state) = 0;
     virtual std::optional<ListState> State(const std::string& page) = 0;
