@@ -3,8 +3,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "net/UpdateKey.h"
-#include "platform/Http.h"
 #include "platform/StartAtLogin.h"
 #include "platform/System.h"
 
@@ -40,7 +38,9 @@ std::mutex g_saveMutex;
 
 }  // namespace
 
-CConfig::CConfig()
+CConfig::CConfig() : CConfig(std::string()) {}
+
+CConfig::CConfig(std::string installDir)
     : m_nCategory(1),
       m_szEmail{},
       m_bAutoRun(1),
@@ -49,22 +49,9 @@ CConfig::CConfig()
       m_szReserved1{},
       m_szReserved2{},
       m_szReserved3{},
-      m_strUpdateKey(kszUpdateKeyPem) {}
-
-CConfig::CConfig(std::string installDir) : CConfig() { m_strInstallDir = std::move(installDir); }
+      m_folders(std::move(installDir)) {}
 
 CConfig::~CConfig() = default;
-
-void CConfig::SetHttpClient(std::shared_ptr<kivo::platform::IHttpClient> client) {
-    auto lock = Lock();
-    m_pHttp = std::move(client);
-}
-
-std::shared_ptr<kivo::platform::IHttpClient> CConfig::HttpClient() {
-    auto lock = Lock();
-    if (!m_pHttp) m_pHttp = kivo::platform::CreateHttpClient();
-    return m_pHttp;
-}
 
 // The whole path is kept however long it is: a cut path would start nothing.
 std::string CConfig::GetExePath() const { return kivo::platform::ExecutablePath(); }
@@ -75,28 +62,11 @@ int CConfig::SetAutoRun(int bOn) {
     return 1;
 }
 
-std::string CConfig::GetInstallDir() const {
-    if (!m_strInstallDir.empty()) return m_strInstallDir;
-    // The whole path is kept however long it is: cutting it would name
-    // another directory.
-    std::string path = kivo::platform::ExecutablePath();
-    const std::size_t slash = path.rfind(kivo::platform::PathSeparator());
-    if (slash == std::string::npos) return {};
-    path.resize(slash + 1);
-    return path;
-}
-
-std::string CConfig::GetDataDir(kivo::platform::UserFolder kind) const {
-    const std::string install = GetInstallDir();
-    std::call_once(m_dataDirDecided, [&] { m_bPortable = kivo::platform::CanCreateFileIn(install); });
-    if (m_bPortable) return install;
-    const std::string user = kivo::platform::UserFolderPath(kind);
-    return user.empty() ? install : user;
-}
-
 std::string CConfig::GetConfigPath() const {
-    return GetDataDir(kivo::platform::UserFolder::Settings) + "Configuration.ini";
+    return m_folders.DataDir(kivo::platform::UserFolder::Settings) + "Configuration.ini";
 }
+
+void CConfig::RemoveSaveLeftover() { kivo::platform::RemoveFile(GetConfigPath() + ".tmp"); }
 
 int CConfig::LoadConfig() {
     std::FILE* file = std::fopen(GetConfigPath().c_str(), "rb");

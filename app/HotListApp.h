@@ -1,7 +1,7 @@
 #pragma once
-// The application object: single-instance guard, the one settings record and
-// the main window for the life of the process.
-#include "app/Config.h"
+// The application object: single-instance guard, the program's core with its
+// one settings record, and the main window for the life of the process.
+#include "app/Core.h"
 #include "app/UiHost.h"
 
 class CHotListApp {
@@ -15,7 +15,8 @@ public:
     // silently, without touching the settings file.
     bool InitInstance();
 
-    CConfig m_config;
+    kivo::app::Core m_core;
+    CConfig& m_config = m_core.config;
     // The main window while it runs; the update job posts its quit request here.
     IUiHost* m_pMainWnd = nullptr;
 };

@@ -1,11 +1,38 @@
 #include "app/Jobs.h"
 
+#include <atomic>
+#include <memory>
 #include <system_error>
 #include <thread>
 
-void CThreadJobs::Start(unsigned (*entry)(void*)) {
+#include "app/Updater.h"
+#include "net/PageCache.h"
+
+namespace kivo::app {
+
+Job MakeUpdateJob(Updater& updater, IUiHost* host, std::function<void(const UpdateReport&)> onDone) {
+    return [&updater, host, onDone = std::move(onDone)] {
+        const UpdateReport report = updater.RunUpdateJob(host);
+        if (onDone) onDone(report);
+    };
+}
+
+Job MakeRefreshJob(net::PageCache& pages, std::function<void(const net::RefreshReport&)> onRefreshed) {
+    auto running = std::make_shared<std::atomic<bool>>(false);
+    return [&pages, running, onRefreshed = std::move(onRefreshed)] {
+        if (running->exchange(true)) return;
+        const net::RefreshReport report = pages.RefreshPages();
+        *running = false;
+        if (onRefreshed) onRefreshed(report);
+    };
+}
+
+}  // namespace kivo::app
+
+void CThreadJobs::Start(const kivo::app::Job& job) {
+    if (!job) return;
     try {
-        std::thread(entry, static_cast<void*>(&m_context)).detach();
+        std::thread(job).detach();
     } catch (const std::system_error&) {
         // No thread: the job is skipped until its timer fires again.
     }

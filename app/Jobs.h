@@ -1,57 +1,47 @@
 #pragma once
-// The two background jobs. Each runs on a detached worker thread of its own,
-// started afresh at every timer firing, and receives what it works with from
-// whoever starts it.
-#include <atomic>
+// The two background jobs and their starter. A job is a plain callable; the
+// starter runs each on a detached worker thread of its own, started afresh at
+// every timer firing and never waited for, so whatever a job refers to must
+// live for the rest of the process.
 #include <functional>
 
 #include "app/Scheduler.h"
 
-class CConfig;
 class IUiHost;
 
-// Version of the running program as the update check compares it.
-extern const int g_nCurrentVersion;  // 1000
-// Set while an update job runs or shows its notice; a second job then
-// returns at once.
-extern std::atomic<int> g_bUpdating;
+namespace kivo::net {
+class PageCache;
+struct RefreshReport;
+}  // namespace kivo::net
 
-// What a job is handed. The starter keeps it alive for the rest of the
-// process: detached jobs are never waited for.
-struct JobContext {
-    // The settings record; its transfers go through the record's HTTP client.
-    CConfig& config;
-    // The main window, which shows the update notice and is asked to quit;
-    // null when there is none.
-    IUiHost* pHost = nullptr;
-    // Called on the worker after each cache refresh; may be empty.
-    std::function<void()> onRefreshed;
-};
+namespace kivo::app {
+class Updater;
+struct UpdateReport;
 
-// Online update (net/Update.cpp): probe, download, notice, hand over.
-// `pParam` is a JobContext.
-unsigned UpdateThreadProc(void* pParam);
-// Cache refresh (net/Refresh.cpp). `pParam` is a JobContext. A refresh that
-// starts while another is still running is skipped: both would write the
-// same files.
-unsigned RefreshThreadProc(void* pParam);
+using Job = std::function<void()>;
 
-// The step of the main window's initialisation that starts an installer an
-// earlier run downloaded. False when it did so and asked `host` to quit:
-// initialisation then ends there.
-bool RunStartupHandover(CConfig& config, IUiHost& host);
+// The update job: Updater::RunUpdateJob with `host` (the main window, which
+// shows the notice and is asked to quit; null when there is none), then
+// `onDone` with what it came to (may be empty).
+Job MakeUpdateJob(Updater& updater, IUiHost* host, std::function<void(const UpdateReport&)> onDone = {});
+// The cache refresh, then `onRefreshed` with its report (may be empty). A
+// refresh that starts while another of this job still runs is skipped: both
+// would write the same files.
+Job MakeRefreshJob(net::PageCache& pages, std::function<void(const net::RefreshReport&)> onRefreshed = {});
 
-// The job starter of every shell: each job on a new detached worker thread,
-// handed this starter's context. A thread that cannot be made skips that
+}  // namespace kivo::app
+
+// The job starter of every shell. A thread that cannot be made skips that
 // firing.
 class CThreadJobs : public IJobStarter {
 public:
-    explicit CThreadJobs(JobContext context) : m_context(std::move(context)) {}
+    CThreadJobs(kivo::app::Job update, kivo::app::Job refresh) : m_update(std::move(update)), m_refresh(std::move(refresh)) {}
 
-    void StartUpdateJob() override { Start(&UpdateThreadProc); }
-    void StartRefreshJob() override { Start(&RefreshThreadProc); }
+    void StartUpdateJob() override { Start(m_update); }
+    void StartRefreshJob() override { Start(m_refresh); }
 
 private:
-    void Start(unsigned (*entry)(void*));
-    JobContext m_context;
+    static void Start(const kivo::app::Job& job);
+    const kivo::app::Job m_update;
+    const kivo::app::Job m_refresh;
 };

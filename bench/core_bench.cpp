@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/Config.h"
+#include "app/Core.h"
 #include "app/Jobs.h"
 #include "net/Catalogue.h"
 #include "tests/support/TempDir.h"
@@ -41,23 +41,25 @@ int main(int argc, char** argv) {
     kivo::test::TestServer server;
     ::setenv("KIVO_SERVER", server.HostPort().c_str(), 1);
     kivo::test::TempDir dir("kivo-bench");
-    CConfig config(dir.Path() + "/");
-    const std::string cache = config.GetPageBase(true);
+    kivo::app::Core core(dir.Path() + "/");
+    CConfig& config = core.config;
+    const std::string cache = core.pages.GetPageBase(true);
     ::mkdir(cache.c_str(), 0700);
 
-    config.RefreshPages();  // warm-up
+    (void)core.pages.RefreshPages();  // warm-up
     std::vector<double> refresh, job;
     for (int i = 0; i < repetitions; ++i) {
         EmptyCache(cache);
         const auto start = Clock::now();
-        config.RefreshPages();
+        (void)core.pages.RefreshPages();
         refresh.push_back(Ms(Clock::now() - start));
     }
+    const kivo::app::Job refreshJob = kivo::app::MakeRefreshJob(core.pages);
     for (int i = 0; i < repetitions; ++i) {
         EmptyCache(cache);
         // From the timer's start of the job to the last byte on disk.
         const auto start = Clock::now();
-        std::thread worker(&RefreshThreadProc, static_cast<void*>(&config));
+        std::thread worker(refreshJob);
         worker.join();
         job.push_back(Ms(Clock::now() - start));
     }

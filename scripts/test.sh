@@ -9,6 +9,9 @@ cd "$(dirname "$0")/.."
 kivo_install_packages "${KIVO_BUILD_PACKAGES[@]}" "${KIVO_TEST_PACKAGES[@]}" \
     "${KIVO_DESKTOP_PACKAGES[@]}" "${KIVO_DESKTOP_TEST_PACKAGES[@]}"
 
+# Each floor includes only the floors below it.
+bash scripts/check-layout.sh
+
 werror=OFF
 [ "${CI:-}" = "true" ] && werror=ON
 cmake -S . -B build/test -DCMAKE_BUILD_TYPE=Debug -DKIVO_SANITIZE=ON -DKIVO_WERROR=$werror >/dev/null

@@ -1,7 +1,6 @@
 #include "ui/HotListDlg.h"
 
-#include "app/Config.h"
-#include "app/Jobs.h"
+#include "app/Core.h"
 #include "net/Catalogue.h"
 #include "net/SearchAddress.h"
 #include "platform/System.h"
@@ -15,8 +14,9 @@ bool IsCategoryIndex(int nIndex) { return nIndex >= 0 && nIndex < kCategoryCount
 
 }  // namespace
 
-CHotListDlg::CHotListDlg(CConfig& config, IHotListView& view, IJobStarter& jobs)
-    : m_config(config), m_view(view), m_scheduler(view, jobs, [this] { PlacePopup(); }) {}
+CHotListDlg::CHotListDlg(kivo::app::Core& core, IHotListView& view, IJobStarter& jobs)
+    : m_core(core),
+      m_config(core.config), m_view(view), m_scheduler(view, jobs, [this] { PlacePopup(); }) {}
 
 std::string CHotListDlg::SearchAddress(const std::string& text) {
     return kszSearchPrefix + text;
@@ -27,10 +27,9 @@ std::string CHotListDlg::SiteAddress() { return "http://" KIVO_SITE_HOST; }
 bool CHotListDlg::OnInitDialog() {
     if (kszAboutMenuItem[0] != '\0') m_view.AppendSystemMenuItem(IDM_ABOUTBOX, kszAboutMenuItem);
     m_view.SetToolWindowStyle();
-    kivo::platform::MakeDir(m_config.GetPageBase(true));
-    m_config.RemoveLeftovers();
+    m_core.PrepareFolders();
     m_view.SetIcons(IDR_MAINFRAME);
-    if (!RunStartupHandover(m_config, m_view)) return false;
+    if (!m_core.updater.RunStartupHandover(m_view)) return false;
     m_scheduler.ArmUpdateCheck();
 
     // A default outside 1..14 shows no banner and selects nothing.
@@ -44,7 +43,7 @@ bool CHotListDlg::OnInitDialog() {
     m_nid = TrayIconData{kTrayIconId, WM_TRAYNOTIFY, IDR_MAINFRAME, kszTrayTip};
     m_view.AddTrayIcon(m_nid);
     m_bTrayAdded = true;
-    m_view.Navigate(m_config.GetPageUrl(0));
+    m_view.Navigate(m_core.GetPageUrl(0));
     m_scheduler.ArmPlacementAndRefresh();
     return true;
 }
@@ -87,7 +86,7 @@ void CHotListDlg::ShowCategory(int nIndex) {
     m_view.SetHeaderBitmap(g_nCategoryBanner[nIndex]);
     // The hide button lies inside the header: set again, it stays on top.
     m_view.SetCloseBitmap(IDB_CLOSE);
-    m_view.Navigate(m_config.GetPageUrl(nIndex + 1));
+    m_view.Navigate(m_core.GetPageUrl(nIndex + 1));
 }
 
 void CHotListDlg::OnSelchangeCategory() {
@@ -113,7 +112,7 @@ void CHotListDlg::OnCancel() { m_view.EndModal(IDCANCEL); }
 
 void CHotListDlg::OnSettings() {
     {
-        CSettingsDlg dlg(m_config);
+        CSettingsDlg dlg(m_config, m_core.transfers);
         dlg.DoModal(m_view);
     }
     int bCheckUpdate = 0;

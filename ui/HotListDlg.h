@@ -7,11 +7,14 @@
 #include "ui/HotListView.h"
 
 class CConfig;
+namespace kivo::app {
+struct Core;
+}
 
 class CHotListDlg {
 public:
     // `jobs` starts the background jobs the timers ask for.
-    CHotListDlg(CConfig& config, IHotListView& view, IJobStarter& jobs);
+    CHotListDlg(kivo::app::Core& core, IHotListView& view, IJobStarter& jobs);
     CHotListDlg(const CHotListDlg&) = delete;
     CHotListDlg& operator=(const CHotListDlg&) = delete;
 
@@ -55,6 +58,7 @@ public:
 private:
     void ShowCategory(int nIndex);
 
+    kivo::app::Core& m_core;
     CConfig& m_config;
     IHotListView& m_view;
     CScheduler m_scheduler;

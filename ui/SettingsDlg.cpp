@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/Config.h"
+#include "net/Transfers.h"
 #include "net/Catalogue.h"
 #include "net/ServerAddress.h"
 #include "platform/System.h"
@@ -38,7 +39,8 @@ std::string AppName() {
     return path;
 }
 
-CSettingsDlg::CSettingsDlg(CConfig& config) : CDialogBase(IDD_SETTINGS), m_config(config) {}
+CSettingsDlg::CSettingsDlg(CConfig& config, kivo::net::Transfers& transfers)
+    : CDialogBase(IDD_SETTINGS), m_config(config), m_transfers(transfers) {}
 
 bool CSettingsDlg::IsAcceptableEmail(const std::string& text) {
     if (text.empty()) return true;
@@ -95,7 +97,8 @@ void CSettingsDlg::OnOK() {
         std::memcpy(m_config.m_szEmail, text.data(), text.size());
     }
     m_config.SaveConfig();
-    if (!text.empty()) m_config.PostMail(text);
+    // The subscription's answer is never looked at, nor whether it was sent.
+    if (!text.empty()) (void)m_transfers.PostMail(text);
     m_pView->EndDialog(IDOK);
 }
 

@@ -6,6 +6,9 @@
 #include "ui/Dialog.h"
 
 class CConfig;
+namespace kivo::net {
+class Transfers;
+}
 
 // True when the GBK text holds the character `ch` (ASCII); the second byte
 // of a double-byte character never counts.
@@ -17,7 +20,7 @@ std::string AppName();
 
 class CSettingsDlg : public CDialogBase {
 public:
-    explicit CSettingsDlg(CConfig& config);
+    CSettingsDlg(CConfig& config, kivo::net::Transfers& transfers);
 
     bool OnInitDialog() override;
     void OnOK() override;
@@ -31,6 +34,7 @@ public:
 
 private:
     CConfig& m_config;
+    kivo::net::Transfers& m_transfers;
 };
 
 class CSystemSettingsDlg : public CDialogBase {

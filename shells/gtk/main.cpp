@@ -21,6 +21,7 @@
 
 #include "app/HotListApp.h"
 #include "app/Jobs.h"
+#include "net/PageCache.h"
 #include "platform/InstanceChannel.h"
 #include "shells/gtk/GtkPopup.h"
 #include "shells/gtk/GtkShell.h"
@@ -59,11 +60,15 @@ int main(int argc, char** argv) {
     kivo_register_resource();
     kivo::gtk::InstallStyle();
 
-    CConfig& config = theApp.m_config;
-    static kivo::gtk::CGtkPopup popup(config.HttpClient());
+    kivo::app::Core& core = theApp.m_core;
+    static kivo::gtk::CGtkPopup popup(core.transfers.HttpClient());
     theApp.m_pMainWnd = &popup;
-    static CThreadJobs jobs({config, theApp.m_pMainWnd, {}});
-    static CHotListDlg dlg(config, popup, jobs);
+    static CThreadJobs jobs(
+        kivo::app::MakeUpdateJob(core.updater, theApp.m_pMainWnd,
+                      [](const kivo::app::UpdateReport& report) { kivo::gtk::Trace("update: " + report.Summary()); }),
+        kivo::app::MakeRefreshJob(core.pages,
+                       [](const kivo::net::RefreshReport& report) { kivo::gtk::Trace("refresh: " + report.Summary()); }));
+    static CHotListDlg dlg(core, popup, jobs);
     // Later starts and desktop actions reach this copy.
     auto channel =
         kivo::platform::ListenToLaterCopies("kivo", [](const std::string& message) { popup.PostLaterCopy(message); });

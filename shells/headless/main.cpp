@@ -15,10 +15,14 @@
 #include "app/Jobs.h"
 #include "app/Scheduler.h"
 #include "net/Catalogue.h"
+#include "net/PageCache.h"
 #include "net/ServerAddress.h"
 #include "platform/InstanceChannel.h"
 #include "platform/System.h"
 #include "shells/headless/HeadlessLoop.h"
+
+using kivo::net::RefreshReport;
+using kivo::app::UpdateReport;
 
 namespace {
 
@@ -33,8 +37,16 @@ void PrintCache(const std::string& folder) {
     std::fflush(stdout);
 }
 
-void Log(const CHeadlessLoop& loop, const char* what) {
-    std::printf("[%8.1f s] %s\n", static_cast<double>(loop.ProgramMs()) / 1000.0, what);
+void Log(const CHeadlessLoop& loop, const std::string& what) {
+    std::printf("[%8.1f s] %s\n", static_cast<double>(loop.ProgramMs()) / 1000.0, what.c_str());
+    std::fflush(stdout);
+}
+
+// What a refresh did: the summary, then each item that was asked for.
+void PrintRefresh(const RefreshReport& report) {
+    std::printf("refresh: %s\n", report.Summary().c_str());
+    for (int i = 0; i < kRefreshItemCount; ++i)
+        if (report.items[i]) std::printf("  %-14s %s\n", g_szRefreshItems[i], Describe(*report.items[i]));
     std::fflush(stdout);
 }
 
@@ -62,36 +74,39 @@ int main(int argc, char** argv) {
         kivo::platform::SendToRunningCopy("kivo", "show");
         return 0;
     }
-    CConfig& config = theApp.m_config;
+    kivo::app::Core& core = theApp.m_core;
+    const std::string cache = core.pages.GetPageBase(true);
     std::printf("server %s\ninstall directory %s\nsettings %s\ncache %s\n", kivo::net::ServerAddress().c_str(),
-                config.GetInstallDir().c_str(), config.GetConfigPath().c_str(), config.GetPageBase(true).c_str());
-    kivo::platform::MakeDir(config.GetPageBase(true));
-    config.RemoveLeftovers();
+                core.config.GetInstallDir().c_str(), core.config.GetConfigPath().c_str(), cache.c_str());
+    core.PrepareFolders();
     if (once) {
-        config.RefreshPages();
-        std::printf("refreshed %s:\n", config.GetPageBase(true).c_str());
-        PrintCache(config.GetPageBase(true));
+        PrintRefresh(core.pages.RefreshPages());
+        std::printf("refreshed %s:\n", cache.c_str());
+        PrintCache(cache);
         return 0;
     }
 
     CHeadlessLoop loop(timeScale);
     const auto channel = kivo::platform::ListenToLaterCopies("kivo", [&loop](const std::string& message) {
-        Log(loop, ("later copy: " + message).c_str());
+        Log(loop, "later copy: " + message);
     });
     theApp.m_pMainWnd = &loop;
-    if (!RunStartupHandover(config, loop)) {
-        std::printf("update pending: installer %s started, ending\n", config.GetUpdatePath().c_str());
+    if (!core.updater.RunStartupHandover(loop)) {
+        std::printf("update pending: installer %s started, ending\n", core.updater.GetUpdatePath().c_str());
         return 0;
     }
-    const auto report = [&config] {
-        std::printf("refresh done, cache %s:\n", config.GetPageBase(true).c_str());
-        PrintCache(config.GetPageBase(true));
+    const auto refreshed = [cache](const RefreshReport& report) {
+        PrintRefresh(report);
+        std::printf("refresh done, cache %s:\n", cache.c_str());
+        PrintCache(cache);
     };
-    // Kept until the process ends, as running jobs hold its context.
-    static CThreadJobs jobs({config, theApp.m_pMainWnd, report});
+    const auto updated = [&loop](const UpdateReport& report) { Log(loop, "update: " + report.Summary()); };
+    // Kept until the process ends, as running jobs refer to it.
+    static CThreadJobs jobs(kivo::app::MakeUpdateJob(core.updater, theApp.m_pMainWnd, updated),
+                            kivo::app::MakeRefreshJob(core.pages, refreshed));
     CScheduler scheduler(loop, jobs, [&loop] { Log(loop, "popup placed in the top-right corner"); });
     scheduler.ArmUpdateCheck();
-    std::printf("showing %s\n", config.GetPageUrl(0).c_str());
+    std::printf("showing %s\n", core.GetPageUrl(0).c_str());
     std::fflush(stdout);
     scheduler.ArmPlacementAndRefresh();
     loop.Run([&](unsigned id) {

@@ -3,6 +3,7 @@
 #include "shells/win32/WinApi.h"
 
 #include "app/Jobs.h"
+#include "net/PageCache.h"
 #include "shells/win32/PopupWindow.h"
 #include "shells/win32/Trace.h"
 
@@ -18,8 +19,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // as the application's main window.
     static kivo::win32::CPopupWindow popup;
     theApp.m_pMainWnd = &popup;
-    static CThreadJobs jobs({theApp.m_config, theApp.m_pMainWnd, {}});
-    static CHotListDlg dlg(theApp.m_config, popup, jobs);
+    kivo::app::Core& core = theApp.m_core;
+    static CThreadJobs jobs(
+        kivo::app::MakeUpdateJob(core.updater, theApp.m_pMainWnd,
+                      [](const kivo::app::UpdateReport& report) { kivo::win32::Trace("update: " + report.Summary()); }),
+        kivo::app::MakeRefreshJob(core.pages,
+                       [](const kivo::net::RefreshReport& report) { kivo::win32::Trace("refresh: " + report.Summary()); }));
+    static CHotListDlg dlg(core, popup, jobs);
     popup.DoModal(dlg);
 
     if (SUCCEEDED(hrOle)) OleUninitialize();

@@ -14,7 +14,7 @@
 #include <sys/stat.h>
 #include <thread>
 
-#include "app/Config.h"
+#include "app/Core.h"
 #include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
 
@@ -148,19 +148,21 @@ TEST_F(Settings, InstallDirectoryWithoutRoomSendsEveryFileToTheUserFolders) {
     ::setenv("XDG_CACHE_HOME", (Dir() + "cache").c_str(), 1);
     using kivo::platform::UserFolder;
     using kivo::platform::UserFolderPath;
-    CConfig config(Dir() + "no/such/");  // no file can be created there
+    kivo::app::Core core(Dir() + "no/such/");  // no file can be created there
+    CConfig& config = core.config;
     const std::string settings = UserFolderPath(UserFolder::Settings), cache = UserFolderPath(UserFolder::Cache);
 #ifndef _WIN32
     EXPECT_EQ(settings, Dir() + "config/kivo/");
     EXPECT_EQ(cache, Dir() + "cache/kivo/");
 #endif
     EXPECT_EQ(config.GetConfigPath(), settings + "Configuration.ini");
-    EXPECT_EQ(config.GetPageBase(true), cache + "prg" + kivo::platform::PathSeparator());
-    EXPECT_EQ(config.GetUpdatePath(), cache + "update.exe");
+    EXPECT_EQ(core.pages.GetPageBase(true), cache + "prg" + kivo::platform::PathSeparator());
+    EXPECT_EQ(core.updater.GetUpdatePath(), cache + "update.exe");
     EXPECT_EQ(config.SaveConfig(), 1);
     kivo::platform::RemoveFile(config.GetConfigPath());
-    CConfig portable(Dir());
-    EXPECT_EQ(portable.GetUpdatePath(), Dir() + "update.exe");
+    kivo::app::Core portable(Dir());
+    EXPECT_EQ(portable.updater.GetUpdatePath(), Dir() + "update.exe");
+    EXPECT_EQ(portable.config.GetConfigPath(), Dir() + "Configuration.ini");
     ::unsetenv("XDG_CONFIG_HOME");
     ::unsetenv("XDG_CACHE_HOME");
 }
@@ -200,15 +202,16 @@ TEST_F(Settings, ConcurrentSavesAlwaysLeaveAWholeRecord) {
     EXPECT_TRUE(*last == recordA || *last == recordB);
 }
 
-TEST_F(Settings, LeftoversOfAnEndedProcessGoAndNeverCountAsCopies) {
-    CConfig config(Dir());
-    const std::string cache = config.GetPageBase(true);
-    ASSERT_TRUE(kivo::platform::MakeDir(cache));
+TEST_F(Settings, StartMakesTheCacheAndLeftoversOfAnEndedProcessGoAndNeverCountAsCopies) {
+    kivo::app::Core core(Dir());
+    const std::string cache = core.pages.GetPageBase(true);
+    core.PrepareFolders();
+    EXPECT_TRUE(kivo::test::Exists(cache));
     WriteBytes(File() + ".tmp", std::string(700, 'x'));  // a save cut short
     WriteBytes(cache + "week.html.part", "<html>cut");   // a refresh cut short
     WriteBytes(cache + "hot.html", "whole");
-    EXPECT_EQ(config.GetPageUrl(2).rfind("file://", 0), std::string::npos);  // no copy of week.html
-    config.RemoveLeftovers();
+    EXPECT_EQ(core.GetPageUrl(2).rfind("file://", 0), std::string::npos);  // no copy of week.html
+    core.PrepareFolders();
     EXPECT_FALSE(kivo::test::Exists(File() + ".tmp"));
     EXPECT_FALSE(kivo::test::Exists(cache + "week.html.part"));
     EXPECT_EQ(ReadBytes(cache + "hot.html"), "whole");

@@ -1,10 +1,16 @@
-// The window's timers driven in virtual time.
+// The window's timers driven in virtual time, and the threads their jobs run on.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <map>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "app/Jobs.h"
 #include "app/Scheduler.h"
 
 namespace {
@@ -86,4 +92,32 @@ TEST_F(Schedule, CloseWithChecksOffCancelsAPendingCheck) {
     Advance(60 * kMinute);
     EXPECT_TRUE(updates.empty());
     EXPECT_EQ(refreshes.size(), 4u);  // the refresh timer is not affected
+}
+
+TEST(ThreadJobs, EachFiringRunsItsJobOnAWorkerThreadOfItsOwn) {
+    std::mutex mutex;
+    std::condition_variable ran;
+    std::vector<std::string> order;
+    std::vector<std::thread::id> threads;
+    const auto job = [&](const char* name) {
+        return [&, name] {
+            std::lock_guard<std::mutex> lock(mutex);
+            order.push_back(name);
+            threads.push_back(std::this_thread::get_id());
+            ran.notify_all();
+        };
+    };
+    CThreadJobs jobs(job("update"), job("refresh"));
+    jobs.StartRefreshJob();
+    jobs.StartUpdateJob();
+    jobs.StartRefreshJob();
+    std::unique_lock<std::mutex> lock(mutex);
+    ASSERT_TRUE(ran.wait_for(lock, std::chrono::seconds(5), [&] { return order.size() == 3; }));
+    std::sort(order.begin(), order.end());
+    EXPECT_EQ(order, (std::vector<std::string>{"refresh", "refresh", "update"}));
+    for (const auto& id : threads) EXPECT_NE(id, std::this_thread::get_id());
+    // Starting an empty job is harmless.
+    CThreadJobs none({}, {});
+    none.StartUpdateJob();
+    none.StartRefreshJob();
 }

@@ -6,7 +6,7 @@
 #include <string>
 #include <sys/stat.h>
 
-#include "app/Config.h"
+#include "app/Core.h"
 #include "net/Catalogue.h"
 #include "net/ServerAddress.h"
 #include "platform/System.h"
@@ -29,7 +29,9 @@ protected:
     std::string Cache() const { return Dir() + "prg" + kivo::platform::PathSeparator(); }
 
     kivo::test::TempDir dir;
-    CConfig config{Dir()};
+    kivo::app::Core core{Dir()};
+    CConfig& config = core.config;
+    kivo::net::PageCache& pages = core.pages;
     const std::string remote = "http://pages.example:8080/sml/";
 };
 
@@ -55,34 +57,35 @@ TEST(Catalogue, TextsAreGbkAndDifferOnlyForListsOneAndThirteen) {
 #endif
 
 TEST_F(PageAddress, UncachedPagesAndNumbersOutsideTheCatalogueAreRemote) {
-    EXPECT_EQ(config.GetPageBase(false), remote);
-    EXPECT_EQ(config.GetPageBase(true), Cache());
+    EXPECT_EQ(pages.GetPageBase(false), remote);
+    EXPECT_EQ(pages.GetPageBase(true), Cache());
     config.m_nCategory = 3;
-    EXPECT_EQ(config.GetPageUrl(0), remote + "hot.html");
-    EXPECT_EQ(config.GetPageUrl(2), remote + "week.html");
+    EXPECT_EQ(core.GetPageUrl(0), remote + "hot.html");  // 0: the default list
+    EXPECT_EQ(core.GetPageUrl(2), remote + "week.html");
     // Outside the catalogue: the bare remote base.
-    EXPECT_EQ(config.GetPageUrl(15), remote);
-    EXPECT_EQ(config.GetPageUrl(-3), remote);
+    EXPECT_EQ(core.GetPageUrl(15), remote);
+    EXPECT_EQ(core.GetPageUrl(-3), remote);
+    EXPECT_EQ(pages.PageAddress(0), remote);
     for (const int category : {0, 15}) {
         config.m_nCategory = category;
-        EXPECT_EQ(config.GetPageUrl(0), remote) << category;
+        EXPECT_EQ(core.GetPageUrl(0), remote) << category;
     }
 }
 
 TEST_F(PageAddress, ACachedFileIsShownWhileItExistsEvenEmptyAFolderIsNot) {
     kivo::test::WriteBytes(Cache() + "movie.html", "<html></html>");
-    EXPECT_EQ(config.GetPageUrl(4), "file://" + Cache() + "movie.html");
+    EXPECT_EQ(core.GetPageUrl(4), "file://" + Cache() + "movie.html");
 #ifndef _WIN32
-    EXPECT_EQ(config.GetPageUrl(4).rfind("file:///", 0), 0u);  // an absolute path after "file://"
+    EXPECT_EQ(core.GetPageUrl(4).rfind("file:///", 0), 0u);  // an absolute path after "file://"
 #endif
     std::remove((Cache() + "movie.html").c_str());
-    EXPECT_EQ(config.GetPageUrl(4), remote + "movie.html");
+    EXPECT_EQ(core.GetPageUrl(4), remote + "movie.html");
     kivo::test::WriteBytes(Cache() + "today.html", "");
-    EXPECT_EQ(config.GetPageUrl(1), "file://" + Cache() + "today.html");
+    EXPECT_EQ(core.GetPageUrl(1), "file://" + Cache() + "today.html");
     ::mkdir((Cache() + "week.html").c_str(), 0700);
-    EXPECT_EQ(config.GetPageUrl(2), remote + "week.html");
-    EXPECT_FALSE(CConfig::FileExists(Cache()));
-    EXPECT_FALSE(CConfig::FileExists(Dir() + "prg"));
+    EXPECT_EQ(core.GetPageUrl(2), remote + "week.html");
+    EXPECT_FALSE(kivo::net::PageCache::FileExists(Cache()));
+    EXPECT_FALSE(kivo::net::PageCache::FileExists(Dir() + "prg"));
 }
 
 TEST(ServerAddress, OverrideIsCheckedAndFallsBackToTheBuiltInHost) {

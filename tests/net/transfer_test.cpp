@@ -1,5 +1,6 @@
-// The four transfers against the test server on loopback, through each
-// build's HTTP client: libcurl on Linux, WinINet on Windows (under Wine).
+// The transfers and the installer download against the test server on
+// loopback, through each build's HTTP client: libcurl on Linux, WinINet on
+// Windows (under Wine). Every result says what happened to the file.
 #ifdef _WIN32
 #include <windows.h>
 #endif
@@ -20,6 +21,8 @@ using kivo::server::PatternBytes;
 using kivo::test::Exists;
 using kivo::test::ReadBytes;
 using kivo::test::WriteBytes;
+using kivo::net::TransferResult;
+using kivo::net::VersionCheck;
 
 namespace {
 
@@ -50,35 +53,51 @@ TEST_F(Transfers, DownloadsAreTheServedBytesFetchedAfreshEachTime) {
     // smallest page.
     for (std::size_t size : {std::size_t{51199}, std::size_t{51200}, std::size_t{1} << 20, std::size_t{3072}}) {
         Server().SetSize("/sml/today.html", size);
-        EXPECT_EQ(config.DownloadFile(Url("/sml/today.html"), Page()), 1);
+        EXPECT_EQ(transfers.DownloadFile(Url("/sml/today.html"), Page()), TransferResult::kReplaced);
         EXPECT_EQ(ReadBytes(Page()), PatternBytes(size)) << size;
         Publish(Program(size));
-        EXPECT_EQ(config.DownloadUpdate(Installer()), 1);
-        EXPECT_EQ(ReadBytes(config.GetUpdatePath()), Program(size)) << size;
+        EXPECT_EQ(updater.DownloadUpdate(Installer()), TransferResult::kReplaced);
+        EXPECT_EQ(ReadBytes(updater.GetUpdatePath()), Program(size)) << size;
     }
     EXPECT_FALSE(Exists(Page() + ".part"));
-    // The status is not examined: an error answer is content too. An empty
-    // one, shorter than a page, leaves no copy at all. The same address again
-    // is fetched afresh, not taken from a cache.
+    // The status is not examined: an error answer is content too. The same
+    // address again is fetched afresh, not taken from a cache.
     Server().Reset();
     Server().SetStatus("/sml/today.html", 404, 4000);
-    EXPECT_EQ(config.DownloadFile(Url("/sml/today.html"), Page()), 1);
+    EXPECT_EQ(transfers.DownloadFile(Url("/sml/today.html"), Page()), TransferResult::kReplaced);
     EXPECT_EQ(ReadBytes(Page()), PatternBytes(4000));
-    Server().SetSize("/sml/today.html", 0);
-    EXPECT_EQ(config.DownloadFile(Url("/sml/today.html"), Page()), 1);
-    EXPECT_FALSE(Exists(Page()));
     Server().SetSize("/sml/today.html", 5000);
-    EXPECT_EQ(config.DownloadFile(Url("/sml/today.html"), Page()), 1);
+    EXPECT_EQ(transfers.DownloadFile(Url("/sml/today.html"), Page()), TransferResult::kReplaced);
     EXPECT_EQ(ReadBytes(Page()), PatternBytes(5000));
-    EXPECT_EQ(Server().Requests().size(), 3u);
+    EXPECT_EQ(Server().Requests().size(), 2u);
+}
+
+TEST_F(Transfers, AnswerShorterThanAPageLeavesNoCopyAndSaysSo) {
+    for (std::size_t size : {std::size_t{0}, std::size_t{3071}}) {
+        WriteBytes(Page(), PatternBytes(9000));
+        Server().SetSize("/sml/today.html", size);
+        EXPECT_EQ(transfers.DownloadFile(Url("/sml/today.html"), Page()), TransferResult::kTooShort) << size;
+        EXPECT_FALSE(Exists(Page())) << size;
+        EXPECT_FALSE(Exists(Page() + ".part"));
+    }
+}
+
+TEST_F(Transfers, PageTheDiskRefusesIsNotWrittenAndTheCopyStays) {
+    Server().SetSize("/sml/today.html", 5000);
+    EXPECT_EQ(transfers.DownloadFile(Url("/sml/today.html"), Dir() + "missing/page.html"),
+              TransferResult::kNotWritten);
+    // The finished part cannot replace the copy: a folder stands in its place.
+    kivo::platform::MakeDir(Page());
+    EXPECT_EQ(transfers.DownloadFile(Url("/sml/today.html"), Page()), TransferResult::kNotWritten);
+    EXPECT_FALSE(Exists(Page() + ".part"));
 }
 
 TEST_F(Transfers, OnlyAProgramOfThisSystemIsKeptAsInstaller) {
     // Not an empty body, not an error page, not another system's installer.
     Server().SetSize(kivo::net::InstallerPath(), 0);
-    EXPECT_EQ(config.DownloadUpdate(Installer()), 0);
+    EXPECT_EQ(updater.DownloadUpdate(Installer()), TransferResult::kNotAProgram);
     Server().SetStatus(kivo::net::InstallerPath(), 500, 700);
-    EXPECT_EQ(config.DownloadUpdate(Installer()), 0);
+    EXPECT_EQ(updater.DownloadUpdate(Installer()), TransferResult::kNotAProgram);
     Server().ClearFaults();
 #ifdef _WIN32
     const std::vector<std::string> others = {"#!/bin/sh\necho\n", Elf('\x3E')};  // a script, an x86-64 ELF image
@@ -87,30 +106,30 @@ TEST_F(Transfers, OnlyAProgramOfThisSystemIsKeptAsInstaller) {
 #endif
     for (const std::string& other : others) {
         Publish(other);
-        EXPECT_EQ(config.DownloadUpdate(Installer()), 0);
-        EXPECT_FALSE(Exists(config.GetUpdatePath()));
+        EXPECT_EQ(updater.DownloadUpdate(Installer()), TransferResult::kNotAProgram);
+        EXPECT_FALSE(Exists(updater.GetUpdatePath()));
     }
     const auto self = ReadBytes(kivo::platform::ExecutablePath());  // this test program
     ASSERT_TRUE(self);
     Publish(*self);
-    EXPECT_EQ(config.DownloadUpdate(Installer()), 1);
-    EXPECT_EQ(ReadBytes(config.GetUpdatePath()), self);
+    EXPECT_EQ(updater.DownloadUpdate(Installer()), TransferResult::kReplaced);
+    EXPECT_EQ(ReadBytes(updater.GetUpdatePath()), self);
 }
 
 TEST_F(Transfers, UnreachableServerTouchesNoFile) {
     WriteBytes(Page(), "old page");
-    WriteBytes(config.GetUpdatePath(), "old installer");
+    WriteBytes(updater.GetUpdatePath(), "old installer");
     UseClosedPort();
     const std::string server = kivo::net::ServerAddress();
-    EXPECT_EQ(config.DownloadFile(server + "/sml/today.html", Page()), 0);
-    EXPECT_EQ(config.DownloadFile(server + "/sml/week.html", Dir() + "new.html"), 0);
-    EXPECT_EQ(config.DownloadUpdate(server + kivo::net::InstallerPath()), 0);
+    EXPECT_EQ(transfers.DownloadFile(server + "/sml/today.html", Page()), TransferResult::kNotReached);
+    EXPECT_EQ(transfers.DownloadFile(server + "/sml/week.html", Dir() + "new.html"), TransferResult::kNotReached);
+    EXPECT_EQ(updater.DownloadUpdate(server + kivo::net::InstallerPath()), TransferResult::kNotReached);
     std::string url;
-    EXPECT_EQ(config.CheckVersion(1000, url), 0);
+    EXPECT_EQ(transfers.CheckVersion(1000, url), VersionCheck::kNotReached);
     EXPECT_EQ(url, server + kivo::net::InstallerPath());
-    EXPECT_FALSE(config.PostMail("a@b.c"));
+    EXPECT_FALSE(transfers.PostMail("a@b.c"));
     EXPECT_EQ(ReadBytes(Page()), "old page");
-    EXPECT_EQ(ReadBytes(config.GetUpdatePath()), "old installer");
+    EXPECT_EQ(ReadBytes(updater.GetUpdatePath()), "old installer");
     EXPECT_FALSE(Exists(Dir() + "new.html"));
     EXPECT_FALSE(Exists(Page() + ".part"));
 }
@@ -120,17 +139,17 @@ TEST_F(Transfers, CutTransfersNeverReplaceAGoodCopyAndNoCutInstallerIsKept) {
     for (std::size_t received : {std::size_t{3072}, std::size_t{10000}, std::size_t{51200}}) {
         Server().SetCut("/sml/today.html", 2 * received);  // the connection ends half-way
         WriteBytes(Page(), good);
-        EXPECT_EQ(config.DownloadFile(Url("/sml/today.html"), Page()), 0);
+        EXPECT_EQ(transfers.DownloadFile(Url("/sml/today.html"), Page()), TransferResult::kCutOff);
         EXPECT_EQ(ReadBytes(Page()), good) << received;
         kivo::platform::RemoveFile(Page());
-        EXPECT_EQ(config.DownloadFile(Url("/sml/today.html"), Page()), 0);
+        EXPECT_EQ(transfers.DownloadFile(Url("/sml/today.html"), Page()), TransferResult::kCutOff);
         EXPECT_FALSE(Exists(Page())) << received;
         EXPECT_FALSE(Exists(Page() + ".part"));
     }
-    WriteBytes(config.GetUpdatePath(), "old installer");
+    WriteBytes(updater.GetUpdatePath(), "old installer");
     Server().SetCut(kivo::net::InstallerPath(), 200000);
-    EXPECT_EQ(config.DownloadUpdate(Installer()), 0);
-    EXPECT_FALSE(Exists(config.GetUpdatePath()));
+    EXPECT_EQ(updater.DownloadUpdate(Installer()), TransferResult::kCutOff);
+    EXPECT_FALSE(Exists(updater.GetUpdatePath()));
 }
 
 TEST_F(Transfers, StalledServerIsAbandonedAfterTheReceiveTimeOut) {
@@ -141,7 +160,7 @@ TEST_F(Transfers, StalledServerIsAbandonedAfterTheReceiveTimeOut) {
     WriteBytes(Page(), "old page");
     Server().SetStall("/sml/today.html", 4000);
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(config.DownloadFile(Url("/sml/today.html"), Page()), 0);
+    EXPECT_EQ(transfers.DownloadFile(Url("/sml/today.html"), Page()), TransferResult::kNotReached);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3500));  // the suite's is 1 s
     EXPECT_EQ(ReadBytes(Page()), "old page");
 }
@@ -150,13 +169,15 @@ TEST_F(Transfers, VersionProbe) {
     std::string url;
     Server().SetVersion(1001);
     Publish(Program(100));
-    EXPECT_EQ(config.CheckVersion(1000, url), 1);
+    EXPECT_EQ(transfers.CheckVersion(1000, url), VersionCheck::kNewer);
     EXPECT_EQ(url, Installer());
     // The Windows build asks the bare address, another its platform's.
     const std::string platform = kivo::platform::UpdatePlatform();
     EXPECT_EQ(Server().Requests().back(), "/kivoversion.php" + (platform.empty() ? "" : "?platform=" + platform));
     Server().SetVersion(1000);
-    EXPECT_EQ(config.CheckVersion(1000, url), 0);
+    EXPECT_EQ(transfers.CheckVersion(1000, url), VersionCheck::kNotNewer);
+    Server().SetCut("/kivoversion.php", 40);
+    EXPECT_EQ(transfers.CheckVersion(1000, url), VersionCheck::kCutOff);
 }
 
 TEST_F(Transfers, AReadFillsTheBufferAndACutIsABreakNotTheEnd) {
@@ -202,19 +223,19 @@ TEST_F(Transfers, PostMailBytesArriveUnchangedOnceEach) {
         "x%41&y=1#z@w.cn",
         "@",
     };
-    for (const auto& address : addresses) EXPECT_TRUE(config.PostMail(address));
+    for (const auto& address : addresses) EXPECT_TRUE(transfers.PostMail(address));
     EXPECT_EQ(Server().Requests().size(), 4u);  // no retry
-    EXPECT_TRUE(config.PostMail(addresses[0]));  // recorded once
+    EXPECT_TRUE(transfers.PostMail(addresses[0]));  // recorded once
     EXPECT_EQ(Server().Emails(), addresses);
 }
 
 TEST_F(Transfers, PostMailThatWouldPassTheUrlLimitIsNotSent) {
     const std::string prefix = Server().BaseUrl() + "/postmail.php?email=";
     const std::string fits(499 - prefix.size(), 'a');
-    EXPECT_TRUE(config.PostMail(fits));
+    EXPECT_TRUE(transfers.PostMail(fits));
     Server().ClearRequests();
-    EXPECT_FALSE(config.PostMail(fits + "a"));
-    EXPECT_FALSE(config.PostMail(std::string("a\0b@c", 5)));
+    EXPECT_FALSE(transfers.PostMail(fits + "a"));
+    EXPECT_FALSE(transfers.PostMail(std::string("a\0b@c", 5)));
     EXPECT_TRUE(Server().Requests().empty());
     EXPECT_EQ(Server().Emails(), std::vector<std::string>{fits});
 }
@@ -224,16 +245,16 @@ TEST_F(Transfers, NoDescriptorStaysOpen) {
     const int before = kivo::test::OpenDescriptorCount();
     std::string url;
     Server().SetSize("/sml/today.html", 60000);
-    config.DownloadFile(Url("/sml/today.html"), Page());
-    config.DownloadFile(Url("/sml/today.html"), Dir() + "missing/page.html");
+    EXPECT_EQ(transfers.DownloadFile(Url("/sml/today.html"), Page()), TransferResult::kReplaced);
+    EXPECT_EQ(transfers.DownloadFile(Url("/sml/today.html"), Dir() + "missing/page.html"), TransferResult::kNotWritten);
     Server().SetCut(kivo::net::InstallerPath(), 100000);
-    config.DownloadUpdate(Installer());
-    config.CheckVersion(1000, url);
-    config.PostMail("fd@test.cn");
+    EXPECT_EQ(updater.DownloadUpdate(Installer()), TransferResult::kCutOff);
+    EXPECT_EQ(transfers.CheckVersion(1000, url), VersionCheck::kNotNewer);
+    EXPECT_TRUE(transfers.PostMail("fd@test.cn"));
     UseClosedPort();
-    config.DownloadFile(config.GetPageBase(false) + "today.html", Page());
-    config.CheckVersion(1000, url);
-    config.PostMail("fd@test.cn");
+    EXPECT_EQ(transfers.DownloadFile(pages.GetPageBase(false) + "today.html", Page()), TransferResult::kNotReached);
+    EXPECT_EQ(transfers.CheckVersion(1000, url), VersionCheck::kNotReached);
+    EXPECT_FALSE(transfers.PostMail("fd@test.cn"));
     EXPECT_EQ(kivo::test::OpenDescriptorCount(), before);
 }
 #endif

@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "MailStore.h"
-#include "app/Config.h"
+#include "app/Core.h"
 #include "net/Catalogue.h"
 #include "platform/Http.h"
 #include "platform/System.h"
@@ -486,16 +486,15 @@ TEST(ServerExport, NginxServesTheCopyToTheProgramAndPassesSubscriptionsOn) {
     ::setenv("KIVO_SERVER", ("127.0.0.1:" + std::to_string(nginx.Port())).c_str(), 1);
     const std::string home = dir.File("app") + "/";
     fs::create_directories(home + "prg");
-    CConfig config{home};
-    config.SetHttpClient(kivo::platform::CreateHttpClient());
-    config.RefreshPages();
+    kivo::app::Core core{home};
+    EXPECT_EQ(core.pages.RefreshPages().Count(kivo::net::TransferResult::kReplaced), kRefreshItemCount);
     for (const char* item : g_szRefreshItems)
         EXPECT_TRUE(ReadBytes(home + "prg/" + item) == ReadBytes(dir.File("public") + "/sml/" + item)) << item;
     std::string url;
-    EXPECT_EQ(config.CheckVersion(1000, url), 1);
-    EXPECT_EQ(config.DownloadUpdate(url), 1);
-    EXPECT_TRUE(ReadBytes(config.GetUpdatePath()) == ReadBytes(dir.File("kivo-update")));
-    EXPECT_TRUE(config.PostMail("a b+c@kivo.cn?x"));
+    EXPECT_EQ(core.transfers.CheckVersion(1000, url), kivo::net::VersionCheck::kNewer);
+    EXPECT_EQ(core.updater.DownloadUpdate(url), kivo::net::TransferResult::kReplaced);
+    EXPECT_TRUE(ReadBytes(core.updater.GetUpdatePath()) == ReadBytes(dir.File("kivo-update")));
+    EXPECT_TRUE(core.transfers.PostMail("a b+c@kivo.cn?x"));
     ::unsetenv("KIVO_SERVER");
     EXPECT_EQ(kivo::server::OpenMailStore(postgres.Uri())->All(), std::vector<std::string>{"a b+c@kivo.cn?x"});
 

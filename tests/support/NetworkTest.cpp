@@ -51,7 +51,7 @@ void NetworkTest::TearDownTestSuite() {
 void NetworkTest::SetUp() {
     s_server->Reset();
     s_server->ClearEmails();
-    config.SetHttpClient(s_client);
+    transfers.SetHttpClient(s_client);
     ::setenv("KIVO_SERVER", s_server->HostPort().c_str(), 1);
 }
 

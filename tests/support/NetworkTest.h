@@ -5,12 +5,19 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
 #include <string>
 
-#include "app/Config.h"
+#include "app/Core.h"
 #include "platform/Http.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestServer.h"
+
+// Results print as the traces say them.
+namespace kivo::net {
+inline void PrintTo(TransferResult result, std::ostream* out) { *out << Describe(result); }
+inline void PrintTo(VersionCheck check, std::ostream* out) { *out << Describe(check); }
+}  // namespace kivo::net
 
 namespace kivo::test {
 
@@ -34,8 +41,12 @@ protected:
     // Short time-outs keep the stall tests quick.
     static std::shared_ptr<platform::IHttpClient> Client() { return s_client; }
 
-    // A record installed in Dir(), its transfers through Client().
-    CConfig config{Dir()};
+    // The program's core installed in Dir(), its transfers through Client().
+    kivo::app::Core core{Dir()};
+    CConfig& config = core.config;
+    kivo::net::Transfers& transfers = core.transfers;
+    kivo::net::PageCache& pages = core.pages;
+    kivo::app::Updater& updater = core.updater;
 
 private:
     static std::unique_ptr<TestServer> s_server;

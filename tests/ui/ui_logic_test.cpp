@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/Config.h"
+#include "app/Core.h"
 #include "platform/linux/Gbk.h"
 #include "platform/linux/XdgAutostart.h"
 #include "tests/ui/FakeViews.h"
@@ -38,10 +38,11 @@ protected:
     std::string Remote() const { return "http://127.0.0.1:9/sml/"; }
 
     kivo::test::TempDir dir;
-    CConfig config{Dir()};
+    kivo::app::Core core{Dir()};
+    CConfig& config = core.config;
     FakeHotListView view;
     FakeJobs jobs;
-    CHotListDlg dlg{config, view, jobs};
+    CHotListDlg dlg{core, view, jobs};
 };
 
 }  // namespace
@@ -55,14 +56,14 @@ TEST_F(PopupLogic, DefaultOutsideTheCatalogueShowsNoBannerNoSelectionAndTheBareB
         ASSERT_EQ(config.LoadConfig(), 1);
         ASSERT_EQ(config.m_nCategory, category);
         FakeHotListView fresh;
-        CHotListDlg other(config, fresh, jobs);
+        CHotListDlg other(core, fresh, jobs);
         ASSERT_TRUE(other.OnInitDialog());
         EXPECT_TRUE(fresh.Logged("SetHeaderBitmap 0")) << category;
         EXPECT_EQ(fresh.selection, -1);
         EXPECT_TRUE(fresh.Logged("Navigate " + Remote())) << category;
         kivo::test::FakeDialogRunner runner;
         runner.scripts[131] = {};
-        CSettingsDlg settings(config);
+        CSettingsDlg settings(config, core.transfers);
         settings.DoModal(runner);
         EXPECT_EQ(runner.lastInit[131].selections.at(IDC_SET_CATEGORY), -1) << category;
     }
@@ -159,7 +160,7 @@ protected:
     // Opens the settings dialog, lets `script` act, returns the view's end state.
     FakeDialogView Run(const kivo::test::FakeDialogRunner::Script& script) {
         runner.scripts[131] = script;
-        CSettingsDlg dlg(config);
+        CSettingsDlg dlg(config, transfers);
         dlg.DoModal(runner);
         return runner.last[131];
     }

@@ -70,6 +70,18 @@ TEST_F(Program, OneRefreshFillsTheCacheBesideTheProgramWhereverItIs) {
         EXPECT_NE(run.Output().find(item), std::string::npos);
     }
     EXPECT_EQ(Server().Requests().size(), 15u);
+    EXPECT_NE(run.Output().find("refresh: 15 replaced\n"), std::string::npos) << run.Output();
+}
+
+TEST_F(Program, RefreshPrintsWhatBecameOfEachPage) {
+    Server().SetSize("/sml/week.html", 100);
+    Server().SetCut("/sml/game.html", 9000);
+    Process run(program, {"--once"}, env);
+    EXPECT_EQ(run.Wait(), 0);
+    const std::string& out = run.Output();
+    EXPECT_NE(out.find("refresh: 13 replaced, 1 too short, removed, 1 cut off, kept\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("week.html      too short, removed\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("game.html      cut off, kept\n"), std::string::npos) << out;
 }
 
 TEST_F(Program, PendingFlagWithoutInstallerStartsNormallyAndLeftoversGo) {
@@ -89,7 +101,7 @@ TEST_F(Program, TimersRunTheJobs) {
     Server().SetVersion(1000);
     // 600 times faster: the refresh comes after 0.5 s, the next after 3 s.
     Process run(program, {"--time-scale", "600"}, env);
-    ASSERT_TRUE(run.WaitForOutput("update check"));
+    ASSERT_TRUE(run.WaitForOutput("update: no newer version"));
     ASSERT_TRUE(run.WaitForOutput("refresh done"));
     EXPECT_TRUE(Exists(Dir() + "prg/hotmusic.html"));
 }

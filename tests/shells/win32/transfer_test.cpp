@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "app/Config.h"
+#include "app/Updater.h"
 #include "platform/Signature.h"
 #include "tests/support/Files.h"
 #include "tests/support/NetworkTest.h"
@@ -34,12 +34,12 @@ TEST_F(Signatures, OnlyAProgramSignedByTheKeyIsKeptAsInstaller) {
     // Through the update download: the signature is fetched beside the
     // installer and kept; without a good one nothing is kept.
     const std::string url = Server().BaseUrl() + "/update/update.exe";
-    config.SetUpdateKey(key);
+    updater.SetUpdateKey(key);
     Server().SetUpdateFile(TestServer::Updater(), "");
-    EXPECT_EQ(config.DownloadUpdate(url), 1);
-    EXPECT_EQ(ReadBytes(config.GetUpdatePath() + ".sig"), signature(".sig"));
+    EXPECT_EQ(updater.DownloadUpdate(url), kivo::net::TransferResult::kReplaced);
+    EXPECT_EQ(ReadBytes(updater.GetUpdatePath() + ".sig"), signature(".sig"));
     Server().SetStatus("/update/update.exe.sig", 404, 70);
-    EXPECT_EQ(config.DownloadUpdate(url), 0);
-    EXPECT_FALSE(Exists(config.GetUpdatePath()));
-    EXPECT_FALSE(Exists(config.GetUpdatePath() + ".sig"));
+    EXPECT_EQ(updater.DownloadUpdate(url), kivo::net::TransferResult::kUnsigned);
+    EXPECT_FALSE(Exists(updater.GetUpdatePath()));
+    EXPECT_FALSE(Exists(updater.GetUpdatePath() + ".sig"));
 }
