@@ -30,11 +30,11 @@ ctest --test-dir build/test --output-on-failure -j2 "$@"
 
 # The threaded parts once more under ThreadSanitizer (settings saves, jobs,
 # transfers, the channel between copies, the content server's event loops and
-# its reloads): a data race fails the run.
+# its reloads, the importer of live lists): a data race fails the run.
 cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DKIVO_TSAN=ON -DKIVO_WERROR=$werror >/dev/null
-cmake --build build/tsan -j2 --target core_test jobs_test transfer_test program_test server_test
+cmake --build build/tsan -j2 --target core_test jobs_test transfer_test program_test server_test import_test
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
-for suite in core_test jobs_test transfer_test program_test server_test; do
+for suite in core_test jobs_test transfer_test program_test server_test import_test; do
     build/tsan/tests/$suite --gtest_brief=1
 done
 

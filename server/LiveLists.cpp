@@ -73,7 +73,7 @@ int RunStatusCommand(const std::filesystem::path& dataDir, const std::string& db
             const SourceLine* line = sources.Find(page);
             char head[64];
             if (line == nullptr) {
-                std::snprintf(head, sizeof head, "%-9s %-8s", page.c_str(), "manual");
+                std::snprintf(head, sizeof head, "%-9s %s", page.c_str(), "manual");
                 out << head << "\n";
                 continue;
             }
