@@ -44,7 +44,9 @@ public:
         if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK) Fail(sql);
         std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> stmt(raw, sqlite3_finalize);
         for (std::size_t i = 0; i < params.size(); ++i) {
-            const int index = sqlite3_bind_parameter_index(raw, ("$" + std::to_string(i + 1)).c_str());
+            std::string name = "$";
+            name += std::to_string(i + 1);
+            const int index = sqlite3_bind_parameter_index(raw, name.c_str());
             if (index == 0) continue;
             if (sqlite3_bind_text64(raw, index, params[i].data(), params[i].size(), SQLITE_TRANSIENT, SQLITE_UTF8) !=
                 SQLITE_OK)
@@ -196,7 +198,8 @@ public:
         std::string in;
         for (const std::string& page : pages) {
             params.push_back(page);
-            in += (in.empty() ? "$" : ", $") + std::to_string(params.size());
+            in += in.empty() ? "$" : ", $";
+            in += std::to_string(params.size());
         }
         const auto top = sql_->Run("SELECT name, SUM(11 - rank) AS score, MIN(rank) AS best FROM list_snapshots "
                                    "WHERE taken >= $1 AND taken <= $2 AND page IN (" + in + ") GROUP BY name "

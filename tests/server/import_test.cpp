@@ -539,11 +539,13 @@ TEST(ServedImports, TheProgramAndNginxGetTheImportedNamesInGbkAndABadSourcesLine
     host.Set("/games", {200, Fixture("feed.json"), "application/feed+json"});
     WriteBytes(data + "/sources.txt", "hot " + host.Url("/weibo/search/hot") + "\ngame " + host.Url("/games") + "\n");
     const std::string log = dir.File("server.log");
-    Process server(KIVO_PRODUCT_EXE, {"--port", "0", "--data", data, "--db", dir.File("kivo.db")}, {},
+    Process server(KIVO_PRODUCT_EXE,
+                   {"--port", "0", "--data", data, "--db", dir.File("kivo.db"), "--metrics", "127.0.0.1:0"}, {},
                    kivo::test::ProcessOptions{log});
     const auto Log = [&] { return ReadBytes(log).value_or(""); };
-    ASSERT_TRUE(WaitUntil([&] { return Log().find("listening ") != std::string::npos; }, 10s)) << Log();
+    ASSERT_TRUE(WaitUntil([&] { return Log().find("\nmetrics ") != std::string::npos; }, 10s)) << Log();
     const int port = std::atoi(Log().c_str() + Log().find("listening ") + 10);
+    const int metrics = std::atoi(Log().c_str() + Log().find("\nmetrics ") + 9);
     const std::string topic = "\xE5\xAB\xA6\xE5\xA8\xA5\xE4\xB8\x83\xE5\x8F\xB7\xE5\x8F\x91\xE5\xB0\x84\xE6\x88\x90\xE5\x8A\x9F";
     auto client = kivo::test::HttpClientFor(port);
     ASSERT_TRUE(WaitUntil([&] {
@@ -552,6 +554,11 @@ TEST(ServedImports, TheProgramAndNginxGetTheImportedNamesInGbkAndABadSourcesLine
         return res && hot && res->body.find(Gbk("\xE5\x8E\x9F\xE7\xA5\x9E")) != std::string::npos &&
                hot->body.find(Gbk(topic)) != std::string::npos;
     })) << Log();
+
+    // Each imported list in the metrics.
+    const std::string exposition = kivo::test::HttpClientFor(metrics)->Get("/metrics")->body;
+    EXPECT_NE(exposition.find("kivo_list_consecutive_failures{page=\"game.html\"} 0\n"), std::string::npos) << exposition;
+    EXPECT_EQ(exposition.find("kivo_list_last_success_timestamp_seconds{page=\"hot.html\"} 0\n"), std::string::npos);
 
     // The program's own refresh stores the pages with the names in GBK.
     TempDir app("kivo-app");
