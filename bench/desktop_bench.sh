@@ -5,7 +5,11 @@
 # light page view, kivo-webkit, the content server and two peers: a bare
 # GTK 3 window and the smallest WebKitGTK window (bench/webkit_window.cpp).
 # Each run starts every program once, in turn, on a private X server with a
-# tray, against the content server, and measures
+# tray, against the content server; the bare window and kivo also once as
+# the first GTK program of the display (names ending in -first: GDK's
+# record of the display's GL visuals is taken off the root window before,
+# as on a display where no GTK program ran yet), the others after one. It
+# measures
 #   - start → window mapped, and start → first page loaded (trace stamps);
 #   - PSS (/proc/PID/smaps_rollup, the program and all its helper processes
 #     summed) once the first page has loaded, and after ten list switches
@@ -81,6 +85,7 @@ measure() {
     local name=$1 run=$2
     shift 2
     local dir="$work/$name-$run"
+    case "$name" in *-first) xprop -root -remove GDK_VISUALS ;; esac
     mkdir -p "$dir/home" "$dir/runtime"
     chmod 700 "$dir/runtime"
     local start
@@ -91,13 +96,13 @@ measure() {
     local pid=$!
     wait_for 'window mapped' 1 "$dir/trace.log"
     echo "$name $run mapped $(( $(stamp 'window mapped' "$dir/trace.log") - start ))" >>"$results"
-    if [ "$name" != bare ]; then
+    if [ "${name%-first}" != bare ]; then
         wait_for 'page loaded' 1 "$dir/trace.log"
         echo "$name $run first_page $(( $(stamp 'page loaded' "$dir/trace.log") - start ))" >>"$results"
     fi
     sleep 1
     echo "$name $run pss_start $(tree_pss "$pid")" >>"$results"
-    if [ "$name" != bare ]; then
+    if [ "${name%-first}" != bare ]; then
         if [ "$name" != webkit-window ]; then
             xdotool mousemove $(( 835 + 61 + 30 )) $(( 10 + 156 + 9 ))
             for i in $(seq 10); do
@@ -129,10 +134,12 @@ for run in $(seq "$runs"); do
     mkdir -p "$install/lite" "$install/webkit"
     cp "$build/shells/gtk/kivo" "$install/lite/kivo"
     cp "$build/shells/gtk/kivo-webkit" "$install/webkit/kivo"
+    measure bare-first "$run" "$build/bench/kivo-bench-bare-window"
     measure bare "$run" "$build/bench/kivo-bench-bare-window"
     measure lite "$run" "$install/lite/kivo"
     measure webkit-window "$run" "$build/bench/kivo-bench-webkit-window" "${urls[@]}"
     measure webkit "$run" "$install/webkit/kivo"
+    measure lite-first "$run" "$install/lite/kivo"
     echo "run $run done" >&2
 done
 
@@ -149,12 +156,14 @@ ratio() {  # ratio NAME1 NAME2 METRIC: per run, NAME1 / NAME2
         END {for (r in x) if (y[r] > 0) print x[r] / y[r]}' "$results"
 }
 printf '%-44s %10s %10s %10s\n' "$runs runs" min median max
-for name in bare lite webkit webkit-window; do
+for name in bare-first lite-first bare lite webkit webkit-window; do
     values "$name" mapped | summary "$name: start -> mapped (ms)"
     values "$name" first_page | summary "$name: start -> first page (ms)"
     values "$name" pss_start | awk '{print $1 / 1024}' | summary "$name: PSS after start (MiB)"
     values "$name" pss_switched | awk '{print $1 / 1024}' | summary "$name: PSS after ten switches (MiB)"
 done
+ratio lite-first bare-first mapped | summary "ratio lite / bare window, first: mapped"
+ratio lite-first bare-first pss_start | summary "ratio lite / bare window, first: PSS"
 ratio lite bare mapped | summary "ratio lite / bare window: mapped"
 ratio lite webkit-window first_page | summary "ratio lite / WebKit window: first page"
 ratio lite webkit mapped | summary "ratio lite / kivo-webkit: mapped"

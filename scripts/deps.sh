@@ -26,10 +26,14 @@ KIVO_BENCH_PACKAGES=(wrk nginx-light python3)
 # WebKitGTK 4.1 page view, a CJK font for its texts) and what its desktop
 # tests drive it with: a private X server, a system tray, input and
 # screenshots; weston with XWayland for a Wayland session; socat to bring a
-# server up at an address the program already asks.
+# server up at an address the program already asks; the
+# accessibility bus (at-spi2-core, read through python3-gi's Atspi; dbus-send
+# asks for it), and xprop, with which the desktop benchmark makes the next
+# program the first GTK program of its display.
 KIVO_DESKTOP_PACKAGES=(libgtk-3-dev libfontconfig-dev liblitehtml-dev libgumbo-dev libwebkit2gtk-4.1-dev libayatana-appindicator3-dev
     libx11-dev libxext-dev fonts-wqy-zenhei)
-KIVO_DESKTOP_TEST_PACKAGES=(xvfb trayer xdotool imagemagick dbus-daemon weston xwayland socat)
+KIVO_DESKTOP_TEST_PACKAGES=(xvfb trayer xdotool imagemagick dbus-daemon weston xwayland socat
+    at-spi2-core dbus-bin python3-gi gir1.2-atspi-2.0 x11-utils)
 # The Linux packages: runtime dependencies of the .deb, and the checks of the
 # desktop entry and the software-centre metadata.
 KIVO_PACKAGE_PACKAGES=(dpkg-dev desktop-file-utils appstream)

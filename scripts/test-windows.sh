@@ -74,10 +74,12 @@ wineboot -i >"$work/wineboot.log" 2>&1 || { cat "$work/wineboot.log" >&2; exit 1
 # ui/Texts.cpp); every source of the program is read, new ones included.
 /usr/bin/python3 tests/shells/win32/song_font.py "$WINEPREFIX/drive_c/windows/Fonts/simsun.ttf" \
     $(find app net ui shells platform res/win32 -type f \( -name '*.cpp' -o -name '*.h' \))
-# Internet Explorer, as the program starts it, is the tests' stand-in that
-# writes down how it was started.
+# The user's default browser, as the shell finds it for an http URL, is the
+# tests' stand-in that writes down how it was started (no DDE: the command).
 cp build/windows/tests/shells/win32/kivo_fake_browser.exe "$WINEPREFIX/drive_c/windows/system32/iexplore.exe"
 wine reg add 'HKCU\Software\Wine\DllOverrides' /v iexplore.exe /d native /f >/dev/null 2>&1
+wine reg add 'HKCR\http\shell\open\command' /ve /d 'C:\windows\system32\iexplore.exe %1' /f >/dev/null 2>&1
+wine reg delete 'HKCR\http\shell\open\ddeexec' /f >/dev/null 2>&1 || true
 prefixed=$(date +%s)
 
 "$server" --port 0 --control-port 0 --db "$work/mail.db" >"$work/server.out" &

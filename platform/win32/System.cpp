@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/System.h"
+#include "platform/BrowserUrl.h"
 
 namespace kivo::platform {
 
@@ -124,6 +125,16 @@ bool StartProgram(const std::string& path) {
     // Nobody waits for the program.
     if (started && info.hProcess != nullptr) CloseHandle(info.hProcess);
     return started;
+}
+
+bool OpenInBrowser(const std::string& address) {
+    // The URL itself is what the shell opens: its handler for the scheme, the
+    // user's default browser, gets it. COM as for StartProgram.
+    const std::string url = BrowserUrl(address);
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    const HINSTANCE result = ShellExecuteA(nullptr, "open", url.c_str(), nullptr, nullptr, SW_SHOWMAXIMIZED);
+    if (SUCCEEDED(com)) CoUninitialize();
+    return reinterpret_cast<INT_PTR>(result) > 32;
 }
 
 }  // namespace kivo::platform

@@ -94,8 +94,6 @@ void CLiteContainer::SetImage(const std::string& uri, GdkPixbuf* image) {
     slot = image != nullptr ? GDK_PIXBUF(g_object_ref(image)) : nullptr;
 }
 
-void CLiteContainer::BeginDraw() { m_ellipsisDrawn.assign(m_ellipsis.size(), false); }
-
 std::string CLiteContainer::TakeClickedLink() { return std::exchange(m_clicked, {}); }
 
 // --- fonts and text ---------------------------------------------------------
@@ -188,15 +186,15 @@ int CLiteContainer::text_width(const char* text, litehtml::uint_ptr hFont) {
 }
 
 const CLiteContainer::EllipsisBox* CLiteContainer::EllipsisFor(const litehtml::position& pos,
-                                                                std::size_t& index) const {
-    // The innermost box holding the text's start: boxes come parents first.
-    const int middle = pos.y + pos.height / 2;
+                                                                std::size_t& word) const {
+    // The innermost box: boxes come parents first.
     for (std::size_t i = m_ellipsis.size(); i-- > 0;) {
-        const litehtml::position& box = m_ellipsis[i].content;
-        if (pos.x >= box.x && pos.x < box.right() && middle >= box.y && middle < box.bottom()) {
-            index = i;
-            return &m_ellipsis[i];
-        }
+        const std::vector<litehtml::position>& words = m_ellipsis[i].words;
+        for (std::size_t w = 0; w < words.size(); ++w)
+            if (words[w].x == pos.x && words[w].y == pos.y && words[w].width == pos.width) {
+                word = w;
+                return &m_ellipsis[i];
+            }
     }
     return nullptr;
 }
@@ -204,27 +202,33 @@ const CLiteContainer::EllipsisBox* CLiteContainer::EllipsisFor(const litehtml::p
 void CLiteContainer::DrawLine(cairo_t* cr, const char* text, const Font& font, litehtml::web_color color,
                               const litehtml::position& pos) {
     std::string shown = text;
-    std::size_t index = 0;
-    if (const EllipsisBox* box = EllipsisFor(pos, index); box != nullptr && box->textRight > box->content.right()) {
-        if (m_ellipsisDrawn[index]) return;  // beyond the ellipsis
+    litehtml::position at = pos;
+    std::size_t word = 0;
+    if (const EllipsisBox* box = EllipsisFor(pos, word); box != nullptr && box->textRight > box->content.right()) {
         PangoLayout* dots = Layout(cr, kEllipsis, font);
         int dotsWidth = 0;
         pango_layout_get_pixel_size(dots, &dotsWidth, nullptr);
         g_object_unref(dots);
         const int cut = box->content.right() - dotsWidth;
-        if (pos.x + text_width(text, reinterpret_cast<litehtml::uint_ptr>(&font)) > cut) {
+        // The first word that passes the cut takes the ellipsis; the words
+        // after it are not drawn, the words before it whole.
+        std::size_t host = 0;
+        while (host < box->words.size() && box->words[host].right() <= cut) ++host;
+        if (word > host) return;
+        if (word == host) {
             PangoLayout* whole = Layout(cr, text, font);
-            int at = 0, trailing = 0;
-            pango_layout_xy_to_index(whole, std::max(0, cut - pos.x) * PANGO_SCALE, 0, &at, &trailing);
+            int index = 0, trailing = 0;
+            pango_layout_xy_to_index(whole, std::max(0, cut - pos.x) * PANGO_SCALE, 0, &index, &trailing);
             g_object_unref(whole);
-            if (cut <= pos.x) at = 0;
-            shown = std::string(text, static_cast<std::size_t>(at)) + kEllipsis;
-            m_ellipsisDrawn[index] = true;
+            if (cut <= pos.x) index = 0;
+            shown = std::string(text, static_cast<std::size_t>(index)) + kEllipsis;
+            // Past the cut already (a space, say): the ellipsis at the cut.
+            at.x = std::min(pos.x, cut);
         }
     }
     PangoLayout* layout = Layout(cr, shown.c_str(), font);
     const int baseline = pos.y + pos.height - font.descent;
-    cairo_move_to(cr, pos.x, baseline - Pixels(pango_layout_get_baseline(layout)));
+    cairo_move_to(cr, at.x, baseline - Pixels(pango_layout_get_baseline(layout)));
     SetColor(cr, color);
     pango_cairo_show_layout(cr, layout);
     int width = 0;
@@ -232,7 +236,7 @@ void CLiteContainer::DrawLine(cairo_t* cr, const char* text, const Font& font, l
     g_object_unref(layout);
 
     const auto line = [&](int y) {
-        cairo_rectangle(cr, pos.x, y, width, 1);
+        cairo_rectangle(cr, at.x, y, width, 1);
         cairo_fill(cr);
     };
     if (font.decoration & litehtml::font_decoration_underline) line(baseline + 1);
@@ -459,24 +463,26 @@ void CLiteContainer::link(const std::shared_ptr<litehtml::document>&, const lite
 
 void CLiteContainer::on_anchor_click(const char* url, const litehtml::element::ptr&) {
     if (url == nullptr || url[0] == '\0') return;
+    m_clicked = LinkAddress(url);
+}
+
+std::string CLiteContainer::LinkAddress(const char* href) const {
     // A link's address keeps the bytes the page wrote: an absolute one as
     // it is, a relative one resolved with what resolving escaped restored.
-    if (g_uri_peek_scheme(url) != nullptr) {
-        m_clicked = url;
-        return;
-    }
-    const std::string resolved = Resolve(url);
-    m_clicked.clear();
+    if (g_uri_peek_scheme(href) != nullptr) return href;
+    const std::string resolved = Resolve(href);
+    std::string address;
     for (std::size_t i = 0; i < resolved.size(); ++i) {
         const int high = i + 2 < resolved.size() ? g_ascii_xdigit_value(resolved[i + 1]) : -1;
         const int low = high >= 8 ? g_ascii_xdigit_value(resolved[i + 2]) : -1;
         if (resolved[i] == '%' && low >= 0) {
-            m_clicked.push_back(static_cast<char>(high * 16 + low));
+            address.push_back(static_cast<char>(high * 16 + low));
             i += 2;
         } else {
-            m_clicked.push_back(resolved[i]);
+            address.push_back(resolved[i]);
         }
     }
+    return address;
 }
 
 void CLiteContainer::set_cursor(const char* cursor) { m_cursor = cursor != nullptr ? cursor : ""; }

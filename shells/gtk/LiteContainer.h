@@ -25,6 +25,9 @@ public:
 
     // `address` made absolute against the page's address (or its <base>).
     std::string Resolve(const std::string& address) const;
+    // Where a link with this href leads, in the page's text (UTF-8): what a
+    // click on it reports.
+    std::string LinkAddress(const char* href) const;
 
     // Images the page named that have not been given yet, absolute.
     std::vector<std::string> TakeWantedImages();
@@ -32,10 +35,14 @@ public:
     void SetImage(const std::string& uri, GdkPixbuf* image);
 
     // A box whose single line ends in an ellipsis where its text overflows
-    // (text-overflow: ellipsis); `textRight` is where its text ends.
+    // (text-overflow: ellipsis); `textRight` is where its text ends, `words`
+    // are the places of its in-flow texts (words and spaces) in line order.
+    // Which word takes the ellipsis follows from the places alone, so that
+    // a part of the page drawn again looks as it did drawn whole.
     struct EllipsisBox {
         litehtml::position content;
         int textRight = 0;
+        std::vector<litehtml::position> words;
     };
     void SetEllipsisBoxes(std::vector<EllipsisBox> boxes) { m_ellipsis = std::move(boxes); }
     // A box that clips what overflows it: litehtml clips at its content,
@@ -45,8 +52,6 @@ public:
         litehtml::position padding;
     };
     void SetClipBoxes(std::vector<ClipBox> boxes) { m_clipBoxes = std::move(boxes); }
-    // Before each drawing of the whole page.
-    void BeginDraw();
 
     const std::string& Caption() const { return m_caption; }
     const std::string& Cursor() const { return m_cursor; }
@@ -104,7 +109,8 @@ private:
     // overflows, and nothing of what lies beyond.
     void DrawLine(cairo_t* cr, const char* text, const Font& font, litehtml::web_color color,
                   const litehtml::position& pos);
-    const EllipsisBox* EllipsisFor(const litehtml::position& pos, std::size_t& index) const;
+    // The box whose in-flow word is drawn at `pos`, and that word's index.
+    const EllipsisBox* EllipsisFor(const litehtml::position& pos, std::size_t& word) const;
 
     int m_width;
     int m_height;
@@ -118,7 +124,6 @@ private:
     std::vector<std::string> m_wanted;
     std::vector<EllipsisBox> m_ellipsis;
     std::vector<ClipBox> m_clipBoxes;
-    std::vector<bool> m_ellipsisDrawn;
     std::string m_caption;
     std::string m_cursor;
     std::string m_clicked;

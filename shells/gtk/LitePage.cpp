@@ -126,19 +126,20 @@ bool OutOfFlow(const litehtml::element::ptr& el) {
            el->get_display() == litehtml::display_none;
 }
 
-// Where the in-flow text of `el` ends.
-int TextRight(const litehtml::element::ptr& el) {
-    int right = 0;
+// The in-flow texts of `el` (words and spaces) in line order: where each is
+// drawn, and where the last that is not a space ends.
+void InFlowWords(const litehtml::element::ptr& el, std::vector<litehtml::position>& words, int& right) {
     for (std::size_t i = 0; i < el->get_children_count(); ++i) {
         const litehtml::element::ptr child = el->get_child(static_cast<int>(i));
         if (!child || OutOfFlow(child)) continue;
-        if (dynamic_cast<litehtml::el_text*>(child.get()) != nullptr) {
-            if (!child->is_white_space()) right = std::max(right, child->get_placement().right());
+        if (dynamic_cast<litehtml::el_text*>(child.get()) != nullptr || child->is_white_space()) {
+            const litehtml::position place = child->get_placement();
+            words.push_back(place);
+            if (!child->is_white_space()) right = std::max(right, place.right());
         } else {
-            right = std::max(right, TextRight(child));
+            InFlowWords(child, words, right);
         }
     }
-    return right;
 }
 
 struct Boxes {
@@ -154,8 +155,11 @@ void CollectBoxes(const litehtml::element::ptr& el, Boxes& boxes) {
         boxes.clips.push_back({content, padding});
         const char* overflow = el->get_style_property("text-overflow", false);
         if (overflow != nullptr && std::strcmp(overflow, "ellipsis") == 0 &&
-            el->get_white_space() != litehtml::white_space_normal)
-            boxes.ellipsis.push_back({content, TextRight(el)});
+            el->get_white_space() != litehtml::white_space_normal) {
+            CLiteContainer::EllipsisBox box{content, 0, {}};
+            InFlowWords(el, box.words, box.textRight);
+            boxes.ellipsis.push_back(std::move(box));
+        }
     }
     for (std::size_t i = 0; i < el->get_children_count(); ++i)
         if (const litehtml::element::ptr child = el->get_child(static_cast<int>(i)); child)
@@ -198,9 +202,83 @@ void CLitePage::Layout() {
     if (!m_document) return;
     m_document->render(m_width);
     Boxes boxes;
-    if (const litehtml::element::ptr root = m_document->root()) CollectBoxes(root, boxes);
+    m_links.clear();
+    m_text.clear();
+    if (const litehtml::element::ptr root = m_document->root()) {
+        CollectBoxes(root, boxes);
+        Collect(root);
+    }
+    while (!m_text.empty() && (m_text.back() == ' ' || m_text.back() == '\n')) m_text.pop_back();
     m_container.SetEllipsisBoxes(std::move(boxes.ellipsis));
     m_container.SetClipBoxes(std::move(boxes.clips));
+}
+
+namespace {
+
+// The box an element takes on the page: the union of its line boxes (which
+// litehtml gives in its parent's content box), or its own.
+litehtml::position BoxOf(const litehtml::element::ptr& el) {
+    litehtml::position::vector parts;
+    el->get_inline_boxes(parts);
+    if (parts.empty()) return el->get_placement();
+    if (const litehtml::element::ptr parent = el->parent()) {
+        const litehtml::position origin = parent->get_placement();
+        for (litehtml::position& part : parts) {
+            part.x += origin.x;
+            part.y += origin.y;
+        }
+    }
+    int left = parts[0].left(), top = parts[0].top(), right = parts[0].right(), bottom = parts[0].bottom();
+    for (const litehtml::position& part : parts) {
+        left = std::min(left, part.left());
+        top = std::min(top, part.top());
+        right = std::max(right, part.right());
+        bottom = std::max(bottom, part.bottom());
+    }
+    return litehtml::position(left, top, right - left, bottom - top);
+}
+
+// Appends `words` with white space collapsed as a browser shows it.
+void AppendCollapsed(std::string& to, const std::string& words) {
+    for (const char c : words) {
+        const bool space = c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+        if (!space) to += c;
+        else if (!to.empty() && to.back() != ' ' && to.back() != '\n') to += ' ';
+    }
+}
+
+}  // namespace
+
+void CLitePage::Collect(const litehtml::element::ptr& el) {
+    if (el->get_display() == litehtml::display_none || el->get_visibility() != litehtml::visibility_visible) return;
+    if (dynamic_cast<litehtml::el_text*>(el.get()) != nullptr || el->is_white_space()) {
+        std::string words;
+        el->get_text(words);
+        AppendCollapsed(m_text, words);
+        return;
+    }
+    const char* tag = el->get_tagName();
+    const bool block = el->get_display() != litehtml::display_inline &&
+                       el->get_display() != litehtml::display_inline_block;
+    const auto endLine = [&] {
+        while (!m_text.empty() && m_text.back() == ' ') m_text.pop_back();
+        if (!m_text.empty() && m_text.back() != '\n') m_text += '\n';
+    };
+    if (block) endLine();
+    const char* href = tag != nullptr && std::strcmp(tag, "a") == 0 ? el->get_attr("href") : nullptr;
+    if (href != nullptr) {
+        std::string words;
+        el->get_text(words);
+        Link link;
+        AppendCollapsed(link.name, words);
+        while (!link.name.empty() && link.name.back() == ' ') link.name.pop_back();
+        link.address = m_container.LinkAddress(href);
+        link.box = BoxOf(el);
+        if (link.box.width > 0 && link.box.height > 0) m_links.push_back(std::move(link));
+    }
+    for (std::size_t i = 0; i < el->get_children_count(); ++i)
+        if (const litehtml::element::ptr child = el->get_child(static_cast<int>(i)); child) Collect(child);
+    if (block) endLine();
 }
 
 void CLitePage::SetImage(const std::string& uri, GdkPixbuf* image) {
@@ -211,7 +289,6 @@ void CLitePage::SetImage(const std::string& uri, GdkPixbuf* image) {
 void CLitePage::Draw(cairo_t* cr, int x, int y, int width, int height) {
     if (!m_document) return;
     const litehtml::position clip(x, y, width, height);
-    m_container.BeginDraw();
     m_document->draw(reinterpret_cast<litehtml::uint_ptr>(cr), 0, 0, &clip);
 }
 

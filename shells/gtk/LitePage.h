@@ -45,13 +45,27 @@ public:
     // "pointer" over a link, as the page's style says; else empty or "auto".
     const std::string& Cursor() const { return m_container.Cursor(); }
 
+    // A link as the keyboard and assistive technology reach it.
+    struct Link {
+        std::string name;      // its text, spaces collapsed, UTF-8
+        std::string address;   // as a click on it reports it, UTF-8
+        litehtml::position box;  // what it takes on the page (its boxes' union)
+    };
+    // The links that show, in reading (document) order.
+    const std::vector<Link>& Links() const { return m_links; }
+    // The text that shows, in reading order: one line per block, UTF-8.
+    const std::string& Text() const { return m_text; }
+
 private:
     void Layout();
+    void Collect(const litehtml::element::ptr& el);
 
     int m_width;
     int m_height;
     CLiteContainer m_container;
     litehtml::document::ptr m_document;  // after the container: goes first
+    std::vector<Link> m_links;
+    std::string m_text;
 };
 
 }  // namespace kivo::gtk

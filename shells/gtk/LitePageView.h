@@ -4,8 +4,18 @@
 // worker threads, so the view never waits: it keeps showing what it shows
 // until the next page is ready. A page is read up to 1 MiB and each image up
 // to 4 MiB; the rest is left unread.
+//
+// The keyboard: Tab into the view focuses its first link (Shift+Tab its
+// last), Tab and Shift+Tab, Down and Up move from link to link (Tab leaves
+// after the last), Enter or Space opens the focused link as a click does; a
+// dotted frame shows it. Assistive technology sees the view as a document
+// with the page's text, each link a child of it in reading order with its
+// name and an "activate" action.
+#include <atk/atk.h>
+
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "shells/gtk/LitePage.h"
 #include "shells/gtk/PageView.h"
@@ -22,6 +32,18 @@ public:
     GtkWidget* Widget() override { return m_area; }
     void Load(const std::string& uri) override;
     void LoadHtml(const std::string& html) override;
+
+    // For the accessible objects (LitePageView.cpp): the page's links and
+    // text, the link with the keyboard (-1: none), and what they do.
+    const std::vector<CLitePage::Link>& Links() const;
+    std::string Text() const;
+    std::string Title() const;
+    int FocusedLink() const { return m_focused; }
+    void FocusLink(int index);
+    void ActivateLink(int index);
+    // The link's box in the coordinates of the view's widget.
+    GdkRectangle LinkBox(int index) const;
+    AtkObject* LinkAccessible(int index);
 
 private:
     struct Prepared {
@@ -42,6 +64,14 @@ private:
     static gboolean OnButtonPress(GtkWidget*, GdkEventButton* event, gpointer self);
     static gboolean OnButtonRelease(GtkWidget*, GdkEventButton* event, gpointer self);
     static gboolean OnQueryTooltip(GtkWidget*, gint x, gint y, gboolean, GtkTooltip* tooltip, gpointer self);
+    static gboolean OnFocus(GtkWidget*, GtkDirectionType direction, gpointer self);
+    static gboolean OnFocusChange(GtkWidget*, GdkEventFocus* event, gpointer self);
+    static gboolean OnKeyPress(GtkWidget*, GdkEventKey* event, gpointer self);
+    void DrawFocus(cairo_t* cr);
+    // The page shown changed: new link objects, the focus kept on the link
+    // of the same address where there is one.
+    void PageChanged();
+    void DropLinkAccessibles();
 
     std::shared_ptr<platform::IHttpClient> m_http;
     int m_width;
@@ -53,6 +83,9 @@ private:
     std::string m_charset;  // of the page shown
     std::string m_cursor;
     unsigned m_generation = 0;  // one more for every page asked for
+    int m_focused = -1;          // the link with the keyboard
+    std::string m_focusedAddress;
+    std::vector<AtkObject*> m_linkAccessibles;  // made when asked for
     std::size_t m_imagesPending = 0;
     // Results of worker threads that arrive after the view has gone are dropped.
     std::shared_ptr<int> m_alive = std::make_shared<int>(0);

@@ -2,6 +2,7 @@
 
 #include "shells/win32/PopupWindow.h"
 
+#include "platform/BrowserUrl.h"
 #include "shells/win32/Trace.h"
 
 namespace kivo::win32 {
@@ -314,8 +315,8 @@ void CPopupWindow::Navigate(const std::string& url) {
 }
 
 void CPopupWindow::OpenInBrowser(const std::string& url) {
-    HINSTANCE hResult = ShellExecuteA(nullptr, "open", "IEXPLORE.EXE", url.c_str(), nullptr, SW_SHOWMAXIMIZED);
-    Trace("open IEXPLORE.EXE " + url + " " + Number(reinterpret_cast<INT_PTR>(hResult)));
+    const bool opened = kivo::platform::OpenInBrowser(url);
+    Trace("open " + kivo::platform::BrowserUrl(url) + (opened ? "" : " failed"));
 }
 
 void CPopupWindow::GetClientSize(int& width, int& height) {

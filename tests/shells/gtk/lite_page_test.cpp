@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include "shells/gtk/LitePage.h"
 #include "shells/gtk/PageFetch.h"
 #include "shells/gtk/PageText.h"
@@ -75,4 +77,79 @@ TEST(LitePage, AClickOnALinkGivesItsAddressAndTitlesAreTooltips) {
     page.ButtonDown(60, 5);
     page.ButtonUp(60, 5, link);
     EXPECT_EQ(link, "");
+}
+
+namespace {
+
+// The page drawn on black, `clip` the part asked for; the columns in which
+// something was drawn.
+std::vector<bool> InkedColumns(kivo::gtk::CLitePage& page, int x, int width) {
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 156, 135);
+    cairo_t* cr = cairo_create(surface);
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    cairo_paint(cr);
+    cairo_rectangle(cr, x, 0, width, 135);
+    cairo_clip(cr);
+    page.Draw(cr, x, 0, width, 135);
+    cairo_destroy(cr);
+    cairo_surface_flush(surface);
+    std::vector<bool> inked(156, false);
+    const unsigned char* data = cairo_image_surface_get_data(surface);
+    const int stride = cairo_image_surface_get_stride(surface);
+    for (int row = 0; row < 135; ++row)
+        for (int column = 0; column < 156; ++column) {
+            const unsigned char* pixel = data + row * stride + column * 4;
+            if (pixel[0] > 40 || pixel[1] > 40 || pixel[2] > 40) inked[static_cast<std::size_t>(column)] = true;
+        }
+    cairo_surface_destroy(surface);
+    return inked;
+}
+
+}  // namespace
+
+TEST(LitePage, ALongNameEndsAtItsEllipsisInsideItsBoxHoweverItIsDrawn) {
+    // Rows as the content server writes them: one line each, padded, cut
+    // with an ellipsis; the box's content ends at 156 - 40 = 116.
+    const std::string style =
+        "<style>body{margin:0;color:#fff;background:#000;font-size:12px}"
+        "li{list-style:none;height:18px;line-height:18px;padding:0 40px 0 0;white-space:nowrap;overflow:hidden;"
+        "text-overflow:ellipsis}ol{margin:0;padding:0}</style><ol>";
+    for (const std::string& name :
+         {std::string("wwwwwwwwwwwwwwww wwww wwww wwww wwww"), std::string("wwwwwwwww wwwwwwww wwww wwww"),
+          std::string("\xE9\x95\xBF\xE9\x95\xBF\xE9\x95\xBF\xE9\x95\xBF\xE9\x95\xBF\xE9\x95\xBF\xE9\x95\xBF"
+                      "\xE9\x95\xBF\xE9\x95\xBF\xE9\x95\xBF\xE9\x95\xBF\xE9\x95\xBF")}) {
+        for (int split = 0; split < 12; ++split) {
+            // A word may end anywhere near the cut: names one letter longer each.
+            const std::string shifted = std::string(static_cast<std::size_t>(split), 'i') + name;
+            kivo::gtk::CLitePage page(style + "<li><a href=\"/x\">" + shifted + "</a></ol>", "file:///p.html", 156,
+                                      135);
+            // Whole, and as the toolkit redraws parts: right half, left half.
+            for (const auto& [x, width] : {std::pair{0, 156}, std::pair{80, 76}, std::pair{0, 100}}) {
+                const std::vector<bool> inked = InkedColumns(page, x, width);
+                for (std::size_t column = 117; column < 156; ++column)
+                    EXPECT_FALSE(inked[column]) << shifted << " drawn at " << column << " (part " << x << ")";
+                // The ellipsis itself, at the end of the line.
+                if (x + width >= 156) {
+                    EXPECT_TRUE(std::any_of(inked.begin() + 104, inked.begin() + 117, [](bool b) { return b; }))
+                        << shifted;
+                }
+            }
+        }
+    }
+}
+
+TEST(LitePage, TheLinksAndTheTextAreWhatShowsInReadingOrder) {
+    kivo::gtk::CLitePage page(
+        "<body style=\"margin:0\"><div>first <a href=\"/a\">one</a></div><a href=\"/b\" style=\"display:none\">"
+        "hidden</a><p>para <a href=\"http://x/c\">two \n words</a></p><a name=\"anchor\">no link</a>",
+        "http://host/sml/today.html", 156, 135);
+    const auto& links = page.Links();
+    ASSERT_EQ(links.size(), 2u);
+    EXPECT_EQ(links[0].name, "one");
+    EXPECT_EQ(links[0].address, "http://host/a");
+    EXPECT_EQ(links[1].name, "two words");
+    EXPECT_EQ(links[1].address, "http://x/c");
+    EXPECT_GT(links[0].box.width, 0);
+    EXPECT_GT(links[1].box.y, links[0].box.bottom());
+    EXPECT_EQ(page.Text(), "first one\npara two words\nno link");
 }
