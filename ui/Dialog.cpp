@@ -10,15 +10,14 @@ int CDialogBase::DoModal(IDialogRunner& runner) {
 }
 
 void CDialogBase::OnOK() {
-    if (m_pView != nullptr) m_pView->EndDialog(IDOK);
+    if (m_pView != nullptr) m_pView->EndDialog(IDC_OK);
 }
 
 void CDialogBase::OnCancel() {
-    if (m_pView != nullptr) m_pView->EndDialog(IDCANCEL);
+    if (m_pView != nullptr) m_pView->EndDialog(IDC_CANCEL);
 }
 
-void CDialogBase::OnCommand(int nId, int nCode) {
-    if (nCode != BN_CLICKED) return;
-    if (nId == IDOK) OnOK();
-    else if (nId == IDCANCEL) OnCancel();
+void CDialogBase::OnClicked(int nId) {
+    if (nId == IDC_OK) OnOK();
+    else if (nId == IDC_CANCEL) OnCancel();
 }

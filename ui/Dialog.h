@@ -1,7 +1,7 @@
 #pragma once
 // Modal dialogs as logic over a small view: the toolkit builds the window
-// from the dialog's template, attaches a view of it and routes the window's
-// events to the handlers below.
+// from the dialog's template, attaches a view of it and tells the dialog what
+// the user did as intents: a button clicked, a control focused, OK, Cancel.
 #include <string>
 
 class CDialogBase;
@@ -22,7 +22,7 @@ public:
     virtual int GetCheck(int nId) = 0;
     virtual void SetCheck(int nId, int nCheck) = 0;
     // A modal warning (exclamation icon, OK button) over this dialog.
-    virtual void MessageBox(const std::string& text, const std::string& caption) = 0;
+    virtual void ShowMessage(const std::string& text, const std::string& caption) = 0;
     // Ends the modal run with `nResult`.
     virtual void EndDialog(int nResult) = 0;
 };
@@ -49,10 +49,13 @@ public:
     // Called by the runner.
     void Attach(IDialogView* pView) { m_pView = pView; }
     virtual bool OnInitDialog() { return true; }
+    // Enter or the OK button; Escape, the close box or the Cancel button.
     virtual void OnOK();
     virtual void OnCancel();
-    // A control's notification (BN_CLICKED, EN_SETFOCUS ...) with its id.
-    virtual void OnCommand(int nId, int nCode);
+    // A push button was clicked: OK and Cancel lead to the two above.
+    virtual void OnClicked(int nId);
+    // A control took the keyboard focus.
+    virtual void OnFocused(int /*nId*/) {}
 
 protected:
     IDialogView* m_pView = nullptr;

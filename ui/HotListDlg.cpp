@@ -16,7 +16,7 @@ bool IsCategoryIndex(int nIndex) { return nIndex >= 0 && nIndex < kCategoryCount
 
 CHotListDlg::CHotListDlg(kivo::app::Core& core, IHotListView& view, IJobStarter& jobs)
     : m_core(core),
-      m_config(core.config), m_view(view), m_scheduler(view, jobs, [this] { PlacePopup(); }) {}
+      m_config(core.config), m_view(view), m_scheduler(view, jobs, [this] { PlacePopup(); }), m_page(view) {}
 
 std::string CHotListDlg::SearchAddress(const std::string& text) {
     return kszSearchPrefix + text;
@@ -40,10 +40,10 @@ bool CHotListDlg::OnInitDialog() {
     int width = 0, height = 0;
     m_view.GetClientSize(width, height);
     m_view.SetWindowShape(MakePopupShape(width, height));
-    m_nid = TrayIconData{kTrayIconId, WM_TRAYNOTIFY, IDR_MAINFRAME, kszTrayTip};
+    m_nid = TrayIconData{kTrayIconId, IDR_MAINFRAME, kszTrayTip};
     m_view.AddTrayIcon(m_nid);
     m_bTrayAdded = true;
-    m_view.Navigate(m_core.GetPageUrl(0));
+    m_page.Navigate(m_core.GetPageUrl(0));
     m_scheduler.ArmPlacementAndRefresh();
     return true;
 }
@@ -54,7 +54,10 @@ void CHotListDlg::OnDestroy() {
     m_bTrayAdded = false;
 }
 
-void CHotListDlg::OnTimer(unsigned nIDEvent) { m_scheduler.OnTimer(nIDEvent); }
+void CHotListDlg::OnTimer(unsigned nIDEvent) {
+    if (nIDEvent == kTimerPageRetry) m_page.OnRetryTimer();
+    else m_scheduler.OnTimer(nIDEvent);
+}
 
 void CHotListDlg::PlacePopup() {
     int width = 0, height = 0;
@@ -62,12 +65,7 @@ void CHotListDlg::PlacePopup() {
     m_view.MoveWindow(m_view.GetFullScreenWidth() - width - 10, 10, width, height);
 }
 
-void CHotListDlg::OnCommand(int nId, int nCode) {
-    if (nId == IDC_CATEGORY) {
-        if (nCode == CBN_SELCHANGE) OnSelchangeCategory();
-        return;
-    }
-    if (nCode != BN_CLICKED) return;
+void CHotListDlg::OnCommand(int nId) {
     switch (nId) {
         case IDC_VISIT:
         case ID_VISIT_SITE: OnVisitSite(); break;
@@ -75,9 +73,10 @@ void CHotListDlg::OnCommand(int nId, int nCode) {
         case IDC_SEARCH: OnSearch(); break;
         case ID_SETTINGS: OnSettings(); break;
         case ID_EXIT: OnExit(); break;
-        case ID_ABOUT: OnAbout(); break;
-        case IDOK: OnExit(); break;
-        case IDCANCEL: OnCancel(); break;
+        case ID_ABOUT:
+        case IDM_ABOUTBOX: OnAbout(); break;
+        case IDC_OK: OnExit(); break;
+        case IDC_CANCEL: OnCancel(); break;
         default: break;
     }
 }
@@ -86,7 +85,7 @@ void CHotListDlg::ShowCategory(int nIndex) {
     m_view.SetHeaderBitmap(g_nCategoryBanner[nIndex]);
     // The hide button lies inside the header: set again, it stays on top.
     m_view.SetCloseBitmap(IDB_CLOSE);
-    m_view.Navigate(m_core.GetPageUrl(nIndex + 1));
+    m_page.Navigate(m_core.GetPageUrl(nIndex + 1));
 }
 
 void CHotListDlg::OnSelchangeCategory() {
@@ -106,9 +105,9 @@ void CHotListDlg::OnSearch() {
     m_view.OpenInBrowser(SearchAddress(text));
 }
 
-void CHotListDlg::OnExit() { m_view.EndModal(IDOK); }
+void CHotListDlg::OnExit() { m_view.EndModal(IDC_OK); }
 
-void CHotListDlg::OnCancel() { m_view.EndModal(IDCANCEL); }
+void CHotListDlg::OnCancel() { m_view.EndModal(IDC_CANCEL); }
 
 void CHotListDlg::OnSettings() {
     {
@@ -128,37 +127,32 @@ void CHotListDlg::OnAbout() {
     dlg.DoModal(m_view);
 }
 
-void CHotListDlg::OnSysCommand(unsigned nID) {
-    if ((nID & 0xFFF0) == IDM_ABOUTBOX) OnAbout();
+void CHotListDlg::OnTrayActivated() {
+    m_view.ShowWindow(true);
+    m_view.SetForegroundWindow();
+    m_page.OnShown();
 }
 
-long CHotListDlg::OnTrayNotify(unsigned wParam, long lParam) {
-    if (wParam != kTrayIconId) return 0;
-    if (lParam == WM_LBUTTONDBLCLK) {
-        m_view.ShowWindow(true);
-        m_view.SetForegroundWindow();
-    } else if (lParam == WM_RBUTTONDOWN) {
-        int x = 0, y = 0;
-        m_view.GetCursorPos(x, y);
-        m_view.TrackPopupMenu(g_trayMenu, g_nTrayMenuItems, x, y);
-    }
-    return 0;
-}
+void CHotListDlg::OnTrayMenu(int x, int y) { m_view.TrackPopupMenu(g_trayMenu, g_nTrayMenuItems, x, y); }
 
 void CHotListDlg::OnLaterCopy(const std::string& message) {
-    if (message == "show") OnTrayNotify(kTrayIconId, WM_LBUTTONDBLCLK);
+    if (message == "show") OnTrayActivated();
     else if (message == "settings") OnSettings();
     else if (message == "about") OnAbout();
     else if (message == "exit") OnExit();
 }
 
-bool CHotListDlg::PreTranslateKeyDown(unsigned nVirtKey, int nTargetId) {
-    if (nVirtKey == VK_ESCAPE) return true;
-    if (nVirtKey == VK_RETURN) {
-        if (nTargetId == IDC_SEARCH_TEXT) OnSearch();
+bool CHotListDlg::OnKey(Key key, int nFocusedId) {
+    if (key == Key::Escape) return true;
+    if (key == Key::Enter) {
+        if (nFocusedId == IDC_SEARCH_TEXT) OnSearch();
         return true;
     }
     return false;
 }
 
 void CHotListDlg::OnLButtonDown() { m_view.StartWindowDrag(); }
+
+void CHotListDlg::OnPageLoaded(const std::string& uri) { m_page.OnLoaded(uri); }
+
+void CHotListDlg::OnPageFailed(const std::string& uri, const std::string& reason) { m_page.OnFailed(uri, reason); }

@@ -1,15 +1,21 @@
 #pragma once
-// The main popup: its initialisation, timers, commands, key filter and tray
-// icon, over the toolkit's view of the window.
+// The main popup: its initialisation, timers, commands, key filter, tray
+// icon and page, over the toolkit's view of the window. The shells tell it
+// what happened as intents (below), each shell mapping its toolkit's events
+// to them in one table; every command is routed here, in OnCommand.
 #include <string>
 
 #include "app/Scheduler.h"
 #include "ui/HotListView.h"
+#include "ui/StandInPage.h"
 
 class CConfig;
 namespace kivo::app {
 struct Core;
 }
+
+// The keys the popup's key filter looks at; any other key is Key::Other.
+enum class Key { Other, Escape, Enter };
 
 class CHotListDlg {
 public:
@@ -22,46 +28,54 @@ public:
     // hand-over started a waiting installer and asked to quit.
     bool OnInitDialog();
     void OnDestroy();
-
     void OnTimer(unsigned nIDEvent);
-    // Timer 2: the top-right corner of the usable screen.
-    void PlacePopup();
 
-    // Image buttons (BN_CLICKED), menu commands and the chooser.
-    void OnCommand(int nId, int nCode);
+    // A command: an image button (IDC_VISIT, IDC_CLOSE, IDC_SEARCH), a tray
+    // menu item (ID_...), the system menu's About item (IDM_ABOUTBOX), OK or
+    // Cancel (IDC_OK, IDC_CANCEL: the window's close request). Other ids do
+    // nothing.
+    void OnCommand(int nId);
+    // The chooser's selection changed: a list chosen.
     void OnSelchangeCategory();
-    void OnVisitSite();
-    void OnHide();
-    void OnSearch();
-    void OnExit();
-    // The window's close request.
-    void OnCancel();
-    void OnSettings();
-    void OnAbout();
-    void OnSysCommand(unsigned nID);
-    long OnTrayNotify(unsigned wParam, long lParam);
+    // The tray icon activated (its double click).
+    void OnTrayActivated();
+    // The tray icon's menu asked for, at (x, y) on the screen.
+    void OnTrayMenu(int x, int y);
+    // A key pressed, before the focused control (`nFocusedId`, 0: none of
+    // the popup's) sees it: true when the key is consumed.
+    bool OnKey(Key key, int nFocusedId);
+    // A left-button press on the window's surface or a plain image.
+    void OnLButtonDown();
+    // The page view's reports on the page it was given.
+    void OnPageLoaded(const std::string& uri);
+    void OnPageFailed(const std::string& uri, const std::string& reason);
     // A message from a later start of the program (or a desktop action):
     // "show" does what the tray icon's double click does, "settings",
     // "about" and "exit" what the tray menu's entries do; anything else is
     // ignored.
     void OnLaterCopy(const std::string& message);
 
-    // The key filter, before the focused control sees a key press: true when
-    // the key is consumed. `nTargetId` is the focused control's id.
-    bool PreTranslateKeyDown(unsigned nVirtKey, int nTargetId);
-    // A left-button press on the window's surface or a plain image.
-    void OnLButtonDown();
+    // Timer 2: the top-right corner of the usable screen.
+    void PlacePopup();
 
     static std::string SearchAddress(const std::string& text);
     static std::string SiteAddress();
 
 private:
     void ShowCategory(int nIndex);
+    void OnVisitSite();
+    void OnHide();
+    void OnSearch();
+    void OnExit();
+    void OnCancel();
+    void OnSettings();
+    void OnAbout();
 
     kivo::app::Core& m_core;
     CConfig& m_config;
     IHotListView& m_view;
     CScheduler m_scheduler;
+    CStandInPage m_page;
     TrayIconData m_nid{};
     bool m_bTrayAdded = false;
 };

@@ -11,7 +11,6 @@
 
 struct TrayIconData {
     unsigned uID;
-    unsigned uCallbackMessage;
     int nIcon;
     const char* szTip;  // GBK
 };
@@ -36,7 +35,13 @@ public:
     // cannot hold.
     virtual bool GetSearchText(std::string& text) = 0;
 
+    // The page view on `url`. What becomes of the page comes back through
+    // CHotListDlg::OnPageLoaded and OnPageFailed.
     virtual void Navigate(const std::string& url) = 0;
+    // The page view on a page the program holds itself: GBK HTML that says
+    // so in its charset. Once it shows, it is reported as kszOwnPageUri; a
+    // Navigate before then cancels it.
+    virtual void ShowOwnPage(const std::string& html) = 0;
     // The user's web browser on `url`, without waiting.
     virtual void OpenInBrowser(const std::string& url) = 0;
 
@@ -55,11 +60,13 @@ public:
 
     virtual void AddTrayIcon(const TrayIconData& nid) = 0;
     virtual void RemoveTrayIcon(const TrayIconData& nid) = 0;
-    virtual void GetCursorPos(int& x, int& y) = 0;
     // Opens the menu with its top-left corner at (x, y); a chosen item comes
     // back through CHotListDlg::OnCommand.
     virtual void TrackPopupMenu(const MenuItem* pItems, int nItems, int x, int y) = 0;
 
     // Ends the popup's modal run with `nResult`.
     virtual void EndModal(int nResult) = 0;
+
+    // One line of the program's trace (KIVO_TRACE=1), GBK.
+    virtual void TraceLine(const std::string& line) = 0;
 };

@@ -1,7 +1,8 @@
 #pragma once
 // Identifiers shared by the user-interface logic and the toolkit shells:
-// templates, controls, bitmaps, menu commands and the window messages the
-// logic is told about.
+// templates, controls, bitmaps and menu commands, the program's own numbers.
+// No toolkit's messages, keys or notification codes: the shells turn those
+// into the logic's intents (ui/HotListDlg.h, ui/Dialog.h).
 
 // Dialog templates, string, icon and menu.
 enum : int {
@@ -35,8 +36,10 @@ enum : int {
 
 // Controls.
 enum : int {
-    IDOK = 1,
-    IDCANCEL = 2,
+    // The OK and Cancel buttons; a dialog's result is the id of the button
+    // that ended it.
+    IDC_OK = 1,
+    IDC_CANCEL = 2,
     IDC_BROWSER = 1001,
     IDC_CATEGORY = 1002,
     IDC_SEARCH_TEXT = 1003,
@@ -61,28 +64,5 @@ enum : unsigned {
     ID_ABOUT = 32775,
 };
 
-// Notification codes of control commands.
-enum : int {
-    BN_CLICKED = 0,  // also a click on an image button, and a menu command
-    CBN_SELCHANGE = 1,
-    EN_SETFOCUS = 0x0100,
-};
-
-// The tray icon's id and callback message, and the mouse messages the
-// callback carries.
-enum : unsigned {
-    kTrayIconId = 128,
-    WM_USER = 0x0400,
-    WM_TRAYNOTIFY = WM_USER + 5,
-    WM_LBUTTONDOWN = 0x0201,
-    WM_LBUTTONUP = 0x0202,
-    WM_LBUTTONDBLCLK = 0x0203,
-    WM_RBUTTONDOWN = 0x0204,
-    WM_RBUTTONUP = 0x0205,
-};
-
-// Virtual keys the popup's key filter looks at.
-enum : unsigned {
-    VK_RETURN = 13,
-    VK_ESCAPE = 27,
-};
+// The tray icon's id.
+enum : unsigned { kTrayIconId = 128 };

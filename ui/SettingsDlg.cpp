@@ -65,10 +65,13 @@ bool CSettingsDlg::OnInitDialog() {
     return true;
 }
 
-void CSettingsDlg::OnCommand(int nId, int nCode) {
-    if (nId == IDC_EMAIL && nCode == EN_SETFOCUS) OnSetfocusEmail();
-    else if (nId == IDC_ADVANCED && nCode == BN_CLICKED) OnAdvanced();
-    else CDialogBase::OnCommand(nId, nCode);
+void CSettingsDlg::OnClicked(int nId) {
+    if (nId == IDC_ADVANCED) OnAdvanced();
+    else CDialogBase::OnClicked(nId);
+}
+
+void CSettingsDlg::OnFocused(int nId) {
+    if (nId == IDC_EMAIL) OnSetfocusEmail();
 }
 
 void CSettingsDlg::OnSetfocusEmail() {
@@ -86,7 +89,7 @@ void CSettingsDlg::OnOK() {
     const bool bGbk = m_pView->GetItemText(IDC_EMAIL, text);
     if (!bGbk || !IsAcceptableEmail(text)) {
         // Nothing is stored: neither the address nor the list choice.
-        m_pView->MessageBox(kszInvalidEmail, AppName());
+        m_pView->ShowMessage(kszInvalidEmail, AppName());
         return;
     }
     const int nIndex = m_pView->GetCurSel(IDC_SET_CATEGORY);
@@ -99,7 +102,7 @@ void CSettingsDlg::OnOK() {
     m_config.SaveConfig();
     // The subscription's answer is never looked at, nor whether it was sent.
     if (!text.empty()) (void)m_transfers.PostMail(text);
-    m_pView->EndDialog(IDOK);
+    m_pView->EndDialog(IDC_OK);
 }
 
 CSystemSettingsDlg::CSystemSettingsDlg(CConfig& config) : CDialogBase(IDD_SYSSETTINGS), m_config(config) {}
@@ -127,7 +130,7 @@ void CSystemSettingsDlg::OnOK() {
     // Memory and the start-at-login entry only; the settings file waits for
     // the next save.
     m_config.SetAutoRun(bAutoRun);
-    m_pView->EndDialog(IDOK);
+    m_pView->EndDialog(IDC_OK);
 }
 
 CAboutDlg::CAboutDlg() : CDialogBase(IDD_ABOUTBOX) {}

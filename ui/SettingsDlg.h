@@ -24,7 +24,8 @@ public:
 
     bool OnInitDialog() override;
     void OnOK() override;
-    void OnCommand(int nId, int nCode) override;
+    void OnClicked(int nId) override;
+    void OnFocused(int nId) override;
     void OnSetfocusEmail();
     void OnAdvanced();
 

@@ -30,8 +30,8 @@ const DialogItem kPopupItems[] = {
 };
 
 const DialogItem kSettingsItems[] = {
-    {IDOK, K::DefPushButton, 49, 188, 55, 17, 0, kszOk, kNoList},
-    {IDCANCEL, K::PushButton, 109, 188, 60, 17, 0, kszCancel, kNoList},
+    {IDC_OK, K::DefPushButton, 49, 188, 55, 17, 0, kszOk, kNoList},
+    {IDC_CANCEL, K::PushButton, 109, 188, 60, 17, 0, kszCancel, kNoList},
     {IDC_STATIC, K::Text, 7, 7, 162, 17, 0, kszWelcome1, kNoList},
     {IDC_STATIC, K::Text, 7, 32, 162, 20, 0, kszWelcome2, kNoList},
     {IDC_STATIC, K::Text, 7, 63, 155, 20, 0, kszWelcome3, kNoList},
@@ -43,8 +43,8 @@ const DialogItem kSettingsItems[] = {
 };
 
 const DialogItem kSystemSettingsItems[] = {
-    {IDOK, K::DefPushButton, 67, 171, 50, 14, 0, kszOk, kNoList},
-    {IDCANCEL, K::PushButton, 130, 171, 50, 14, 0, kszCancel, kNoList},
+    {IDC_OK, K::DefPushButton, 67, 171, 50, 14, 0, kszOk, kNoList},
+    {IDC_CANCEL, K::PushButton, 130, 171, 50, 14, 0, kszCancel, kNoList},
     {IDC_STATIC, K::Text, 7, 7, 162, 17, 0, kszWelcome1, kNoList},
     {IDC_STATIC, K::Text, 7, 32, 162, 20, 0, kszWelcome2, kNoList},
     {IDC_STATIC, K::Text, 7, 63, 155, 20, 0, kszWelcome3, kNoList},
@@ -58,7 +58,7 @@ const DialogItem kAboutItems[] = {
     {IDC_STATIC, K::Icon, 11, 17, 21, 21, IDR_MAINFRAME, nullptr, kNoList},
     {IDC_STATIC, K::Text, 40, 10, 119, 8, 0, kszAboutVersion, kNoList, kItemNoPrefix},
     {IDC_STATIC, K::Text, 40, 25, 119, 8, 0, kszAboutSite, kNoList},
-    {IDOK, K::DefPushButton, 178, 7, 50, 14, 0, kszOk, kNoList},
+    {IDC_OK, K::DefPushButton, 178, 7, 50, 14, 0, kszOk, kNoList},
     {IDC_STATIC, K::Text, 40, 57, 119, 8, 0, kszAboutCopyright, kNoList},
     {IDC_STATIC, K::Text, 40, 41, 147, 8, 0, kszAboutContact, kNoList},
 };

@@ -32,7 +32,7 @@ public:
     void SetCurSel(int nId, int nIndex) override;
     int GetCheck(int nId) override;
     void SetCheck(int nId, int nCheck) override;
-    void MessageBox(const std::string& text, const std::string& caption) override;
+    void ShowMessage(const std::string& text, const std::string& caption) override;
     void EndDialog(int nResult) override;
 
 private:
@@ -53,7 +53,7 @@ private:
     const DialogTemplate& m_tmpl;
     GtkWidget* m_window = nullptr;
     GMainLoop* m_loop = nullptr;
-    int m_nResult = IDCANCEL;
+    int m_nResult = IDC_CANCEL;
     bool m_bEnded = false;
     std::map<int, GtkWidget*> m_items;
     std::vector<Binding*> m_bindings;
@@ -89,9 +89,6 @@ CGtkDialogView::CGtkDialogView(CGtkDialogs& dialogs, CDialogBase& dlg, const Dia
     GtkWidget* fixed = gtk_fixed_new();
     gtk_container_add(GTK_CONTAINER(m_window), fixed);
     std::vector<GtkWidget*> focusChain;
-    // A text just before a list or an edit box in template order is its
-    // label, for assistive technology as on Windows.
-    GtkWidget* caption = nullptr;
     for (int i = 0; i < tmpl.nItems; ++i) {
         const DialogItem& item = tmpl.pItems[i];
         PixelRect rect = ItemPixels(item);
@@ -150,11 +147,6 @@ CGtkDialogView::CGtkDialogView(CGtkDialogs& dialogs, CDialogBase& dlg, const Dia
                 widget = gtk_label_new(nullptr);
                 break;
         }
-        if (caption != nullptr && (item.kind == ItemKind::DropList || item.kind == ItemKind::Edit)) {
-            gtk_label_set_mnemonic_widget(GTK_LABEL(caption), widget);
-            atk_object_set_name(gtk_widget_get_accessible(widget), gtk_label_get_text(GTK_LABEL(caption)));
-        }
-        caption = item.kind == ItemKind::Text ? widget : nullptr;
         gtk_widget_set_size_request(widget, rect.width, rect.height);
         gtk_fixed_put(GTK_FIXED(fixed), widget, rect.x, rect.y);
         if (item.nId != IDC_STATIC) m_items[item.nId] = widget;
@@ -204,7 +196,7 @@ int CGtkDialogView::Run() {
     }
     Trace("dialog " + std::to_string(m_tmpl.nId) + " shown");
     m_loop = g_main_loop_new(nullptr, FALSE);
-    if (!ModalRuns::Run(m_loop) && !m_bEnded) m_nResult = IDCANCEL;
+    if (!ModalRuns::Run(m_loop) && !m_bEnded) m_nResult = IDC_CANCEL;
     Trace("dialog " + std::to_string(m_tmpl.nId) + " closed " + std::to_string(m_nResult));
     return m_nResult;
 }
@@ -256,7 +248,7 @@ void CGtkDialogView::SetCheck(int nId, int nCheck) {
         gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(widget), nCheck != 0);
 }
 
-void CGtkDialogView::MessageBox(const std::string& text, const std::string& caption) {
+void CGtkDialogView::ShowMessage(const std::string& text, const std::string& caption) {
     m_dialogs.MessageBox(Window(), text, caption);
 }
 
@@ -268,12 +260,12 @@ void CGtkDialogView::EndDialog(int nResult) {
 
 void CGtkDialogView::OnClicked(GtkButton*, gpointer data) {
     auto* binding = static_cast<Binding*>(data);
-    binding->view->m_dlg.OnCommand(binding->nId, BN_CLICKED);
+    binding->view->m_dlg.OnClicked(binding->nId);
 }
 
 gboolean CGtkDialogView::OnFocusIn(GtkWidget*, GdkEvent*, gpointer data) {
     auto* binding = static_cast<Binding*>(data);
-    binding->view->m_dlg.OnCommand(binding->nId, EN_SETFOCUS);
+    binding->view->m_dlg.OnFocused(binding->nId);
     return FALSE;
 }
 

@@ -49,30 +49,22 @@ bool IsWebAddress(const std::string& address) {
     return address.rfind("http://", 0) == 0 || address.rfind("https://", 0) == 0;
 }
 
-// `control` named `name` (UTF-8) and labelled by the image `caption` that
-// shows that name, for assistive technology.
-void TieCaption(GtkWidget* caption, GtkWidget* control, const char* name) {
-    if (control == nullptr) return;
-    AtkObject* target = gtk_widget_get_accessible(control);
-    atk_object_set_name(target, name);
-    if (caption == nullptr) return;
-    AtkObject* label = gtk_widget_get_accessible(caption);
-    atk_object_set_name(label, name);
-    atk_object_set_role(label, ATK_ROLE_LABEL);
-    atk_object_add_relationship(label, ATK_RELATION_LABEL_FOR, target);
-    atk_object_add_relationship(target, ATK_RELATION_LABELLED_BY, label);
-}
+// The toolkit's keys the popup's key filter looks at.
+struct KeyIntent {
+    guint keyval;
+    Key key;
+};
+constexpr KeyIntent kKeys[] = {
+    {GDK_KEY_Escape, Key::Escape},
+    {GDK_KEY_Return, Key::Enter},
+    {GDK_KEY_KP_Enter, Key::Enter},
+    {GDK_KEY_ISO_Enter, Key::Enter},
+};
 
-// The page that stands in for one that cannot be had, in the skin's colours.
-std::string StandInPage(const std::string& uri) {
-    const char* heading = IsWebAddress(uri) ? kszNoServer : kszNoPage;
-    return "<html><head><meta charset=\"utf-8\"><style>"
-           "html,body{margin:0;background:#111418}"
-           "body{color:#A9B0B8;font-size:12px;text-align:center}"
-           "h1{margin:0;padding:36px 4px 10px 4px;color:#E8453C;font-size:12px;line-height:16px;font-weight:bold}"
-           "p{margin:0;padding:0 10px;line-height:18px}"
-           "</style></head><body><h1>" +
-           ToUtf8(heading) + "</h1><p>" + ToUtf8(kszNoPageHelp) + "</p></body></html>";
+Key KeyOf(guint keyval) {
+    for (const KeyIntent& entry : kKeys)
+        if (entry.keyval == keyval) return entry.key;
+    return Key::Other;
 }
 
 void SetPixbuf(GtkWidget* image, int nBitmap) {
@@ -114,7 +106,7 @@ CGtkPopup::CGtkPopup(std::shared_ptr<kivo::platform::IHttpClient> http) : m_http
 
 CGtkPopup::~CGtkPopup() {
     for (const auto& [id, source] : m_timers) g_source_remove(source);
-    StopRetry();
+    CancelOwnPage();
     if (m_placeCheck != 0) g_source_remove(m_placeCheck);
     if (m_loop != nullptr) g_main_loop_unref(m_loop);
     if (m_menu != nullptr) g_object_unref(m_menu);
@@ -156,8 +148,6 @@ void CGtkPopup::Build() {
     // Later children are drawn over earlier ones: the template's first item,
     // the top of its z-order, goes in last.
     std::vector<GtkWidget*> buttons;
-    GtkWidget* searchCaption = nullptr;
-    GtkWidget* chooserCaption = nullptr;
     for (int i = tmpl->nItems - 1; i >= 0; --i) {
         const DialogItem& item = tmpl->pItems[i];
         const PixelRect rect = ItemPixels(item);
@@ -166,8 +156,6 @@ void CGtkPopup::Build() {
             case ItemKind::ImageStatic:
                 widget = NewImage(item.nBitmap);
                 if (item.nId == IDC_HEADER) m_header = widget;
-                if (item.nBitmap == IDB_CAPTION_SEARCH) searchCaption = widget;
-                if (item.nBitmap == IDB_CAPTION_CHOOSE) chooserCaption = widget;
                 break;
             case ItemKind::ImageButton: {
                 widget = gtk_event_box_new();
@@ -222,12 +210,6 @@ void CGtkPopup::Build() {
     gtk_container_set_focus_chain(GTK_CONTAINER(fixed), chain);
     g_list_free(chain);
 
-    // What assistive technology reads: the window by the program's name, the
-    // search box and the chooser by their captions, which are images.
-    atk_object_set_name(gtk_widget_get_accessible(m_window), "Kivo");
-    TieCaption(searchCaption, m_search, "搜索");
-    TieCaption(chooserCaption, m_chooser, "选择分类");
-
     // The image buttons lie on images (the hide button inside the header,
     // the site button on the bottom bar) and show over them.
     for (GtkWidget* button : buttons) RaiseChild(button);
@@ -263,7 +245,7 @@ int CGtkPopup::DoModal(CHotListDlg& dlg) {
     dlg.OnDestroy();
     for (const auto& [id, source] : m_timers) g_source_remove(source);
     m_timers.clear();
-    StopRetry();
+    CancelOwnPage();
     if (m_window != nullptr) {
         g_signal_handlers_disconnect_by_data(m_window, this);
         gtk_widget_destroy(m_window);
@@ -291,7 +273,9 @@ gboolean CGtkPopup::OnLaterCopyIdle(gpointer data) {
 void CGtkPopup::SetTimer(unsigned nIDEvent, unsigned nElapseMs) {
     KillTimer(nIDEvent);
     auto* timer = new Timer{this, nIDEvent};
-    const auto ms = static_cast<guint>(nElapseMs / TimeScale());
+    // The page's retry keeps its own pace (KIVO_PAGE_RETRY_SECONDS).
+    const double scale = nIDEvent == kTimerPageRetry ? 1.0 : TimeScale();
+    const auto ms = static_cast<guint>(nElapseMs / scale);
     m_timers[nIDEvent] = g_timeout_add_full(G_PRIORITY_DEFAULT, ms, OnTimerSource, timer,
                                             [](gpointer data) { delete static_cast<Timer*>(data); });
 }
@@ -350,7 +334,7 @@ void CGtkPopup::PostQuit() {
 
 gboolean CGtkPopup::OnQuitIdle(gpointer self) {
     Trace("quit");
-    static_cast<CGtkPopup*>(self)->m_nResult = IDCANCEL;
+    static_cast<CGtkPopup*>(self)->m_nResult = IDC_CANCEL;
     ModalRuns::QuitAll();
     return G_SOURCE_REMOVE;
 }
@@ -416,29 +400,46 @@ bool CGtkPopup::GetSearchText(std::string& text) {
 
 void CGtkPopup::Navigate(const std::string& url) {
     Trace("navigate " + ToUtf8(url));
-    StopRetry();  // another page is asked for
+    CancelOwnPage();  // another page is asked for
     if (!m_pageView) return;
     if (m_bSkinPainted) m_pageView->Load(ToUri(url));
     else m_pendingUri = ToUri(url);
 }
 
+void CGtkPopup::ShowOwnPage(const std::string& html) {
+    // UTF-8 at the toolkit's edge, and the page says so. Shown once the view
+    // has finished with the page before it.
+    std::string utf8 = ToUtf8(html);
+    const std::string gbk = "charset=\"gbk\"";
+    if (const std::size_t at = utf8.find(gbk); at != std::string::npos) utf8.replace(at, gbk.size(), "charset=\"utf-8\"");
+    m_ownPage = std::move(utf8);
+    if (m_ownPageSource == 0) m_ownPageSource = g_idle_add(OnOwnPageIdle, this);
+}
+
+void CGtkPopup::CancelOwnPage() {
+    m_ownPage.clear();
+    if (m_ownPageSource != 0) g_source_remove(m_ownPageSource);
+    m_ownPageSource = 0;
+}
+
+gboolean CGtkPopup::OnOwnPageIdle(gpointer self) {
+    auto* popup = static_cast<CGtkPopup*>(self);
+    popup->m_ownPageSource = 0;
+    if (popup->m_pageView && !popup->m_ownPage.empty()) popup->m_pageView->LoadHtml(popup->m_ownPage);
+    popup->m_ownPage.clear();
+    return G_SOURCE_REMOVE;
+}
+
+void CGtkPopup::TraceLine(const std::string& line) { Trace(ToUtf8(line)); }
+
 PageViewEvents CGtkPopup::PageEvents() {
     PageViewEvents events;
     events.loaded = [this](const std::string& uri) {
-        Trace("page loaded " + uri);
-        // A real page is back: the stand-in and its tries end.
-        if (uri != "about:blank") StopRetry();
+        if (m_pDlg != nullptr) m_pDlg->OnPageLoaded(uri);
     };
     events.title = [](const std::string& title) { Trace("page title " + title); };
     events.failed = [this](const std::string& uri, const std::string& reason) {
-        Trace("page failed " + uri + " " + reason);
-        if (uri == "about:blank") return;
-        // Never an engine's own error text: the program's own page, once the
-        // view has finished with the failed one, and the page is asked for
-        // again from time to time.
-        m_failedUri = uri;
-        ArmRetry();
-        g_idle_add(OnPageFailedIdle, this);
+        if (m_pDlg != nullptr) m_pDlg->OnPageFailed(uri, reason);
     };
     events.linkActivated = [this](const std::string& address) {
         Trace("link " + ToUtf8(address));
@@ -446,40 +447,6 @@ PageViewEvents CGtkPopup::PageEvents() {
         if (IsWebAddress(address)) OpenInBrowser(address);
     };
     return events;
-}
-
-gboolean CGtkPopup::OnPageFailedIdle(gpointer self) {
-    static_cast<CGtkPopup*>(self)->ShowStandInPage();
-    return G_SOURCE_REMOVE;
-}
-
-void CGtkPopup::ShowStandInPage() {
-    // Unless another page was asked for meanwhile.
-    if (!m_pageView || m_failedUri.empty()) return;
-    m_pageView->LoadHtml(StandInPage(m_failedUri));
-    Trace("page stand-in for " + m_failedUri);
-}
-
-void CGtkPopup::RetryPage() {
-    if (!m_pageView || m_failedUri.empty()) return;
-    Trace("page retry " + m_failedUri);
-    m_pageView->Load(m_failedUri);
-}
-
-void CGtkPopup::ArmRetry() {
-    if (m_retrySource != 0) g_source_remove(m_retrySource);
-    m_retrySource = g_timeout_add_seconds(PageRetrySeconds(), OnRetryTimer, this);
-}
-
-void CGtkPopup::StopRetry() {
-    m_failedUri.clear();
-    if (m_retrySource != 0) g_source_remove(m_retrySource);
-    m_retrySource = 0;
-}
-
-gboolean CGtkPopup::OnRetryTimer(gpointer self) {
-    static_cast<CGtkPopup*>(self)->RetryPage();
-    return G_SOURCE_CONTINUE;
 }
 
 gboolean CGtkPopup::OnFirstPaintIdle(gpointer self) {
@@ -648,12 +615,6 @@ void CGtkPopup::ShowWindow(bool bShow) {
     if (m_window == nullptr) return;
     if (bShow) {
         gtk_widget_show(m_window);
-        // Shown from the tray or by a later start: a page that could not be
-        // had is asked for again at once.
-        if (!m_failedUri.empty()) {
-            RetryPage();
-            ArmRetry();
-        }
     } else {
         gtk_widget_hide(m_window);
         Trace("window hidden");
@@ -691,7 +652,7 @@ void CGtkPopup::CreateTrayIcon(const std::string& tip) {
     if (DetectTrayKind() == TrayKind::Indicator) {
         // A middle click on the item does what a double click on the icon does.
         m_indicator = CTrayIndicator::Create(tip, TrayMenu(g_trayMenu, g_nTrayMenuItems), [this] {
-            if (m_pDlg != nullptr) m_pDlg->OnTrayNotify(kTrayIconId, WM_LBUTTONDBLCLK);
+            if (m_pDlg != nullptr) m_pDlg->OnTrayActivated();
         });
         if (m_indicator) {
             Trace("tray indicator added, title " + tip);
@@ -728,13 +689,6 @@ void CGtkPopup::RemoveTrayIcon(const TrayIconData&) {
     m_tray = nullptr;
     gdk_display_flush(gdk_display_get_default());
     Trace("tray icon removed");
-}
-
-void CGtkPopup::GetCursorPos(int& x, int& y) {
-    x = y = 0;
-    GdkSeat* seat = gdk_display_get_default_seat(gdk_display_get_default());
-    if (GdkDevice* pointer = seat != nullptr ? gdk_seat_get_pointer(seat) : nullptr)
-        gdk_device_get_position(pointer, nullptr, &x, &y);
 }
 
 GtkWidget* CGtkPopup::TrayMenu(const MenuItem* pItems, int nItems) {
@@ -797,7 +751,7 @@ void CGtkPopup::DeferCommand(unsigned nId) { g_idle_add(OnCommandIdle, new Comma
 gboolean CGtkPopup::OnCommandIdle(gpointer data) {
     auto* command = static_cast<Command*>(data);
     Trace("command " + std::to_string(command->nId));
-    if (command->popup->m_pDlg != nullptr) command->popup->m_pDlg->OnCommand(static_cast<int>(command->nId), BN_CLICKED);
+    if (command->popup->m_pDlg != nullptr) command->popup->m_pDlg->OnCommand(static_cast<int>(command->nId));
     delete command;
     return G_SOURCE_REMOVE;
 }
@@ -812,26 +766,17 @@ int CGtkPopup::FocusedControl() const {
     return 0;
 }
 
-namespace {
-unsigned VirtualKey(guint keyval) {
-    switch (keyval) {
-        case GDK_KEY_Escape: return VK_ESCAPE;
-        case GDK_KEY_Return:
-        case GDK_KEY_KP_Enter:
-        case GDK_KEY_ISO_Enter: return VK_RETURN;
-        default: return 0;
-    }
+bool CGtkPopup::FilterKey(guint keyval, int nFocusedId) {
+    const Key key = KeyOf(keyval);
+    return key != Key::Other && m_pDlg != nullptr && m_pDlg->OnKey(key, nFocusedId);
 }
-}  // namespace
 
 gboolean CGtkPopup::OnKeyPress(GtkWidget* window, GdkEventKey* event, gpointer self) {
     auto* popup = static_cast<CGtkPopup*>(self);
     // The page has the keys first: Enter and Space open its focused link.
     if (popup->FocusedControl() == IDC_BROWSER && gtk_window_propagate_key_event(GTK_WINDOW(window), event))
         return TRUE;
-    const unsigned vk = VirtualKey(event->keyval);
-    if (vk == 0 || popup->m_pDlg == nullptr) return FALSE;
-    return popup->m_pDlg->PreTranslateKeyDown(vk, popup->FocusedControl()) ? TRUE : FALSE;
+    return popup->FilterKey(event->keyval, popup->FocusedControl()) ? TRUE : FALSE;
 }
 
 gint CGtkPopup::OnChooserMenuKey(GtkWidget*, GdkEventKey* event, gpointer self) {
@@ -839,9 +784,8 @@ gint CGtkPopup::OnChooserMenuKey(GtkWidget*, GdkEventKey* event, gpointer self) 
     if (event->type != GDK_KEY_PRESS || popup->m_pDlg == nullptr || popup->m_chooser == nullptr) return FALSE;
     gboolean shown = FALSE;
     g_object_get(popup->m_chooser, "popup-shown", &shown, nullptr);
-    const unsigned vk = VirtualKey(event->keyval);
-    if (!shown || vk == 0) return FALSE;
-    return popup->m_pDlg->PreTranslateKeyDown(vk, IDC_CATEGORY) ? TRUE : FALSE;
+    if (!shown) return FALSE;
+    return popup->FilterKey(event->keyval, IDC_CATEGORY) ? TRUE : FALSE;
 }
 
 gboolean CGtkPopup::OnButtonPress(GtkWidget*, GdkEventButton* event, gpointer self) {
@@ -852,7 +796,7 @@ gboolean CGtkPopup::OnButtonPress(GtkWidget*, GdkEventButton* event, gpointer se
         event->window != gtk_widget_get_window(popup->m_window))
         return FALSE;
     if (event->button == 3) {
-        popup->OnSkinMenu();
+        popup->OnSkinMenu(static_cast<int>(event->x_root), static_cast<int>(event->y_root));
         return TRUE;
     }
     if (event->button != 1) return FALSE;
@@ -862,9 +806,9 @@ gboolean CGtkPopup::OnButtonPress(GtkWidget*, GdkEventButton* event, gpointer se
     return TRUE;
 }
 
-void CGtkPopup::OnSkinMenu() {
+void CGtkPopup::OnSkinMenu(int x, int y) {
     // Where no tray shows the icon, its menu opens on the skin instead.
-    if (!HasTray() && m_pDlg != nullptr) m_pDlg->OnTrayNotify(kTrayIconId, WM_RBUTTONDOWN);
+    if (!HasTray() && m_pDlg != nullptr) m_pDlg->OnTrayMenu(x, y);
 }
 
 bool CGtkPopup::HasTray() const {
@@ -892,7 +836,7 @@ void CGtkPopup::SetUpImageButton(GtkWidget* button, int nId) {
 void CGtkPopup::ClickImageButton(GtkWidget* button) {
     const int nId = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(button), kIdKey));
     Trace("clicked " + std::to_string(nId));
-    if (m_pDlg != nullptr) m_pDlg->OnCommand(nId, BN_CLICKED);
+    if (m_pDlg != nullptr) m_pDlg->OnCommand(nId);
 }
 
 gboolean CGtkPopup::OnImageButtonPress(GtkWidget* widget, GdkEventButton* event, gpointer self) {
@@ -900,7 +844,8 @@ gboolean CGtkPopup::OnImageButtonPress(GtkWidget* widget, GdkEventButton* event,
     // never drags the window. The second press of a double click is not a
     // click of its own. The right button opens the menu, as on the skin.
     auto* popup = static_cast<CGtkPopup*>(self);
-    if (event->type == GDK_BUTTON_PRESS && event->button == 3) popup->OnSkinMenu();
+    if (event->type == GDK_BUTTON_PRESS && event->button == 3)
+        popup->OnSkinMenu(static_cast<int>(event->x_root), static_cast<int>(event->y_root));
     if (event->type != GDK_BUTTON_PRESS || event->button != 1 || popup->m_pDlg == nullptr) return TRUE;
     gint doubleClickMs = 400;
     g_object_get(gtk_widget_get_settings(widget), "gtk-double-click-time", &doubleClickMs, nullptr);
@@ -936,14 +881,14 @@ gboolean CGtkPopup::OnImageButtonDrawn(GtkWidget* widget, cairo_t* cr, gpointer)
 void CGtkPopup::OnChooserChanged(GtkComboBox*, gpointer self) {
     auto* popup = static_cast<CGtkPopup*>(self);
     if (popup->m_bSettingChooser || popup->m_pDlg == nullptr) return;
-    popup->m_pDlg->OnCommand(IDC_CATEGORY, CBN_SELCHANGE);
+    popup->m_pDlg->OnSelchangeCategory();
 }
 
 gboolean CGtkPopup::OnDelete(GtkWidget*, GdkEvent*, gpointer self) {
     // A close request cancels the modal run, as the dialog manager does.
     auto* popup = static_cast<CGtkPopup*>(self);
     Trace("close request");
-    if (popup->m_pDlg != nullptr) popup->m_pDlg->OnCancel();
+    if (popup->m_pDlg != nullptr) popup->m_pDlg->OnCommand(IDC_CANCEL);
     return TRUE;
 }
 
@@ -968,11 +913,11 @@ gboolean CGtkPopup::OnMapped(GtkWidget*, GdkEvent*, gpointer self) {
 gboolean CGtkPopup::OnTrayButton(GtkStatusIcon*, GdkEventButton* event, gpointer self) {
     auto* popup = static_cast<CGtkPopup*>(self);
     if (popup->m_pDlg == nullptr) return TRUE;
-    long message = 0;
-    if (event->type == GDK_2BUTTON_PRESS && event->button == 1) message = WM_LBUTTONDBLCLK;
-    else if (event->type == GDK_BUTTON_PRESS && event->button == 1) message = WM_LBUTTONDOWN;
-    else if (event->type == GDK_BUTTON_PRESS && event->button == 3) message = WM_RBUTTONDOWN;
-    if (message != 0) popup->m_pDlg->OnTrayNotify(kTrayIconId, message);
+    // A double click shows the popup; the right button opens the menu at
+    // the pointer.
+    if (event->type == GDK_2BUTTON_PRESS && event->button == 1) popup->m_pDlg->OnTrayActivated();
+    else if (event->type == GDK_BUTTON_PRESS && event->button == 3)
+        popup->m_pDlg->OnTrayMenu(static_cast<int>(event->x_root), static_cast<int>(event->y_root));
     return TRUE;
 }
 

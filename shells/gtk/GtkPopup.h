@@ -56,6 +56,7 @@ public:
     int GetChooserSelection() override;
     bool GetSearchText(std::string& text) override;
     void Navigate(const std::string& url) override;
+    void ShowOwnPage(const std::string& html) override;
     void OpenInBrowser(const std::string& url) override;
     void GetClientSize(int& width, int& height) override;
     int GetFullScreenWidth() override;
@@ -66,9 +67,9 @@ public:
     void StartWindowDrag() override;
     void AddTrayIcon(const TrayIconData& nid) override;
     void RemoveTrayIcon(const TrayIconData& nid) override;
-    void GetCursorPos(int& x, int& y) override;
     void TrackPopupMenu(const MenuItem* pItems, int nItems, int x, int y) override;
     void EndModal(int nResult) override;
+    void TraceLine(const std::string& line) override;
 
 private:
     struct Timer;
@@ -80,18 +81,16 @@ private:
     // The tray icon, or the StatusNotifier item where no XEmbed tray exists.
     void CreateTrayIcon(const std::string& tip);
     int FocusedControl() const;
+    // The key filter's answer for a key press.
+    bool FilterKey(guint keyval, int nFocusedId);
     void DeferCommand(unsigned nId);
     void ApplyShape();
     PageViewEvents PageEvents();
-    // The page of the program's own that stands in for m_failedUri, and the
-    // next try of that page.
-    void ShowStandInPage();
-    void RetryPage();
-    void ArmRetry();
-    void StopRetry();
+    void CancelOwnPage();
     // Whether a tray shows the icon (embedded XEmbed icon or an indicator).
     bool HasTray() const;
-    void OnSkinMenu();
+    // The right button at (x, y) on the screen, on the skin or an image button.
+    void OnSkinMenu(int x, int y);
     void ClickImageButton(GtkWidget* button);
     void SetUpImageButton(GtkWidget* button, int nId);
     // Placement: whether the window stands where MoveWindow put it, and a
@@ -114,8 +113,7 @@ private:
     static gboolean OnConfigure(GtkWidget*, GdkEvent*, gpointer self);
     static void OnSizeAllocate(GtkWidget*, GdkRectangle*, gpointer self);
     static gboolean OnFirstPaintIdle(gpointer self);
-    static gboolean OnPageFailedIdle(gpointer self);
-    static gboolean OnRetryTimer(gpointer self);
+    static gboolean OnOwnPageIdle(gpointer self);
     static gboolean OnPlaceCheck(gpointer self);
     static gboolean OnLaterCopyIdle(gpointer data);
     static gboolean OnImageButtonKey(GtkWidget* widget, GdkEventKey* event, gpointer self);
@@ -147,10 +145,10 @@ private:
     bool m_bPendingIcons = false;
     std::optional<std::string> m_pendingTrayTip;
     bool m_bSkinPainted = false;
-    // While a page cannot be had: its address (a URI), and the timer of the
-    // next try. The program's own page stands in for it meanwhile.
-    std::string m_failedUri;
-    guint m_retrySource = 0;
+    // The program's own page (UTF-8), until the view has finished with the
+    // page before it.
+    std::string m_ownPage;
+    guint m_ownPageSource = 0;
     GtkWidget* m_menu = nullptr;
     GtkStatusIcon* m_tray = nullptr;
     std::unique_ptr<CTrayIndicator> m_indicator;  // instead of m_tray where no XEmbed tray exists
@@ -169,7 +167,7 @@ private:
     bool m_bPlacedByMapping = false;
     bool m_bAwaitingMap = false;
     bool m_bUp = false;  // initialised and in its modal run
-    int m_nResult = IDCANCEL;
+    int m_nResult = IDC_CANCEL;
     bool m_bSettingChooser = false;
     bool m_bMapped = false;
     std::atomic<bool> m_bQuitPosted{false};

@@ -10,7 +10,6 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/BrowserUrl.h"
 #include "platform/linux/Gbk.h"
 
 namespace kivo::gtk {
@@ -30,15 +29,6 @@ double TimeScale() {
         return parsed >= 1.0 && parsed <= 100000.0 ? parsed : 1.0;
     }();
     return scale;
-}
-
-unsigned PageRetrySeconds() {
-    static const unsigned seconds = [] {
-        const char* value = std::getenv("KIVO_PAGE_RETRY_SECONDS");
-        const int parsed = value != nullptr ? std::atoi(value) : 0;
-        return parsed >= 1 && parsed <= 60 ? static_cast<unsigned>(parsed) : 60u;
-    }();
-    return seconds;
 }
 
 void Trace(const std::string& event) {
@@ -73,11 +63,10 @@ std::string ToUri(const std::string& address) {
 }
 
 void OpenInBrowser(const std::string& address) {
-    // One valid URL, as one argument: no shell.
-    const std::string url = kivo::platform::BrowserUrl(address);
-    Trace("open " + url);
+    Trace("open " + ToUtf8(address));
     GError* error = nullptr;
-    if (!g_app_info_launch_default_for_uri(url.c_str(), nullptr, &error)) {
+    // The address is handed over as it is, as one argument: no shell.
+    if (!g_app_info_launch_default_for_uri(address.c_str(), nullptr, &error)) {
         Trace(std::string("open failed ") + (error != nullptr ? error->message : ""));
         if (error != nullptr) g_error_free(error);
     }
@@ -99,13 +88,7 @@ void InstallStyle() {
         "window.kivo-popup { background-color: #1A1F22; }\n"
         "window.kivo-popup, window.kivo-dialog { font-size: 12px; }\n"
         "#kivo-chooser button { min-height: 0; padding: 0 2px; border-radius: 0; }\n"
-        // The chooser's arrow drawn by CSS, not the theme's icon, which is an
-        // SVG image: no image loader (librsvg, libxml2) for one arrow.
-        "#kivo-chooser arrow { -gtk-icon-source: none; min-height: 5px; min-width: 8px; margin: 0 1px;"
-        " background-image: linear-gradient(to top right, transparent 50%, currentColor 50%),"
-        " linear-gradient(to top left, transparent 50%, currentColor 50%);"
-        " background-size: 50% 100%; background-position: left center, right center;"
-        " background-repeat: no-repeat; }\n"
+        "#kivo-chooser arrow { min-height: 10px; min-width: 10px; }\n"
         "#kivo-chooser cellview { min-height: 0; padding: 0; }\n"
         "#kivo-chooser { font-size: 12px; }\n"
         "#kivo-search { min-height: 0; padding: 0 3px; border-radius: 0; font-size: 12px; }\n"

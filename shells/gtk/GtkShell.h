@@ -13,14 +13,9 @@ bool TraceEnabled();
 void Trace(const std::string& event);
 
 // KIVO_TIME_SCALE=N in the environment (development and tests): the window's
-// timers run N times faster (1 to 100000; anything else is 1), so that the
-// first cache refresh comes after 300 / N seconds.
+// timers but the page's retry run N times faster (1 to 100000; anything else
+// is 1), so that the first cache refresh comes after 300 / N seconds.
 double TimeScale();
-
-// How often a page that could not be had is asked for again: 60 seconds, or
-// KIVO_PAGE_RETRY_SECONDS=N in the environment (development and tests; 1 to
-// 60, anything else is 60).
-unsigned PageRetrySeconds();
 
 // GBK <-> UTF-8 at the toolkit's edge.
 std::string ToUtf8(const std::string& gbk);

@@ -2,7 +2,8 @@
 
 #include "shells/win32/PopupWindow.h"
 
-#include "platform/BrowserUrl.h"
+#include <memory>
+
 #include "shells/win32/Trace.h"
 
 namespace kivo::win32 {
@@ -15,27 +16,50 @@ bool IsTopLevel(HWND hWnd) { return (GetWindowLongPtrA(hWnd, GWL_STYLE) & WS_CHI
 
 std::string Number(long long value) { return std::to_string(value); }
 
+// The tray icon's callback message, and the message of the browser's page
+// events.
+constexpr UINT kTrayMessage = WM_USER + 5;
+constexpr UINT kPageEventMessage = WM_APP + 1;
+
+// The keys the logic's key filter looks at.
+struct KeyEntry {
+    WPARAM vk;
+    Key key;
+};
+constexpr KeyEntry kKeys[] = {{VK_ESCAPE, Key::Escape}, {VK_RETURN, Key::Enter}};
+
+Key KeyOf(WPARAM vk) {
+    for (const KeyEntry& entry : kKeys)
+        if (entry.vk == vk) return entry.key;
+    return Key::Other;
+}
+
+// The program's own page, written for the browser to show: a file name
+// that tells it from every other page.
+constexpr const char* kOwnPageName = "kivo-own-page.html";
+
+bool EndsWithNoCase(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && lstrcmpiA(text.c_str() + text.size() - end.size(), end.c_str()) == 0;
+}
+
 }  // namespace
 
-// The popup's message map, in entry order: the first entry that matches a
-// message handles it. Image buttons (SS_NOTIFY statics) report a click as
-// STN_CLICKED, 0, like a menu command.
-const CPopupWindow::MessageMapEntry CPopupWindow::kMessageMap[] = {
+// The popup's messages and the intents they are, in entry order: the first
+// entry that matches a message handles it. Image buttons (SS_NOTIFY statics)
+// report a click as STN_CLICKED, 0, as menu commands and the dialog
+// manager's OK and Cancel do: every such command goes to the logic's
+// OnCommand, which routes it.
+const CPopupWindow::EventEntry CPopupWindow::kEvents[] = {
     {WM_SYSCOMMAND, 0, 0, &CPopupWindow::OnSysCommand},
     {WM_PAINT, 0, 0, &CPopupWindow::OnPaint},
     {WM_QUERYDRAGICON, 0, 0, &CPopupWindow::OnQueryDragIcon},
     {WM_LBUTTONDOWN, 0, 0, &CPopupWindow::OnLButtonDown},
     {WM_DESTROY, 0, 0, &CPopupWindow::OnDestroy},
-    {WM_COMMAND, CBN_SELCHANGE, U(IDC_CATEGORY), &CPopupWindow::OnSelchangeCategory},
-    {WM_COMMAND, STN_CLICKED, U(IDC_VISIT), &CPopupWindow::OnVisitSite},
-    {WM_COMMAND, STN_CLICKED, U(IDC_CLOSE), &CPopupWindow::OnHide},
-    {WM_COMMAND, 0, ID_SETTINGS, &CPopupWindow::OnSettings},
-    {WM_COMMAND, 0, ID_VISIT_SITE, &CPopupWindow::OnVisitSite},
-    {WM_COMMAND, 0, ID_EXIT, &CPopupWindow::OnExit},
     {WM_TIMER, 0, 0, &CPopupWindow::OnTimer},
-    {WM_COMMAND, STN_CLICKED, U(IDC_SEARCH), &CPopupWindow::OnSearch},
-    {WM_TRAYNOTIFY, 0, 0, &CPopupWindow::OnTrayNotify},
-    {WM_COMMAND, 0, ID_ABOUT, &CPopupWindow::OnAbout},
+    {WM_COMMAND, CBN_SELCHANGE, U(IDC_CATEGORY), &CPopupWindow::OnSelchangeCategory},
+    {WM_COMMAND, STN_CLICKED, 0, &CPopupWindow::OnCommand},
+    {kTrayMessage, 0, 0, &CPopupWindow::OnTrayNotify},
+    {kPageEventMessage, 0, 0, &CPopupWindow::OnPageEvent},
 };
 
 CPopupWindow::CPopupWindow() : CWinDialog(IDD_KIVO_DIALOG) {
@@ -64,6 +88,7 @@ void CPopupWindow::CreateOleControl(const TemplateItem& item, const RECT& rect, 
     CLSID clsid{};
     std::wstring name = item.windowClass.text;
     if (FAILED(CLSIDFromString(name.data(), &clsid)) || !IsEqualCLSID(clsid, CWebBrowser2::GetClsid())) return;
+    m_browser.SetEventTarget(m_hWnd, kPageEventMessage);
     m_browser.Create(m_hWnd, item, rect, hInsertAfter);
 }
 
@@ -93,29 +118,32 @@ BOOL CPopupWindow::OnInitDialog() {
 
 bool CPopupWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
     if (m_pDlg == nullptr) return false;
-    for (const MessageMapEntry& entry : kMessageMap) {
+    for (const EventEntry& entry : kEvents) {
         if (entry.message != message) continue;
-        if (message == WM_COMMAND && (HIWORD(wParam) != entry.nCode || LOWORD(wParam) != entry.nId)) continue;
+        if (message == WM_COMMAND && (HIWORD(wParam) != entry.nCode || (entry.nId != 0 && LOWORD(wParam) != entry.nId)))
+            continue;
         return (this->*entry.handler)(wParam, lParam, result);
     }
     return false;
 }
 
 void CPopupWindow::OnOK() {
-    if (m_pDlg != nullptr) m_pDlg->OnExit();
+    if (m_pDlg != nullptr) m_pDlg->OnCommand(IDC_OK);
     else EndDialog(IDOK);
 }
 
 void CPopupWindow::OnCancel() {
     // The dialog manager's answer to a close request.
-    if (m_pDlg != nullptr) m_pDlg->OnCancel();
+    if (m_pDlg != nullptr) m_pDlg->OnCommand(IDC_CANCEL);
     else EndDialog(IDCANCEL);
 }
 
 bool CPopupWindow::OnSysCommand(WPARAM wParam, LPARAM, INT_PTR& result) {
-    const auto nID = static_cast<unsigned>(wParam);
-    if ((nID & 0xFFF0) != IDM_ABOUTBOX) return false;
-    m_pDlg->OnSysCommand(nID);
+    // The system keeps the low four bits of a command id for itself.
+    const auto nID = static_cast<unsigned>(wParam) & 0xFFF0;
+    if (nID != IDM_ABOUTBOX) return false;
+    Trace("command " + Number(nID));
+    m_pDlg->OnCommand(static_cast<int>(nID));
     result = 0;
     return true;
 }
@@ -155,6 +183,12 @@ bool CPopupWindow::OnDestroy(WPARAM, LPARAM, INT_PTR&) {
     return false;
 }
 
+bool CPopupWindow::OnTimer(WPARAM wParam, LPARAM, INT_PTR&) {
+    Trace("timer " + Number(static_cast<long long>(wParam)));
+    m_pDlg->OnTimer(static_cast<unsigned>(wParam));
+    return false;
+}
+
 bool CPopupWindow::OnSelchangeCategory(WPARAM, LPARAM, INT_PTR& result) {
     Trace("chooser " + Number(GetChooserSelection()));
     m_pDlg->OnSelchangeCategory();
@@ -162,54 +196,40 @@ bool CPopupWindow::OnSelchangeCategory(WPARAM, LPARAM, INT_PTR& result) {
     return true;
 }
 
-bool CPopupWindow::OnVisitSite(WPARAM, LPARAM, INT_PTR& result) {
-    m_pDlg->OnVisitSite();
-    result = 0;
-    return true;
-}
-
-bool CPopupWindow::OnHide(WPARAM, LPARAM, INT_PTR& result) {
-    m_pDlg->OnHide();
-    result = 0;
-    return true;
-}
-
-bool CPopupWindow::OnSettings(WPARAM, LPARAM, INT_PTR& result) {
-    Trace("command settings");
-    m_pDlg->OnSettings();
-    result = 0;
-    return true;
-}
-
-bool CPopupWindow::OnExit(WPARAM, LPARAM, INT_PTR& result) {
-    Trace("command exit");
-    m_pDlg->OnExit();
-    result = 0;
-    return true;
-}
-
-bool CPopupWindow::OnTimer(WPARAM wParam, LPARAM, INT_PTR&) {
-    Trace("timer " + Number(static_cast<long long>(wParam)));
-    m_pDlg->OnTimer(static_cast<unsigned>(wParam));
-    return false;
-}
-
-bool CPopupWindow::OnSearch(WPARAM, LPARAM, INT_PTR& result) {
-    m_pDlg->OnSearch();
+bool CPopupWindow::OnCommand(WPARAM wParam, LPARAM, INT_PTR& result) {
+    const int nId = LOWORD(wParam);
+    Trace("command " + Number(nId));
+    m_pDlg->OnCommand(nId);
     result = 0;
     return true;
 }
 
 bool CPopupWindow::OnTrayNotify(WPARAM wParam, LPARAM lParam, INT_PTR& result) {
-    result = m_pDlg->OnTrayNotify(static_cast<unsigned>(wParam), static_cast<long>(lParam));
+    // A double click shows the popup; the right button opens the menu at the
+    // cursor.
+    result = 0;
+    if (wParam != kTrayIconId) return true;
+    if (lParam == WM_LBUTTONDBLCLK) {
+        m_pDlg->OnTrayActivated();
+    } else if (lParam == WM_RBUTTONDOWN) {
+        POINT point{};
+        ::GetCursorPos(&point);
+        m_pDlg->OnTrayMenu(point.x, point.y);
+    }
     return true;
 }
 
-bool CPopupWindow::OnAbout(WPARAM, LPARAM, INT_PTR& result) {
-    Trace("command about");
-    m_pDlg->OnAbout();
+bool CPopupWindow::OnPageEvent(WPARAM, LPARAM lParam, INT_PTR& result) {
+    std::unique_ptr<PageEvent> event(reinterpret_cast<PageEvent*>(lParam));
     result = 0;
+    if (event == nullptr) return true;
+    if (event->bFailed) m_pDlg->OnPageFailed(ReportedUri(event->url), event->reason);
+    else m_pDlg->OnPageLoaded(ReportedUri(event->url));
     return true;
+}
+
+std::string CPopupWindow::ReportedUri(const std::string& url) const {
+    return EndsWithNoCase(url, kOwnPageName) ? std::string(kszOwnPageUri) : url;
 }
 
 int CPopupWindow::ControlIdOf(HWND hWnd) const {
@@ -222,7 +242,8 @@ int CPopupWindow::ControlIdOf(HWND hWnd) const {
 bool CPopupWindow::PreTranslateMessage(MSG& msg) {
     if (msg.message == WM_KEYDOWN && m_pDlg != nullptr && m_hWnd != nullptr) {
         const int nTarget = ControlIdOf(msg.hwnd);
-        if (m_pDlg->PreTranslateKeyDown(static_cast<unsigned>(msg.wParam), nTarget)) {
+        const Key key = KeyOf(msg.wParam);
+        if (key != Key::Other && m_pDlg->OnKey(key, nTarget)) {
             Trace("key " + Number(static_cast<long long>(msg.wParam)) + " consumed, target " + Number(nTarget));
             return true;
         }
@@ -314,9 +335,44 @@ void CPopupWindow::Navigate(const std::string& url) {
     Trace("navigate " + url + " " + (SUCCEEDED(hr) ? "taken" : "refused " + Number(static_cast<long>(hr))));
 }
 
+void CPopupWindow::ShowOwnPage(const std::string& html) {
+    // A file in the user's temporary folder, which the browser shows as any
+    // cached page: the bytes as they are, GBK as the page declares.
+    if (m_ownPageFile.empty()) {
+        char folder[MAX_PATH + 1] = {};
+        const DWORD n = GetTempPathA(sizeof folder, folder);
+        if (n == 0 || n > MAX_PATH) {
+            Trace("own page: no temporary folder");
+            return;
+        }
+        m_ownPageFile = std::string(folder) + kOwnPageName;
+    }
+    HANDLE hFile = CreateFileA(m_ownPageFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                               nullptr);
+    DWORD written = 0;
+    const bool ok = hFile != INVALID_HANDLE_VALUE &&
+                    WriteFile(hFile, html.data(), static_cast<DWORD>(html.size()), &written, nullptr) &&
+                    written == html.size();
+    if (hFile != INVALID_HANDLE_VALUE) CloseHandle(hFile);
+    if (!ok) {
+        Trace("own page not written to " + m_ownPageFile);
+        return;
+    }
+    Trace("own page written to " + m_ownPageFile);
+    // Without an engine the control shows no page, its own error page
+    // neither: it is left as it is.
+    if (!m_browser.HasEngine()) {
+        Trace("own page not shown: no engine");
+        return;
+    }
+    Navigate("file://" + m_ownPageFile);
+}
+
+void CPopupWindow::TraceLine(const std::string& line) { Trace(line); }
+
 void CPopupWindow::OpenInBrowser(const std::string& url) {
-    const bool opened = kivo::platform::OpenInBrowser(url);
-    Trace("open " + kivo::platform::BrowserUrl(url) + (opened ? "" : " failed"));
+    HINSTANCE hResult = ShellExecuteA(nullptr, "open", "IEXPLORE.EXE", url.c_str(), nullptr, SW_SHOWMAXIMIZED);
+    Trace("open IEXPLORE.EXE " + url + " " + Number(reinterpret_cast<INT_PTR>(hResult)));
 }
 
 void CPopupWindow::GetClientSize(int& width, int& height) {
@@ -370,7 +426,7 @@ void CPopupWindow::AddTrayIcon(const TrayIconData& nid) {
     m_nid.hWnd = m_hWnd;
     m_nid.uID = nid.uID;
     m_nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-    m_nid.uCallbackMessage = nid.uCallbackMessage;
+    m_nid.uCallbackMessage = kTrayMessage;
     m_nid.hIcon = m_hIcon;
     lstrcpynA(m_nid.szTip, nid.szTip, 64);
     const BOOL added = Shell_NotifyIconA(NIM_ADD, &m_nid);
@@ -381,13 +437,6 @@ void CPopupWindow::AddTrayIcon(const TrayIconData& nid) {
 void CPopupWindow::RemoveTrayIcon(const TrayIconData&) {
     const BOOL removed = Shell_NotifyIconA(NIM_DELETE, &m_nid);
     Trace("tray icon removed " + Number(removed));
-}
-
-void CPopupWindow::GetCursorPos(int& x, int& y) {
-    POINT point{};
-    ::GetCursorPos(&point);
-    x = point.x;
-    y = point.y;
 }
 
 void CPopupWindow::TrackPopupMenu(const MenuItem*, int, int x, int y) {

@@ -1,8 +1,9 @@
 #pragma once
 // The popup CHotListDlg on Win32: dialog template 102 run modally for the
-// life of the process, its message map, the key filter in its modal loop,
-// the WebBrowser control in the place of item 1001, the tray icon and menu
-// 167, its timers and the requests worker threads make of it.
+// life of the process, the table that turns its messages into the logic's
+// intents, the key filter in its modal loop, the WebBrowser control in the
+// place of item 1001 with the program's own page written to a file, the tray
+// icon and menu 167, its timers and the requests worker threads make of it.
 #include "shells/win32/WinApi.h"
 
 #include <atomic>
@@ -41,6 +42,7 @@ public:
     int GetChooserSelection() override;
     bool GetSearchText(std::string& text) override;
     void Navigate(const std::string& url) override;
+    void ShowOwnPage(const std::string& html) override;
     void OpenInBrowser(const std::string& url) override;
     void GetClientSize(int& width, int& height) override;
     int GetFullScreenWidth() override;
@@ -51,9 +53,9 @@ public:
     void StartWindowDrag() override;
     void AddTrayIcon(const TrayIconData& nid) override;
     void RemoveTrayIcon(const TrayIconData& nid) override;
-    void GetCursorPos(int& x, int& y) override;
     void TrackPopupMenu(const MenuItem* pItems, int nItems, int x, int y) override;
     void EndModal(int nResult) override { EndDialog(nResult); }
+    void TraceLine(const std::string& line) override;
 
     // The key filter, then the browser's keys and the dialog's navigation.
     bool PreTranslateMessage(MSG& msg) override;
@@ -69,28 +71,28 @@ private:
     // True when handled, with the answer in the last argument; false lets the
     // dialog manager's handling follow.
     using Handler = bool (CPopupWindow::*)(WPARAM, LPARAM, INT_PTR&);
-    struct MessageMapEntry {
+    struct EventEntry {
         UINT message;
-        UINT nCode;  // WM_COMMAND: notification code
-        UINT nId;    // WM_COMMAND: control or command id
+        UINT nCode;  // WM_COMMAND: the notification code
+        UINT nId;    // WM_COMMAND: the control, 0 for any
         Handler handler;
     };
-    static const MessageMapEntry kMessageMap[];
+    static const EventEntry kEvents[];
 
     bool OnSysCommand(WPARAM, LPARAM, INT_PTR&);
     bool OnPaint(WPARAM, LPARAM, INT_PTR&);
     bool OnQueryDragIcon(WPARAM, LPARAM, INT_PTR&);
     bool OnLButtonDown(WPARAM, LPARAM, INT_PTR&);
     bool OnDestroy(WPARAM, LPARAM, INT_PTR&);
-    bool OnSelchangeCategory(WPARAM, LPARAM, INT_PTR&);
-    bool OnVisitSite(WPARAM, LPARAM, INT_PTR&);
-    bool OnHide(WPARAM, LPARAM, INT_PTR&);
-    bool OnSettings(WPARAM, LPARAM, INT_PTR&);
-    bool OnExit(WPARAM, LPARAM, INT_PTR&);
     bool OnTimer(WPARAM, LPARAM, INT_PTR&);
-    bool OnSearch(WPARAM, LPARAM, INT_PTR&);
+    bool OnSelchangeCategory(WPARAM, LPARAM, INT_PTR&);
+    bool OnCommand(WPARAM, LPARAM, INT_PTR&);
     bool OnTrayNotify(WPARAM, LPARAM, INT_PTR&);
-    bool OnAbout(WPARAM, LPARAM, INT_PTR&);
+    bool OnPageEvent(WPARAM, LPARAM, INT_PTR&);
+
+    // The browser's report on a page, as the logic takes it: the program's
+    // own page by its agreed address.
+    std::string ReportedUri(const std::string& url) const;
 
     // The id of the popup's control that holds `hWnd`; 0 for the popup.
     int ControlIdOf(HWND hWnd) const;
@@ -109,6 +111,7 @@ private:
     HWND m_editSearch = nullptr;
     HWND m_comboList = nullptr;
     CWebBrowser2 m_browser;
+    std::string m_ownPageFile;  // where the program's own page is written
     HICON m_hIcon = nullptr;
     NOTIFYICONDATAA m_nid{};
 

@@ -47,7 +47,7 @@ void CSmallDialog::SetCheck(int nId, int nCheck) {
     if (m_hWnd != nullptr) CheckDlgButton(m_hWnd, nId, nCheck != 0 ? BST_CHECKED : BST_UNCHECKED);
 }
 
-void CSmallDialog::MessageBox(const std::string& text, const std::string& caption) {
+void CSmallDialog::ShowMessage(const std::string& text, const std::string& caption) {
     Trace("message " + caption + ": " + text);
     MessageBoxA(m_hWnd, text.c_str(), caption.c_str(), MB_OK | MB_ICONEXCLAMATION);
     Trace("message closed");
@@ -60,9 +60,14 @@ BOOL CSmallDialog::OnInitDialog() {
 
 bool CSmallDialog::OnMessage(UINT message, WPARAM wParam, LPARAM, INT_PTR& result) {
     if (message != WM_COMMAND) return false;
-    // Buttons, the e-mail box's focus and the dialog manager's IDOK and
-    // IDCANCEL (Enter, Esc, the close box): the logic tells them apart.
-    m_dlg.OnCommand(LOWORD(wParam), HIWORD(wParam));
+    // A click on a button, the dialog manager's OK and Cancel among them
+    // (Enter, Esc, the close box), and a control taking the focus.
+    const int nId = LOWORD(wParam);
+    switch (HIWORD(wParam)) {
+        case BN_CLICKED: m_dlg.OnClicked(nId); break;
+        case EN_SETFOCUS: m_dlg.OnFocused(nId); break;
+        default: return false;
+    }
     result = 0;
     return true;
 }

@@ -19,13 +19,13 @@ public:
     void SetCurSel(int nId, int nIndex) override;
     int GetCheck(int nId) override;
     void SetCheck(int nId, int nCheck) override;
-    void MessageBox(const std::string& text, const std::string& caption) override;
+    void ShowMessage(const std::string& text, const std::string& caption) override;
     void EndDialog(int nResult) override { CWinDialog::EndDialog(nResult); }
 
 protected:
     BOOL OnInitDialog() override;
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
-    // IDOK and IDCANCEL reach the logic through OnMessage.
+    // The dialog manager's OK and Cancel reach the logic through OnMessage.
     void OnOK() override { m_dlg.OnOK(); }
     void OnCancel() override { m_dlg.OnCancel(); }
 

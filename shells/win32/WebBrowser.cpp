@@ -2,8 +2,6 @@
 
 #include "shells/win32/WebBrowser.h"
 
-#include <ocidl.h>
-
 #include <cstdio>
 
 #include "shells/win32/Trace.h"
@@ -15,7 +13,15 @@ namespace {
 // {8856F961-340A-11D0-A96B-00C04FD705A2}
 const CLSID kClsidWebBrowser = {0x8856F961, 0x340A, 0x11D0, {0xA9, 0x6B, 0x00, 0xC0, 0x4F, 0xD7, 0x05, 0xA2}};
 
+// {25336920-03F9-11CF-8FD0-00AA00686F13}, the HTML document the control
+// shows pages in.
+const CLSID kClsidHtmlDocument = {0x25336920, 0x03F9, 0x11CF, {0x8F, 0xD0, 0x00, 0xAA, 0x00, 0x68, 0x6F, 0x13}};
+
 constexpr DISPID kDispidNavigate = 104;
+constexpr DISPID kDispidDocumentComplete = 259;
+constexpr DISPID kDispidNavigateError = 271;
+// The control's event interface, DWebBrowserEvents2.
+const IID kDiidWebBrowserEvents2 = {0x34A715A0, 0x6587, 0x11D0, {0x92, 0x4A, 0x00, 0x20, 0xAF, 0xC7, 0xAC, 0x4D}};
 // The control's stored extent, in units of 0.01 mm.
 constexpr SIZEL kExtent = {4128, 3572};
 
@@ -33,7 +39,83 @@ void ReleaseRef(T*& p) {
     p = nullptr;
 }
 
+// An event's argument, by reference or not.
+const VARIANT& Deref(const VARIANT& v) {
+    return v.vt == (VT_VARIANT | VT_BYREF) && v.pvarVal != nullptr ? *v.pvarVal : v;
+}
+
+std::string TextOf(const VARIANT& arg) {
+    const VARIANT& v = Deref(arg);
+    BSTR text = v.vt == VT_BSTR ? v.bstrVal : v.vt == (VT_BSTR | VT_BYREF) && v.pbstrVal != nullptr ? *v.pbstrVal : nullptr;
+    return text != nullptr ? ToAnsi(std::wstring(text, SysStringLen(text))) : std::string();
+}
+
+long NumberOf(const VARIANT& arg) {
+    const VARIANT& v = Deref(arg);
+    return v.vt == VT_I4 ? v.lVal : 0;
+}
+
+IDispatch* DispatchOf(const VARIANT& arg) {
+    const VARIANT& v = Deref(arg);
+    return v.vt == VT_DISPATCH ? v.pdispVal : nullptr;
+}
+
 }  // namespace
+
+// The sink of the control's events: the two the popup hears, the rest
+// answered and dropped. It outlives its control only as long as the control
+// holds it.
+class CWebBrowser2::CEvents final : public IDispatch {
+public:
+    explicit CEvents(CWebBrowser2* pOwner) : m_pOwner(pOwner) {}
+    CEvents(const CEvents&) = delete;
+    CEvents& operator=(const CEvents&) = delete;
+    void Detach() { m_pOwner = nullptr; }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (ppv == nullptr) return E_POINTER;
+        *ppv = nullptr;
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch) &&
+            !IsEqualIID(riid, kDiidWebBrowserEvents2))
+            return E_NOINTERFACE;
+        *ppv = static_cast<IDispatch*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_cRef; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG n = --m_cRef;
+        if (n == 0) delete this;
+        return n;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) override {
+        if (pctinfo != nullptr) *pctinfo = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
+                                     UINT*) override {
+        if (m_pOwner == nullptr || params == nullptr || params->rgvarg == nullptr) return S_OK;
+        // Arguments come last first.
+        const VARIANTARG* args = params->rgvarg;
+        if (dispid == kDispidNavigateError && params->cArgs >= 5) {
+            // (pDisp, URL, TargetFrameName, StatusCode, Cancel)
+            if (!m_pOwner->IsTopLevel(DispatchOf(args[4])) && !TextOf(args[2]).empty()) return S_OK;
+            // Never the control's own error page.
+            if (args[0].vt == (VT_BOOL | VT_BYREF) && args[0].pboolVal != nullptr) *args[0].pboolVal = VARIANT_TRUE;
+            m_pOwner->PostPageEvent(true, TextOf(args[3]), "status " + Hex(NumberOf(args[1])));
+        } else if (dispid == kDispidDocumentComplete && params->cArgs >= 2) {
+            // (pDisp, URL)
+            if (m_pOwner->IsTopLevel(DispatchOf(args[1]))) m_pOwner->PostPageEvent(false, TextOf(args[0]), {});
+        }
+        return S_OK;
+    }
+
+private:
+    ULONG m_cRef = 1;
+    CWebBrowser2* m_pOwner;
+};
 
 // The container side of the control: client site and in-place site, and
 // the frame as an inner object. The control keeps references to them; the
@@ -231,7 +313,16 @@ bool CWebBrowser2::Create(HWND hParent, const TemplateItem& item, const RECT& re
     }
     if (SUCCEEDED(hr)) {
         m_pObject->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&m_pInPlaceObject));
-        Trace("browser created");
+        // The page events; without them the control works as before.
+        IConnectionPointContainer* pContainer = nullptr;
+        if (SUCCEEDED(m_pObject->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&pContainer)))) {
+            if (SUCCEEDED(pContainer->FindConnectionPoint(kDiidWebBrowserEvents2, &m_pEventPoint))) {
+                m_pEvents = new CEvents(this);
+                if (FAILED(m_pEventPoint->Advise(m_pEvents, &m_dwEventCookie))) m_dwEventCookie = 0;
+            }
+            pContainer->Release();
+        }
+        Trace(m_dwEventCookie != 0 ? "browser created" : "browser created, without its events");
         return true;
     }
     Trace("browser not created: " + std::string(step) + " " + Hex(hr));
@@ -240,6 +331,11 @@ bool CWebBrowser2::Create(HWND hParent, const TemplateItem& item, const RECT& re
 }
 
 void CWebBrowser2::Destroy() {
+    if (m_pEvents != nullptr) m_pEvents->Detach();
+    if (m_pEventPoint != nullptr && m_dwEventCookie != 0) m_pEventPoint->Unadvise(m_dwEventCookie);
+    m_dwEventCookie = 0;
+    ReleaseRef(m_pEventPoint);
+    ReleaseRef(m_pEvents);
     ReleaseRef(m_pDispatch);
     if (m_pInPlaceObject != nullptr) m_pInPlaceObject->InPlaceDeactivate();
     ReleaseRef(m_pInPlaceObject);
@@ -277,6 +373,38 @@ HRESULT CWebBrowser2::Navigate(const char* szUrl, VARIANT* Flags, VARIANT* Targe
                             nullptr);
     SysFreeString(url);
     return hr;
+}
+
+bool CWebBrowser2::HasEngine() {
+    if (m_nEngine < 0) {
+        IUnknown* pDocument = nullptr;
+        m_nEngine = SUCCEEDED(CoCreateInstance(kClsidHtmlDocument, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                               reinterpret_cast<void**>(&pDocument)))
+                        ? 1
+                        : 0;
+        if (pDocument != nullptr) pDocument->Release();
+    }
+    return m_nEngine == 1;
+}
+
+bool CWebBrowser2::IsTopLevel(IDispatch* pDisp) const {
+    if (pDisp == nullptr || m_pObject == nullptr) return false;
+    IUnknown* pThat = nullptr;
+    IUnknown* pThis = nullptr;
+    pDisp->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&pThat));
+    m_pObject->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&pThis));
+    const bool same = pThat != nullptr && pThat == pThis;
+    if (pThat != nullptr) pThat->Release();
+    if (pThis != nullptr) pThis->Release();
+    return same;
+}
+
+void CWebBrowser2::PostPageEvent(bool bFailed, const std::string& url, const std::string& reason) {
+    // Heard later, outside the control's own call: the page view may be
+    // given another page then.
+    if (m_hNotify == nullptr) return;
+    auto* event = new PageEvent{bFailed, url, reason};
+    if (!PostMessageA(m_hNotify, m_nNotifyMessage, 0, reinterpret_cast<LPARAM>(event))) delete event;
 }
 
 bool CWebBrowser2::PreTranslateMessage(MSG& msg) {

@@ -1,10 +1,11 @@
 #pragma once
-// The Windows headers for the shell's sources, after the program's own. The
-// user-interface headers name some ids and messages as the Windows headers do
-// (IDOK, WM_USER, BN_CLICKED...) with the same values, and IDialogView has a
-// MessageBox: they come first, so that the headers' macros, defined after
-// them, rewrite nothing of their declarations. Every source of the shell
-// includes this header before any other.
+// The Windows headers and the program's own, for the shell's sources. The
+// program's headers name nothing the Windows headers define, so the order is
+// free; every source of the shell includes this header first all the same.
+#include <windows.h>
+#include <ole2.h>
+#include <shellapi.h>
+
 #include "app/Config.h"
 #include "app/HotListApp.h"
 #include "ui/Dialog.h"
@@ -13,13 +14,6 @@
 #include "ui/Resource.h"
 #include "ui/SettingsDlg.h"
 #include "ui/Templates.h"
-
-#include <windows.h>
-#include <ole2.h>
-#include <shellapi.h>
-
-// The shell calls the "A" functions by name; IDialogView::MessageBox keeps its name.
-#undef MessageBox
 
 #include <string>
 

@@ -1,7 +1,6 @@
 #pragma once
-// Fakes of the user interface's own view interfaces: they record what the
-// logic asks of the window and answer as a toolkit would.
-#include <algorithm>
+// Fakes of the user interface's own view interfaces: they keep the state a
+// window would show after the logic's calls and answer as a toolkit would.
 #include <functional>
 #include <map>
 #include <string>
@@ -25,7 +24,7 @@ public:
     void SetCurSel(int nId, int nIndex) override { selections[nId] = nIndex >= 0 && nIndex < 14 ? nIndex : -1; }
     int GetCheck(int nId) override { return checks[nId]; }
     void SetCheck(int nId, int nCheck) override { checks[nId] = nCheck; }
-    void MessageBox(const std::string& text, const std::string& caption) override {
+    void ShowMessage(const std::string& text, const std::string& caption) override {
         messages.push_back(caption + "|" + text);
     }
     void EndDialog(int nResult) override {
@@ -55,70 +54,81 @@ public:
         lastInit[dlg.TemplateId()] = view;
         const auto script = scripts.find(dlg.TemplateId());
         if (script != scripts.end() && script->second) script->second(dlg, view);
-        if (!view.ended) view.result = IDCANCEL;
+        if (!view.ended) view.result = IDC_CANCEL;
         last[dlg.TemplateId()] = view;
         dlg.Attach(nullptr);
         return view.result;
     }
 
     std::map<int, Script> scripts;
-    std::vector<int> opened;
+    std::vector<int> opened;  // templates, in the order they opened
     std::map<int, FakeDialogView> lastInit;
     std::map<int, FakeDialogView> last;
 };
 
-// Records each call as a line of its log.
+// The popup as a window would stand after the logic's calls.
 class FakeHotListView : public IHotListView {
 public:
-    void SetTimer(unsigned nIDEvent, unsigned nElapseMs) override {
-        Log("SetTimer " + std::to_string(nIDEvent) + " " + std::to_string(nElapseMs));
-    }
-    void KillTimer(unsigned nIDEvent) override { Log("KillTimer " + std::to_string(nIDEvent)); }
-    void ShowNotice(const char* szText, const char* szCaption) override {
-        Log(std::string("ShowNotice ") + szCaption + " " + szText);
-    }
-    void PostQuit() override { Log("PostQuit"); }
-    int RunModal(CDialogBase& dlg) override {
-        Log("RunModal " + std::to_string(dlg.TemplateId()));
-        return dialogs.RunModal(dlg);
-    }
+    void SetTimer(unsigned nIDEvent, unsigned nElapseMs) override { timers[nIDEvent] = nElapseMs; }
+    void KillTimer(unsigned nIDEvent) override { timers.erase(nIDEvent); }
+    void ShowNotice(const char*, const char*) override {}
+    void PostQuit() override {}
+    int RunModal(CDialogBase& dlg) override { return dialogs.RunModal(dlg); }
     void AppendSystemMenuItem(unsigned, const std::string&) override {}
     void SetToolWindowStyle() override {}
     void SetIcons(int) override {}
-    void SetHeaderBitmap(int nBitmap) override { Log("SetHeaderBitmap " + std::to_string(nBitmap)); }
-    void SetCloseBitmap(int nBitmap) override { Log("SetCloseBitmap " + std::to_string(nBitmap)); }
+    // The header's image and the hide button's, in the order they were set:
+    // the one set last shows on top.
+    void SetHeaderBitmap(int nBitmap) override { images.push_back("header " + std::to_string(nBitmap)); }
+    void SetCloseBitmap(int nBitmap) override { images.push_back("close " + std::to_string(nBitmap)); }
     void SetChooserSelection(int nIndex) override { selection = nIndex >= 0 && nIndex < 14 ? nIndex : -1; }
     int GetChooserSelection() override { return selection; }
     bool GetSearchText(std::string& text) override {
         text = searchText;
         return searchRepresentable;
     }
-    void Navigate(const std::string& url) override { Log("Navigate " + url); }
+    void Navigate(const std::string& url) override {
+        page = url;
+        ownPage.clear();
+        ++navigations;
+    }
+    void ShowOwnPage(const std::string& html) override { ownPage = html; }
     void OpenInBrowser(const std::string& url) override { opened.push_back(url); }
     void GetClientSize(int& width, int& height) override { width = 179, height = 221; }
     int GetFullScreenWidth() override { return 1024; }
     void MoveWindow(int, int, int, int) override {}
     void SetWindowShape(const CRegion&) override {}
-    void ShowWindow(bool bShow) override { Log(bShow ? "ShowWindow show" : "ShowWindow hide"); }
-    void SetForegroundWindow() override { Log("SetForegroundWindow"); }
-    void StartWindowDrag() override {}
+    void ShowWindow(bool bShow) override { shown = bShow; }
+    void SetForegroundWindow() override { foreground = shown; }
+    void StartWindowDrag() override { ++drags; }
     void AddTrayIcon(const TrayIconData&) override {}
     void RemoveTrayIcon(const TrayIconData&) override {}
-    void GetCursorPos(int& x, int& y) override { x = y = 0; }
-    void TrackPopupMenu(const MenuItem*, int, int x, int y) override {
-        Log("TrackPopupMenu " + std::to_string(x) + " " + std::to_string(y));
+    void TrackPopupMenu(const MenuItem* pItems, int nItems, int x, int y) override {
+        menu.clear();
+        for (int i = 0; i < nItems; ++i) menu.push_back(pItems[i].nId);
+        menuX = x;
+        menuY = y;
     }
-    void EndModal(int nResult) override { Log("EndModal " + std::to_string(nResult)); }
+    void EndModal(int nResult) override { result = nResult; }
+    void TraceLine(const std::string& line) override { trace.push_back(line); }
 
-    void Log(const std::string& entry) { log.push_back(entry); }
-    bool Logged(const std::string& entry) const { return std::find(log.begin(), log.end(), entry) != log.end(); }
-
-    std::vector<std::string> log;
-    std::vector<std::string> opened;
-    FakeDialogRunner dialogs;
+    std::map<unsigned, unsigned> timers;  // armed timers and their periods
+    std::vector<std::string> images;
+    int selection = -1;
     std::string searchText;
     bool searchRepresentable = true;
-    int selection = -1;
+    std::string page;     // the address navigated to last
+    std::string ownPage;  // the program's own page shown since
+    int navigations = 0;
+    std::vector<std::string> opened;  // in the user's browser
+    bool shown = false;
+    bool foreground = false;
+    int drags = 0;
+    std::vector<unsigned> menu;  // the open menu's items
+    int menuX = -1, menuY = -1;
+    int result = 0;  // of the modal run, once ended
+    std::vector<std::string> trace;
+    FakeDialogRunner dialogs;
 };
 
 class FakeJobs : public IJobStarter {

@@ -26,7 +26,6 @@
 
 #include "app/Config.h"
 #include "net/Catalogue.h"
-#include "platform/BrowserUrl.h"
 #include "platform/win32/AutoStart.h"
 #include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
@@ -249,9 +248,8 @@ protected:
         return config;
     }
 
-    // Call `n` of the stand-in browser, the default browser for http:
-    // maximised (SW_SHOWMAXIMIZED), the address as one valid URL, the only
-    // parameter. It writes "<show> <command line>".
+    // Call `n` of the stand-in browser: maximised (SW_SHOWMAXIMIZED), the
+    // address as the only parameter. It writes "<show> <command line>".
     void ExpectBrowserCall(std::size_t n, const std::string& address) {
         std::vector<std::string> calls;
         ASSERT_TRUE(WaitUntil([&] {
@@ -261,7 +259,7 @@ protected:
             return calls.size() >= n;
         })) << "no browser call " << n << "\n" << Trace();
         EXPECT_EQ(calls[n - 1].substr(0, 2), "3 ") << calls[n - 1];
-        EXPECT_TRUE(calls[n - 1].ends_with(" " + kivo::platform::BrowserUrl(address))) << calls[n - 1];
+        EXPECT_TRUE(calls[n - 1].ends_with(" " + address)) << calls[n - 1];
     }
 
     static void Click(HWND hWnd) {
@@ -421,7 +419,7 @@ TEST_F(ShellTest, PopupShowsInTheCornerASecondCopyEndsAndTheTrayMenusExitEndsIt)
     Key(menus.front(), VK_UP);
     Key(menus.front(), VK_RETURN);
     EXPECT_NE(m_program->ExitCodeWithin(15000), -1) << Trace();
-    ExpectTraced({"command exit", "tray icon removed 1", "] end"});
+    ExpectTraced({"command " + std::to_string(ID_EXIT), "tray icon removed 1", "] end"});
     EXPECT_FALSE(TrayIconExists(popup, kTrayIconId));
     EXPECT_TRUE(TopLevelWindows(m_program->Pid(), nullptr).empty());
     // The tray shows what it showed before the program ran; nothing is saved.
@@ -456,6 +454,36 @@ TEST_F(ShellTest, WithWinesBrowserControlWithoutAnEngineThePopupWorks) {
     ASSERT_NE(page, nullptr);
     EXPECT_FALSE(Children(page).empty()) << "the control's window is inside its place";
     DriveThePopup(popup, true);
+    Exit(popup);
+}
+
+TEST_F(ShellTest, AnUnreachableServerGivesTheProgramsOwnPageAndItIsAskedForAgain) {
+    struct Retry {
+        Retry() { SetEnvironmentVariableA("KIVO_PAGE_RETRY_SECONDS", "2"); }
+        ~Retry() { SetEnvironmentVariableA("KIVO_PAGE_RETRY_SECONDS", nullptr); }
+    } everyTwoSeconds;
+    HWND popup = StartPlaced();
+    ASSERT_NE(popup, nullptr);
+    // The browser control's navigation error, not its own error page.
+    const std::string page = "http://127.0.0.1:1/sml/today.html";
+    ASSERT_TRUE(WaitForTrace("page failed " + page + " status 0x"));
+    ASSERT_TRUE(WaitForTrace("page stand-in for " + page));
+    // The page the control is given instead: the server's heading and the
+    // help line in the skin's colours, GBK as it says.
+    const std::string trace = Trace(), written = "own page written to ";
+    const std::size_t at = trace.find(written);
+    ASSERT_NE(at, std::string::npos) << trace;
+    const std::size_t from = at + written.size();
+    const std::string file = trace.substr(from, trace.find('\n', from) - from);
+    const std::string html = ReadBytes(file).value_or("");
+    for (const std::string& part : {std::string(kszNoServer), std::string(kszNoPageHelp), std::string("#111418"),
+                                    std::string("charset=\"gbk\"")})
+        EXPECT_TRUE(Contains(html, part)) << part << " not in " << file;
+    EXPECT_FALSE(Contains(html, kszNoPage));
+    // Wine has no engine here: the control is given no page it cannot show.
+    ExpectTraced({"own page not shown: no engine"});
+    // The server still does not answer at the next try.
+    EXPECT_TRUE(WaitForTrace("page retry " + page));
     Exit(popup);
 }
 
