@@ -25,5 +25,21 @@ check platform app net ui shells
 check net app ui shells
 check app ui shells
 check ui shells
-[ $status -eq 0 ] && echo "layout: every floor includes only the floors below it"
+
+# The logic speaks intents: no toolkit's messages, keys or notification codes
+# under ui/. The page that stands in for a failed one is the logic's: its
+# texts appear in no shell.
+hits=$(grep -rnwE "(WM|VK|BN|CBN|EN|STN)_[A-Z0-9_]+" ui --include='*.h' --include='*.cpp' || true)
+if [ -n "$hits" ]; then
+    echo "ui/ names a toolkit's code:" >&2
+    echo "$hits" >&2
+    status=1
+fi
+hits=$(grep -rnwE "kszNoServer|kszNoPage|kszNoPageHelp" shells --include='*.h' --include='*.cpp' || true)
+if [ -n "$hits" ]; then
+    echo "shells/ builds the page that stands in for a failed one (ui/StandInPage does):" >&2
+    echo "$hits" >&2
+    status=1
+fi
+[ $status -eq 0 ] && echo "layout: every floor includes only the floors below it; ui/ takes intents"
 exit $status
