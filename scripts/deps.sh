@@ -20,6 +20,8 @@ KIVO_BUILD_PACKAGES=(g++ make cmake pkg-config ca-certificates
 # The content server's tests also run a real nginx over its static copy and a
 # real PostgreSQL for the subscriptions.
 KIVO_TEST_PACKAGES=(libgtest-dev libgmock-dev openssl nginx-light postgresql)
+# The fuzz targets (scripts/fuzz.sh): Debian's clang with libFuzzer.
+KIVO_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # The content server's benchmark (bench/server_bench.sh): wrk against it and nginx.
 KIVO_BENCH_PACKAGES=(wrk nginx-light python3)
 # The desktop program (GTK 3, its light page view on litehtml and gumbo, the

@@ -28,6 +28,10 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 ctest --test-dir build/test --output-on-failure -j2 "$@"
 
+# Every input of the content server fuzzed for a few seconds, after its
+# committed regression inputs.
+bash scripts/fuzz.sh 5
+
 # The threaded parts once more under ThreadSanitizer (settings saves, jobs,
 # transfers, the channel between copies, the content server's event loops and
 # its reloads, the importer of live lists): a data race fails the run.

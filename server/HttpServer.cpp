@@ -251,12 +251,12 @@ void HttpServer::Sweep() {
             if (exchange->deadline_.load() > now || exchange->fd_ < 0) continue;
             // Too slow: the event loop sees the end of the stream and closes it.
             exchange->deadline_ = kNoDeadline;
-            ::shutdown(exchange->fd_, SHUT_RDWR);
             // An idle keep-alive connection is closed the same way, but it
-            // is no slow client.
+            // is no slow client. Counted first: the client may look at once.
             if (!exchange->served_) {
                 for (RequestObserver* observer : settings_.observers) observer->SlowClientClosed();
             }
+            ::shutdown(exchange->fd_, SHUT_RDWR);
         }
     }
 }

@@ -27,9 +27,10 @@ void ParseHostPort(const std::string& option, const std::string& text, std::stri
     if (colon == std::string::npos || colon == 0) throw UsageError(option + " expects HOST:PORT, got '" + text + "'");
     host = text.substr(0, colon);
     if (host.front() == '[') {
-        if (host.size() < 3 || host.back() != ']') throw UsageError(option + " expects [ADDRESS]:PORT, got '" + text + "'");
+        if (host.size() < 3 || host.back() != ']' || host.find_first_of("[]", 1) != host.size() - 1)
+            throw UsageError(option + " expects [ADDRESS]:PORT, got '" + text + "'");
         host = host.substr(1, host.size() - 2);
-    } else if (host.find(':') != std::string::npos) {
+    } else if (host.find_first_of(":[]") != std::string::npos) {
         throw UsageError(option + " needs an IPv6 address in brackets, got '" + text + "'");
     }
     port = ParseNumber<int>(option, text.substr(colon + 1), 0, 65535);

@@ -119,7 +119,7 @@ TEST(OperatorOptions, MetricsAddressesAreHostAndPortAndTheRestIsRefused) {
     EXPECT_EQ(parse("127.0.0.1:9180").metricsPort, 9180);
     EXPECT_EQ(parse("[::1]:0").metricsHost, "::1");
     EXPECT_EQ(parse("localhost:65535").metricsPort, 65535);
-    for (const std::string bad : {"9180", ":9180", "::1:80", "[::1]", "[]:80", "[::1:80", "host:", "host:65536",
+    for (const std::string bad : {"9180", ":9180", "::1:80", "[::1]", "[]:80", "[::1:80", "[[::1]]:80", "a]:80", "host:", "host:65536",
                                   "host:-1", "host:80x"}) {
         EXPECT_THROW(parse(bad), UsageError) << bad;
     }
