@@ -16,10 +16,14 @@ kivo_install_packages() {
 
 KIVO_BUILD_PACKAGES=(g++ make cmake pkg-config ca-certificates
     libcurl4-openssl-dev libssl-dev libcpp-httplib-dev libsqlite3-dev libmicrohttpd-dev libpq-dev
-    libxml2-dev nlohmann-json3-dev)
+    libxml2-dev nlohmann-json3-dev libsystemd-dev)
 # The content server's tests also run a real nginx over its static copy and a
 # real PostgreSQL for the subscriptions.
-KIVO_TEST_PACKAGES=(libgtest-dev libgmock-dev openssl nginx-light postgresql)
+KIVO_TEST_PACKAGES=(libgtest-dev libgmock-dev openssl nginx-light postgresql
+    goaccess prometheus)
+# The server package's test: the unit checked by systemd-analyze (man-db for
+# its Documentation= line), both packages by lintian.
+KIVO_PACKAGE_TEST_PACKAGES=(systemd man-db lintian)
 # The fuzz targets (scripts/fuzz.sh): Debian's clang with libFuzzer.
 KIVO_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # The content server's benchmark (bench/server_bench.sh): wrk against it and nginx.
@@ -38,7 +42,7 @@ KIVO_DESKTOP_TEST_PACKAGES=(xvfb trayer xdotool imagemagick dbus-daemon weston x
     at-spi2-core dbus-bin python3-gi gir1.2-atspi-2.0 x11-utils)
 # The Linux packages: runtime dependencies of the .deb, and the checks of the
 # desktop entry and the software-centre metadata.
-KIVO_PACKAGE_PACKAGES=(dpkg-dev desktop-file-utils appstream)
+KIVO_PACKAGE_PACKAGES=(dpkg-dev desktop-file-utils appstream lintian)
 # The Windows build and its tests: the mingw-w64 cross compiler with POSIX
 # threads, GoogleTest's sources to build with it, and 64-bit Wine to run them.
 KIVO_WINDOWS_PACKAGES=(cmake make g++-mingw-w64-x86-64-posix googletest wine wine64 nsis)
