@@ -35,7 +35,8 @@ Job MakeRefreshJob(net::PageCache& pages, std::function<void(const net::RefreshR
 // firing.
 class CThreadJobs : public IJobStarter {
 public:
-    CThreadJobs(kivo::app::Job update, kivo::app::Job refresh) : m_update(std::move(update)), m_refresh(std::move(refresh)) {}
+    CThreadJobs(kivo::app::Job update, kivo::app::Job refresh)
+        : m_update(std::move(update)), m_refresh(std::move(refresh)) {}
 
     void StartUpdateJob() override { Start(m_update); }
     void StartRefreshJob() override { Start(m_refresh); }

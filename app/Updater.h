@@ -23,10 +23,10 @@ namespace kivo::app {
 
 // What one run of the update job came to.
 struct [[nodiscard]] UpdateReport {
-    bool busy = false;                       // another job was under way: nothing done
-    std::optional<net::VersionCheck> version;   // the probe's answer
+    bool busy = false;                            // another job was under way: nothing done
+    std::optional<net::VersionCheck> version;     // the probe's answer
     std::optional<net::TransferResult> download;  // the installer's download, after a newer version
-    bool started = false;                    // the installer was started and the window asked to quit
+    bool started = false;                         // the installer was started and the window asked to quit
 
     // "no newer version", "newer version, installer not reached, kept", ...
     std::string Summary() const;
