@@ -7,6 +7,8 @@
 # after all runs. Then the importer of live lists: kivo-bench-import (cycles,
 # 2 MiB feeds, memory over 1000 cycles), and pages/s of a kivo-server whose
 # fourteen lists are imported every second against the same server quiet.
+# Then pages/s with the access log and metrics on against off, and a long run
+# of every fuzz target (scripts/fuzz.sh).
 #
 #   bash bench/server_bench.sh [build-dir] [runs] [seconds]
 set -euo pipefail
@@ -169,11 +171,15 @@ for run in $(seq "$runs"); do
     for mode in $order; do
         importer=
         if [ "$mode" = importing ]; then
-            ( while :; do "$server_exe" import --data "$work/live" --db "$work/live.db" >/dev/null 2>&1; sleep 1; done ) &
+            rm -f "$work/stop"
+            ( while [ ! -e "$work/stop" ]; do
+                  "$server_exe" import --data "$work/live" --db "$work/live.db" >/dev/null 2>&1 || true
+                  sleep 1
+              done ) &
             importer=$!
         fi
         live[$mode,$run]=$(measure "$live_port" keepalive)
-        if [ -n "$importer" ]; then kill "$importer"; wait "$importer" 2>/dev/null || true; fi
+        if [ -n "$importer" ]; then touch "$work/stop"; wait "$importer"; fi
     done
 done
 reloads=$(grep -c 'content reloaded' "$work/live.log" || true)
@@ -183,3 +189,31 @@ for mode in quiet importing; do
 done
 printf '  ratio importing/quiet %s\n' \
     "$(for r in $(seq "$runs"); do awk -v a="$(cut -d' ' -f1 <<<"${live[importing,$r]}")" -v b="$(cut -d' ' -f1 <<<"${live[quiet,$r]}")" 'BEGIN { printf "%.3f\n", a / b }'; done | stats)"
+
+# The operator's access log and metrics: the same pages from a kivo-server
+# with --access-log and --metrics on, against the first one (both off),
+# paired runs alternating which goes first, keep-alive; the ratio on/off.
+"$server_exe" --port 0 --db "$work/mail-ops.db" --access-log "$work/access.log" --metrics 127.0.0.1:0 \
+    >"$work/ops.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do grep -q '^listening' "$work/ops.log" && break; sleep 0.1; done
+ops_port=$(awk '/^listening/ {print $2; exit}' "$work/ops.log")
+declare -A ops
+for run in $(seq "$runs"); do
+    if [ $((run % 2)) -eq 1 ]; then order="off on"; else order="on off"; fi
+    for who in $order; do
+        port=$server_port
+        [ "$who" = on ] && port=$ops_port
+        ops[$who,$run]=$(measure "$port" keepalive)
+    done
+done
+echo "== kivo-server with --access-log and --metrics against without, keep-alive"
+for who in off on; do
+    printf '  %-3s pages/s %s\n' "$who" "$(for r in $(seq "$runs"); do cut -d' ' -f1 <<<"${ops[$who,$r]}"; done | stats)"
+done
+printf '  ratio on/off %s (%s lines logged)\n' \
+    "$(for r in $(seq "$runs"); do awk -v a="$(cut -d' ' -f1 <<<"${ops[on,$r]}")" -v b="$(cut -d' ' -f1 <<<"${ops[off,$r]}")" 'BEGIN { printf "%.3f\n", a / b }'; done | stats)" \
+    "$(wc -l <"$work/access.log")"
+
+# Every fuzz target for a long while (KIVO_FUZZ_SECONDS each, 120 by default).
+bash scripts/fuzz.sh "${KIVO_FUZZ_SECONDS:-120}"

@@ -85,7 +85,7 @@ int RunStatusCommand(const std::filesystem::path& dataDir, const std::string& db
             out << head << " source=" << (state.source.empty() ? "-" : state.source) << " entries=" << state.entries
                 << " success=" << Age(state.lastSuccessMs, now) << " failure=" << Age(state.lastFailureMs, now)
                 << " failures=" << state.failures;
-            if (state.failures > 0 && !state.reason.empty()) out << " reason=" << state.reason;
+            if (state.lastFailureMs > 0 && !state.reason.empty()) out << " reason=" << state.reason;
             if (Importer::Overdue(state, now)) {
                 out << " OVERDUE";
                 status = 1;

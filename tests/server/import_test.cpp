@@ -68,6 +68,11 @@ TEST(FeedFormats, EachFormatAsPublishedGivesNamesHeatAndLinks) {
     EXPECT_EQ(rss[0].heat, 0);
     EXPECT_EQ(Names(Items(Fixture("rss1.rdf"), "rss")), Names(rss));
     EXPECT_EQ(Names(Items(Fixture("gbk.xml"))), Names(rss));  // declared GBK, read as such
+    for (const char* encoding : {"GB18030", "GB2312"}) {
+        std::string declared = Fixture("gbk.xml");
+        declared.replace(declared.find("GBK"), 3, encoding);
+        EXPECT_EQ(Names(Items(declared)), Names(rss)) << encoding;
+    }
 
     const auto atom = Items(Fixture("atom.xml"), "atom");
     ASSERT_EQ(atom.size(), 11u);

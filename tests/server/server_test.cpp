@@ -2,7 +2,6 @@
 // reloads, its static copy behind a real nginx driven by the program's own
 // transfers, and the subscription stores on SQLite and a real PostgreSQL.
 #include <gdk-pixbuf/gdk-pixbuf.h>
-#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,6 +30,7 @@
 #include "platform/System.h"
 #include "platform/linux/Gbk.h"
 #include "server/Pattern.h"
+#include "tests/server/Fixtures.h"
 #include "tests/support/Files.h"
 #include "tests/support/Process.h"
 #include "tests/support/Socket.h"
@@ -45,6 +45,8 @@ using namespace std::chrono_literals;
 using kivo::server::PatternBytes;
 using kivo::test::Connection;
 using kivo::test::HttpClientFor;
+using kivo::test::Nginx;
+using kivo::test::Postgres;
 using kivo::test::Process;
 using kivo::test::RawExchange;
 using kivo::test::ReadBytes;
@@ -80,70 +82,6 @@ private:
     std::string log_;
     std::unique_ptr<Process> process_;
     int port_ = 0;
-};
-
-// A PostgreSQL cluster of its own in a temporary folder, reached only over a
-// socket in that folder; run as the "postgres" user when the tests are root
-// (the server refuses root).
-class Postgres {
-public:
-    Postgres() {
-        ::chmod(dir_.Path().c_str(), 0755);
-        if (::geteuid() == 0) {
-            const passwd* user = ::getpwnam("postgres");
-            if (user == nullptr || ::chown(dir_.Path().c_str(), user->pw_uid, user->pw_gid) != 0)
-                throw std::runtime_error("no postgres user to run PostgreSQL as");
-        }
-        Run("initdb", {"-D", Data(), "-A", "trust", "-U", "kivo", "--no-sync"});
-        Run("pg_ctl", {"-D", Data(), "-l", dir_.File("log"), "-w", "-o",
-                       "-k " + dir_.Path() + " -c listen_addresses= -c fsync=off", "start"});
-    }
-    ~Postgres() { Run("pg_ctl", {"-D", Data(), "-m", "fast", "-w", "stop"}); }
-    std::string Uri() const { return "postgresql:///postgres?host=" + dir_.Path() + "&user=kivo"; }
-
-private:
-    std::string Data() const { return dir_.File("data"); }
-    void Run(const std::string& tool, std::vector<std::string> args) const {
-        std::string program = std::string(KIVO_PG_BIN) + "/" + tool;
-        if (::geteuid() == 0) {
-            args.insert(args.begin(), {"-u", "postgres", "--", program});
-            program = "runuser";
-        }
-        Process process(program, args, {}, kivo::test::ProcessOptions{dir_.File("tools.log")});
-        if (process.Wait(60s) != 0) throw std::runtime_error(tool + " failed: " + ReadBytes(dir_.File("tools.log")).value_or(""));
-    }
-    TempDir dir_{"kivo-pg"};
-};
-
-// nginx on a loopback port with the deployment file as it ships (its address,
-// folder and upstream replaced).
-class Nginx {
-public:
-    Nginx(const std::string& dir, const std::string& root, int upstream) : port_(kivo::test::FreePort()) {
-        std::string site = ReadBytes(KIVO_SOURCE_DIR "/server/deploy/nginx.conf").value_or("");
-        const auto replace = [&](const std::string& from, const std::string& to) {
-            const std::size_t at = site.find(from);
-            if (at == std::string::npos) throw std::runtime_error("nginx.conf lacks " + from);
-            site.replace(at, from.size(), to);
-        };
-        replace("listen 80;", "listen 127.0.0.1:" + std::to_string(port_) + ";");
-        replace("root /srv/kivo/public;", "root " + root + ";");
-        replace("server 127.0.0.1:8123;", "server 127.0.0.1:" + std::to_string(upstream) + ";");
-        WriteBytes(dir + "/kivo.conf", site);
-        WriteBytes(dir + "/nginx.conf", "worker_processes 1;\npid " + dir + "/nginx.pid;\n"
-                                        "events { worker_connections 256; }\n"
-                                        "http { access_log off; include " + dir + "/kivo.conf; }\n");
-        process_ = std::make_unique<Process>(
-            KIVO_NGINX, std::vector<std::string>{"-p", dir, "-c", dir + "/nginx.conf", "-e", dir + "/error.log", "-g", "daemon off;"},
-            std::vector<std::string>{}, kivo::test::ProcessOptions{dir + "/nginx.log"});
-        if (!WaitUntil([this] { return Connection(port_).Connected(); }, 10s))
-            throw std::runtime_error("nginx did not start: " + ReadBytes(dir + "/nginx.log").value_or(""));
-    }
-    int Port() const { return port_; }
-
-private:
-    int port_;
-    std::unique_ptr<Process> process_;
 };
 
 // ---- content ---------------------------------------------------------------
