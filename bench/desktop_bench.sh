@@ -85,7 +85,7 @@ measure() {
     local name=$1 run=$2
     shift 2
     local dir="$work/$name-$run"
-    case "$name" in *-first) xprop -root -remove GDK_VISUALS ;; esac
+    case "$name" in *-first) xprop -root -remove GDK_VISUALS 2>/dev/null || true ;; esac
     mkdir -p "$dir/home" "$dir/runtime"
     chmod 700 "$dir/runtime"
     local start

@@ -89,6 +89,9 @@ CGtkDialogView::CGtkDialogView(CGtkDialogs& dialogs, CDialogBase& dlg, const Dia
     GtkWidget* fixed = gtk_fixed_new();
     gtk_container_add(GTK_CONTAINER(m_window), fixed);
     std::vector<GtkWidget*> focusChain;
+    // A text just before a list or an edit box in template order is its
+    // label, for assistive technology as on Windows.
+    GtkWidget* caption = nullptr;
     for (int i = 0; i < tmpl.nItems; ++i) {
         const DialogItem& item = tmpl.pItems[i];
         PixelRect rect = ItemPixels(item);
@@ -147,6 +150,11 @@ CGtkDialogView::CGtkDialogView(CGtkDialogs& dialogs, CDialogBase& dlg, const Dia
                 widget = gtk_label_new(nullptr);
                 break;
         }
+        if (caption != nullptr && (item.kind == ItemKind::DropList || item.kind == ItemKind::Edit)) {
+            gtk_label_set_mnemonic_widget(GTK_LABEL(caption), widget);
+            atk_object_set_name(gtk_widget_get_accessible(widget), gtk_label_get_text(GTK_LABEL(caption)));
+        }
+        caption = item.kind == ItemKind::Text ? widget : nullptr;
         gtk_widget_set_size_request(widget, rect.width, rect.height);
         gtk_fixed_put(GTK_FIXED(fixed), widget, rect.x, rect.y);
         if (item.nId != IDC_STATIC) m_items[item.nId] = widget;

@@ -49,6 +49,20 @@ bool IsWebAddress(const std::string& address) {
     return address.rfind("http://", 0) == 0 || address.rfind("https://", 0) == 0;
 }
 
+// `control` named `name` (UTF-8) and labelled by the image `caption` that
+// shows that name, for assistive technology.
+void TieCaption(GtkWidget* caption, GtkWidget* control, const char* name) {
+    if (control == nullptr) return;
+    AtkObject* target = gtk_widget_get_accessible(control);
+    atk_object_set_name(target, name);
+    if (caption == nullptr) return;
+    AtkObject* label = gtk_widget_get_accessible(caption);
+    atk_object_set_name(label, name);
+    atk_object_set_role(label, ATK_ROLE_LABEL);
+    atk_object_add_relationship(label, ATK_RELATION_LABEL_FOR, target);
+    atk_object_add_relationship(target, ATK_RELATION_LABELLED_BY, label);
+}
+
 // The toolkit's keys the popup's key filter looks at.
 struct KeyIntent {
     guint keyval;
@@ -148,6 +162,8 @@ void CGtkPopup::Build() {
     // Later children are drawn over earlier ones: the template's first item,
     // the top of its z-order, goes in last.
     std::vector<GtkWidget*> buttons;
+    GtkWidget* searchCaption = nullptr;
+    GtkWidget* chooserCaption = nullptr;
     for (int i = tmpl->nItems - 1; i >= 0; --i) {
         const DialogItem& item = tmpl->pItems[i];
         const PixelRect rect = ItemPixels(item);
@@ -156,6 +172,8 @@ void CGtkPopup::Build() {
             case ItemKind::ImageStatic:
                 widget = NewImage(item.nBitmap);
                 if (item.nId == IDC_HEADER) m_header = widget;
+                if (item.nBitmap == IDB_CAPTION_SEARCH) searchCaption = widget;
+                if (item.nBitmap == IDB_CAPTION_CHOOSE) chooserCaption = widget;
                 break;
             case ItemKind::ImageButton: {
                 widget = gtk_event_box_new();
@@ -209,6 +227,12 @@ void CGtkPopup::Build() {
     for (auto it = buttons.rbegin(); it != buttons.rend(); ++it) chain = g_list_append(chain, *it);
     gtk_container_set_focus_chain(GTK_CONTAINER(fixed), chain);
     g_list_free(chain);
+
+    // What assistive technology reads: the window by the program's name, the
+    // search box and the chooser by their captions, which are images.
+    atk_object_set_name(gtk_widget_get_accessible(m_window), "Kivo");
+    TieCaption(searchCaption, m_search, "搜索");
+    TieCaption(chooserCaption, m_chooser, "选择分类");
 
     // The image buttons lie on images (the hide button inside the header,
     // the site button on the bottom bar) and show over them.

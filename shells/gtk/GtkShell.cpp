@@ -10,6 +10,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/BrowserUrl.h"
 #include "platform/linux/Gbk.h"
 
 namespace kivo::gtk {
@@ -63,10 +64,11 @@ std::string ToUri(const std::string& address) {
 }
 
 void OpenInBrowser(const std::string& address) {
-    Trace("open " + ToUtf8(address));
+    // One valid URL, as one argument: no shell.
+    const std::string url = kivo::platform::BrowserUrl(address);
+    Trace("open " + url);
     GError* error = nullptr;
-    // The address is handed over as it is, as one argument: no shell.
-    if (!g_app_info_launch_default_for_uri(address.c_str(), nullptr, &error)) {
+    if (!g_app_info_launch_default_for_uri(url.c_str(), nullptr, &error)) {
         Trace(std::string("open failed ") + (error != nullptr ? error->message : ""));
         if (error != nullptr) g_error_free(error);
     }
@@ -88,7 +90,13 @@ void InstallStyle() {
         "window.kivo-popup { background-color: #1A1F22; }\n"
         "window.kivo-popup, window.kivo-dialog { font-size: 12px; }\n"
         "#kivo-chooser button { min-height: 0; padding: 0 2px; border-radius: 0; }\n"
-        "#kivo-chooser arrow { min-height: 10px; min-width: 10px; }\n"
+        // The chooser's arrow drawn by CSS, not the theme's icon, which is an
+        // SVG image: no image loader (librsvg, libxml2) for one arrow.
+        "#kivo-chooser arrow { -gtk-icon-source: none; min-height: 5px; min-width: 8px; margin: 0 1px;"
+        " background-image: linear-gradient(to top right, transparent 50%, currentColor 50%),"
+        " linear-gradient(to top left, transparent 50%, currentColor 50%);"
+        " background-size: 50% 100%; background-position: left center, right center;"
+        " background-repeat: no-repeat; }\n"
         "#kivo-chooser cellview { min-height: 0; padding: 0; }\n"
         "#kivo-chooser { font-size: 12px; }\n"
         "#kivo-search { min-height: 0; padding: 0 3px; border-radius: 0; font-size: 12px; }\n"

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "platform/BrowserUrl.h"
 #include "shells/win32/Trace.h"
 
 namespace kivo::win32 {
@@ -371,8 +372,8 @@ void CPopupWindow::ShowOwnPage(const std::string& html) {
 void CPopupWindow::TraceLine(const std::string& line) { Trace(line); }
 
 void CPopupWindow::OpenInBrowser(const std::string& url) {
-    HINSTANCE hResult = ShellExecuteA(nullptr, "open", "IEXPLORE.EXE", url.c_str(), nullptr, SW_SHOWMAXIMIZED);
-    Trace("open IEXPLORE.EXE " + url + " " + Number(reinterpret_cast<INT_PTR>(hResult)));
+    const bool opened = kivo::platform::OpenInBrowser(url);
+
 }
 
 void CPopupWindow::GetClientSize(int& width, int& height) {

@@ -297,3 +297,17 @@ TEST_F(Accessible, TheBrowserGetsPrintableUrlsThatDecodeToTheAddressesBytes) {
     EXPECT_EQ(program->Output().find("CRITICAL"), std::string::npos) << program->Output();
     EXPECT_EQ(program->Output().find("WARNING"), std::string::npos) << program->Output();
 }
+
+TEST_F(Accessible, TheSettingsDialogsListAndEmailBoxAreTiedToTheTextsAboveThem) {
+    auto program = StartAndWaitForPage();
+    EXPECT_EQ(StartKivo("", {"--settings"})->Wait(std::chrono::seconds(30)), 0);
+    ASSERT_TRUE(WaitForTrace(*program, "dialog 131 shown")) << program->Output();
+    const std::string list = "请您选择默认的Kivo分类", email = "如果Kivo有更新发电子邮件通知我";
+    std::string tree;
+    EXPECT_TRUE(WaitUntil([&] { return !LineWith(tree = Atspi(Pid(*program)).value_or(""), " text | " + email).empty(); },
+                          std::chrono::seconds(20)))
+        << tree;
+    EXPECT_NE(LineWith(tree, " combo box | " + list + " |").find("labelled-by:" + list), std::string::npos) << tree;
+    EXPECT_NE(LineWith(tree, " text | " + email + " |").find("labelled-by:" + email), std::string::npos) << tree;
+    EXPECT_NE(LineWith(tree, " label | " + list + " |").find("label-for:" + list), std::string::npos) << tree;
+}

@@ -26,6 +26,7 @@
 
 #include "app/Config.h"
 #include "net/Catalogue.h"
+#include "platform/BrowserUrl.h"
 #include "platform/win32/AutoStart.h"
 #include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
@@ -248,8 +249,9 @@ protected:
         return config;
     }
 
-    // Call `n` of the stand-in browser: maximised (SW_SHOWMAXIMIZED), the
-    // address as the only parameter. It writes "<show> <command line>".
+    // Call `n` of the stand-in browser, the default browser for http:
+    // maximised (SW_SHOWMAXIMIZED), the address as one valid URL, the only
+    // parameter. It writes "<show> <command line>".
     void ExpectBrowserCall(std::size_t n, const std::string& address) {
         std::vector<std::string> calls;
         ASSERT_TRUE(WaitUntil([&] {
@@ -259,7 +261,7 @@ protected:
             return calls.size() >= n;
         })) << "no browser call " << n << "\n" << Trace();
         EXPECT_EQ(calls[n - 1].substr(0, 2), "3 ") << calls[n - 1];
-        EXPECT_TRUE(calls[n - 1].ends_with(" " + address)) << calls[n - 1];
+        EXPECT_TRUE(calls[n - 1].ends_with(" " + kivo::platform::BrowserUrl(address))) << calls[n - 1];
     }
 
     static void Click(HWND hWnd) {
