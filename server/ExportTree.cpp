@@ -22,7 +22,11 @@ ExportTree::ExportTree(fs::path link) {
     link = fs::absolute(link).lexically_normal();
     if (!link.has_filename()) link = link.parent_path();  // a trailing '/'
     link_ = link;
-    prefix_ = "." + link_.filename().string() + ".";
+    // Built from the name, not from a literal: GCC 12 misreads the latter in Release.
+    std::string prefix = link_.filename().string();
+    prefix.insert(prefix.begin(), '.');
+    prefix.push_back('.');
+    prefix_ = std::move(prefix);
     if (!fs::is_directory(link_.parent_path()))
         throw std::runtime_error(link_.parent_path().string() + " is not a folder");
     const fs::file_status status = fs::symlink_status(link_);
@@ -47,7 +51,8 @@ fs::path ExportTree::Current() const {
 
 void ExportTree::Publish(const Content& content) {
     const fs::path folder = link_.parent_path();
-    std::string pattern = (folder / (prefix_ + std::string(kUnique))).string();
+    std::string pattern = (folder / prefix_).string();
+    pattern += kUnique;
     if (::mkdtemp(pattern.data()) == nullptr)
         throw std::runtime_error("cannot make a folder beside " + link_.string() + ": " + std::strerror(errno));
     const fs::path tree = pattern;
@@ -55,7 +60,10 @@ void ExportTree::Publish(const Content& content) {
     try {
         content.Export(tree);
         // A new link beside the old one, renamed over it: the switch is one step.
-        const fs::path next = folder / (prefix_ + "link-" + std::to_string(::getpid()));
+        std::string name = prefix_;
+        name += "link-";
+        name += std::to_string(::getpid());
+        const fs::path next = folder / name;
         fs::remove(next);
         fs::create_symlink(tree.filename(), next);
         fs::rename(next, link_);
