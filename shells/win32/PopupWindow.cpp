@@ -373,7 +373,7 @@ void CPopupWindow::TraceLine(const std::string& line) { Trace(line); }
 
 void CPopupWindow::OpenInBrowser(const std::string& url) {
     const bool opened = kivo::platform::OpenInBrowser(url);
-
+    Trace("open " + kivo::platform::BrowserUrl(url) + (opened ? "" : " failed"));
 }
 
 void CPopupWindow::GetClientSize(int& width, int& height) {
