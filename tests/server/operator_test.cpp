@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "ServerOptions.h"
+#include "tests/server/Fixtures.h"
 #include "tests/support/Files.h"
 #include "tests/support/Process.h"
 #include "tests/support/Socket.h"
@@ -240,37 +241,6 @@ TEST(OperatorMetrics, PromtoolAcceptsThemAndTheyCountWhatWasSent) {
 
 // ---- exported tree -----------------------------------------------------------
 
-// nginx with the deployment file as it ships, its root the exported symlink.
-class Nginx {
-public:
-    Nginx(const TempDir& dir, const std::string& root, int upstream) : port_(kivo::test::FreePort()) {
-        std::string site = ReadBytes(KIVO_SOURCE_DIR "/server/deploy/nginx.conf").value_or("");
-        for (const auto& [from, to] : std::vector<std::pair<std::string, std::string>>{
-                 {"listen 80;", "listen 127.0.0.1:" + std::to_string(port_) + ";"},
-                 {"root /srv/kivo/public;", "root " + root + ";"},
-                 {"server 127.0.0.1:8123;", "server 127.0.0.1:" + std::to_string(upstream) + ";"}}) {
-            const std::size_t at = site.find(from);
-            if (at == std::string::npos) throw std::runtime_error("nginx.conf lacks " + from);
-            site.replace(at, from.size(), to);
-        }
-        WriteBytes(dir.File("kivo.conf"), site);
-        WriteBytes(dir.File("nginx.conf"), "worker_processes 2;\npid " + dir.File("nginx.pid") +
-                                               ";\nevents { worker_connections 256; }\n"
-                                               "http { access_log off; include " + dir.File("kivo.conf") + "; }\n");
-        process_ = std::make_unique<Process>(
-            KIVO_NGINX, std::vector<std::string>{"-p", dir.Path(), "-c", dir.File("nginx.conf"), "-e",
-                                                 dir.File("error.log"), "-g", "daemon off;"},
-            std::vector<std::string>{}, kivo::test::ProcessOptions{dir.File("nginx.log")});
-        if (!WaitUntil([this] { return kivo::test::Connection(port_).Connected(); }, 10s))
-            throw std::runtime_error("nginx did not start: " + ReadBytes(dir.File("nginx.log")).value_or(""));
-    }
-    int Port() const { return port_; }
-
-private:
-    int port_;
-    std::unique_ptr<Process> process_;
-};
-
 std::vector<std::string> Trees(const std::string& folder) {
     std::vector<std::string> trees;
     for (const auto& entry : fs::directory_iterator(folder)) {
@@ -287,7 +257,7 @@ TEST(OperatorExport, NginxFollowsAListChangeWithinASecondAndAFetchingClientNever
     Server server(dir, {"--data", dir.File("data"), "--export-to", link});
     ASSERT_TRUE(fs::is_symlink(link));
     ASSERT_EQ(Trees(dir.Path()).size(), 1u);
-    Nginx nginx(dir, link, server.Port());
+    kivo::test::Nginx nginx(dir.Path(), link, server.Port());
 
     const auto fetch = [&] {
         const auto res = HttpClientFor(nginx.Port())->Get("/sml/today.html");
