@@ -23,19 +23,15 @@ namespace {
 
 constexpr const char kSearchPrefix[] = "http://www.baidu.com/s?tn=kivo_pg&ct=&lm=-1&kw=&word=";
 
-std::string Utf8(const std::string& gbk) {
-    gchar* text = g_convert(gbk.data(), static_cast<gssize>(gbk.size()), "UTF-8", "GBK", nullptr, nullptr, nullptr);
-    std::string result = text != nullptr ? text : "";
-    g_free(text);
+// `text` from one charset to another (GLib's iconv).
+std::string Converted(const std::string& text, const char* to, const char* from) {
+    gchar* out = g_convert(text.data(), static_cast<gssize>(text.size()), to, from, nullptr, nullptr, nullptr);
+    std::string result = out != nullptr ? out : "";
+    g_free(out);
     return result;
 }
-
-std::string Gbk(const std::string& utf8) {
-    gchar* text = g_convert(utf8.data(), static_cast<gssize>(utf8.size()), "GBK", "UTF-8", nullptr, nullptr, nullptr);
-    std::string result = text != nullptr ? text : "";
-    g_free(text);
-    return result;
-}
+std::string Utf8(const std::string& gbk) { return Converted(gbk, "UTF-8", "GBK"); }
+std::string Gbk(const std::string& utf8) { return Converted(utf8, "GBK", "UTF-8"); }
 
 std::string Unescape(std::string html) {
     for (const auto& [entity, c] : {std::pair<std::string, std::string>{"&lt;", "<"}, {"&gt;", ">"},
@@ -64,17 +60,10 @@ std::vector<Entry> EntriesOf(const std::string& page) {
 
 // What a browser's server side makes of a URL: its percent-escapes decoded.
 std::string PercentDecoded(const std::string& url) {
-    std::string out;
-    for (std::size_t i = 0; i < url.size(); ++i) {
-        if (url[i] == '%' && i + 2 < url.size() && std::isxdigit(static_cast<unsigned char>(url[i + 1])) &&
-            std::isxdigit(static_cast<unsigned char>(url[i + 2]))) {
-            out += static_cast<char>(std::stoi(url.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        } else {
-            out += url[i];
-        }
-    }
-    return out;
+    gchar* decoded = g_uri_unescape_string(url.c_str(), nullptr);
+    std::string result = decoded != nullptr ? decoded : "";
+    g_free(decoded);
+    return result;
 }
 
 bool IsPrintableAscii(const std::string& text) {
