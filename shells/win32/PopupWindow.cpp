@@ -179,6 +179,10 @@ bool CPopupWindow::OnLButtonDown(WPARAM, LPARAM lParam, INT_PTR&) {
 bool CPopupWindow::OnDestroy(WPARAM, LPARAM, INT_PTR&) {
     m_pDlg->OnDestroy();
     m_browser.Destroy();
+    // Page events the window will not see any more.
+    MSG pending;
+    while (PeekMessageA(&pending, m_hWnd, kPageEventMessage, kPageEventMessage, PM_REMOVE))
+        delete reinterpret_cast<PageEvent*>(pending.lParam);
     m_hQuitTarget = nullptr;
     m_hMainWnd = nullptr;
     return false;

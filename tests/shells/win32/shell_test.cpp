@@ -482,8 +482,11 @@ TEST_F(ShellTest, AnUnreachableServerGivesTheProgramsOwnPageAndItIsAskedForAgain
                                     std::string("charset=\"gbk\"")})
         EXPECT_TRUE(Contains(html, part)) << part << " not in " << file;
     EXPECT_FALSE(Contains(html, kszNoPage));
-    // Wine has no engine here: the control is given no page it cannot show.
-    ExpectTraced({"own page not shown: no engine"});
+    // Shown where the system has an engine; Wine has none here, and the
+    // control is given no page it cannot show.
+    const std::string shown = Trace();
+    EXPECT_TRUE(Contains(shown, "navigate file://" + file + " taken") || Contains(shown, "own page not shown: no engine"))
+        << shown;
     // The server still does not answer at the next try.
     EXPECT_TRUE(WaitForTrace("page retry " + page));
     Exit(popup);
