@@ -106,7 +106,9 @@ Importer::Attempt Importer::Import(const SourceLine& line, std::int64_t nowMs) {
     std::vector<std::string> reasons;
     for (const std::string& url : line.urls) {
         if (stop_) return attempt;
-        const Validators validators = store_.ValidatorsOf(url);
+        // Validators belong to a list and its source: two lists may share a feed.
+        const std::string validatorKey = line.page + " " + url;
+        const Validators validators = store_.ValidatorsOf(validatorKey);
         WaitForHost(url);
         const FetchResult answer = Fetch(FetchRequest{url, validators.etag, validators.lastModified, &stop_},
                                          settings_.limits);
@@ -138,12 +140,13 @@ Importer::Attempt Importer::Import(const SourceLine& line, std::int64_t nowMs) {
             for (const SnapshotEntry& entry : snapshot.entries)
                 trends.push_back(TrendAgainst(before, baseline.has_value(), entry.name, entry.rank));
             store_.Add(snapshot);
-            store_.PutValidators(url, Validators{answer.etag, answer.lastModified});
             std::string error;
             if (!WriteList(line.page, snapshot.entries, trends, error)) {
                 reasons.push_back(error);
                 break;
             }
+            // Only an answer that reached its list file may be answered 304 later.
+            store_.PutValidators(validatorKey, Validators{answer.etag, answer.lastModified});
             attempt.outcome = Outcome::Accepted;
             state.entries = static_cast<int>(snapshot.entries.size());
         }

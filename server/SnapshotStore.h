@@ -65,8 +65,9 @@ public:
     virtual std::optional<ListState> State(const std::string& page) = 0;
     virtual std::vector<ListState> States() = 0;
 
-    virtual Validators ValidatorsOf(const std::string& url) = 0;
-    virtual void PutValidators(const std::string& url, const Validators& validators) = 0;
+    // By a key of the caller's (a list and its source's address).
+    virtual Validators ValidatorsOf(const std::string& key) = 0;
+    virtual void PutValidators(const std::string& key, const Validators& validators) = 0;
 };
 
 // As OpenMailStore: "postgresql://..." or "postgres://..." is PostgreSQL,
