@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstring>
 #include <iostream>
@@ -66,9 +67,11 @@ std::string ClientAddress(MHD_Connection* connection) {
     return text;
 }
 
+std::atomic<std::uint64_t> g_logs{0};
+
 }  // namespace
 
-AccessLog::AccessLog(std::string path) : path_(std::move(path)) {
+AccessLog::AccessLog(std::string path) : path_(std::move(path)), id_(++g_logs) {
     OpenFile();
     if (fd_ < 0) throw std::runtime_error("cannot open the access log " + path_ + ": " + std::strerror(errno));
     writer_ = std::thread([this] { Run(); });
@@ -104,9 +107,10 @@ void AccessLog::FormatLine(std::string& out, std::string_view address, std::time
     out += ' ';
     AppendEscaped(out, version);
     out += "\" ";
-    out += std::to_string(status);
+    char number[24];
+    out.append(number, std::to_chars(number, number + sizeof number, status).ptr);
     out += ' ';
-    out += std::to_string(bodyBytes);
+    out.append(number, std::to_chars(number, number + sizeof number, bodyBytes).ptr);
     out += " \"";
     AppendField(out, referer);
     out += "\" \"";
@@ -123,19 +127,36 @@ void AccessLog::Answered(const Exchange& exchange, unsigned status, std::uint64_
     Add(line);
 }
 
+AccessLog::Shard& AccessLog::ThreadShard() {
+    thread_local std::uint64_t owner = 0;
+    thread_local std::shared_ptr<Shard> shard;
+    if (owner != id_) {
+        shard = std::make_shared<Shard>();
+        std::lock_guard<std::mutex> lock(shardsMutex_);
+        shards_.push_back(shard);
+        owner = id_;
+    }
+    return *shard;
+}
+
 void AccessLog::Add(std::string_view line) {
-    bool wake = false;
+    Shard& shard = ThreadShard();
+    std::size_t size = 0;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (pending_.size() + line.size() > kMaxPending) {
+        std::lock_guard<std::mutex> lock(shard.mutex);
+        if (shard.text.size() + line.size() > kMaxPending) {
             dropped_.fetch_add(1, std::memory_order_relaxed);
             return;
         }
-        pending_.append(line);
-        ++pendingLines_;
-        wake = pending_.size() >= kWriteAt && pending_.size() - line.size() < kWriteAt;
+        shard.text.append(line);
+        ++shard.lines;
+        size = shard.text.size();
     }
-    if (wake) wake_.notify_one();
+    if (size >= kWriteAt && size - line.size() < kWriteAt) {
+        // Without the writer's lock: at worst it wakes at its next tick.
+        full_.store(true, std::memory_order_relaxed);
+        wake_.notify_one();
+    }
 }
 
 void AccessLog::Reopen() {
@@ -154,14 +175,30 @@ void AccessLog::Flush() {
 }
 
 void AccessLog::WritePending(std::unique_lock<std::mutex>& lock) {
-    std::string batch;
-    batch.swap(pending_);
-    const std::size_t lines = pendingLines_;
-    pendingLines_ = 0;
     const std::uint64_t requests = flushRequests_;
     const bool reopen = reopen_;
     reopen_ = false;
+    full_.store(false, std::memory_order_relaxed);
     lock.unlock();
+
+    std::vector<std::shared_ptr<Shard>> shards;
+    {
+        std::lock_guard<std::mutex> guard(shardsMutex_);
+        shards = shards_;
+    }
+    std::string batch;
+    std::size_t lines = 0;
+    for (const auto& shard : shards) {
+        std::lock_guard<std::mutex> guard(shard->mutex);
+        if (batch.empty()) {
+            batch.swap(shard->text);
+        } else {
+            batch += shard->text;
+            shard->text.clear();
+        }
+        lines += shard->lines;
+        shard->lines = 0;
+    }
 
     std::size_t done = 0;
     while (done < batch.size()) {
@@ -195,7 +232,7 @@ void AccessLog::Run() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         wake_.wait_for(lock, kWriteEvery, [this] {
-            return stopping_ || reopen_ || flushRequests_ > flushesDone_ || pending_.size() >= kWriteAt;
+            return stopping_ || reopen_ || flushRequests_ > flushesDone_ || full_.load(std::memory_order_relaxed);
         });
         const bool last = stopping_;
         WritePending(lock);

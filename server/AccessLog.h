@@ -1,8 +1,9 @@
 // The access log: one line per answered request in the combined format that
 // nginx writes and log analysers read:
 //   ADDR - - [08/Dec/2026:20:45:38 +0000] "GET /sml/today.html HTTP/1.1" 200 5120 "REFERER" "AGENT"
-// Lines are gathered in memory and written by a thread of their own at
-// least once a second, so a request never waits for the disk. A disk that
+// Lines are gathered in memory, each event loop in a buffer of its own, and
+// written by a thread of their own at least once a second, so a request
+// never waits for the disk or for another loop. A disk that
 // fails or fills costs lines (counted), never an answer. Reopen() starts the
 // file anew after logrotate has moved it away.
 #pragma once
@@ -11,10 +12,12 @@
 #include <condition_variable>
 #include <cstdint>
 #include <ctime>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "HttpServer.h"
 
@@ -22,7 +25,7 @@ namespace kivo::server {
 
 class AccessLog final : public RequestObserver {
 public:
-    // Lines waiting for the disk beyond this are dropped.
+    // Lines of one thread waiting for the disk beyond this are dropped.
     static constexpr std::size_t kMaxPending = 8 * 1024 * 1024;
 
     // Opens `path` for appending (created 0640); throws std::runtime_error
@@ -52,6 +55,12 @@ public:
                            std::uint64_t bodyBytes, std::string_view referer, std::string_view agent);
 
 private:
+    struct Shard {  // the lines of one thread
+        std::mutex mutex;
+        std::string text;
+        std::size_t lines = 0;
+    };
+    Shard& ThreadShard();
     void Run();
     void WritePending(std::unique_lock<std::mutex>& lock);
     void OpenFile();
@@ -61,8 +70,10 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable written_;
-    std::string pending_;
-    std::size_t pendingLines_ = 0;
+    std::mutex shardsMutex_;
+    std::vector<std::shared_ptr<Shard>> shards_;
+    const std::uint64_t id_;  // tells a thread's shard of this log from one of an earlier log
+    std::atomic<bool> full_{false};  // a shard is past kWriteAt
     std::uint64_t flushRequests_ = 0, flushesDone_ = 0;
     bool reopen_ = false;
     bool stopping_ = false;
