@@ -2,6 +2,7 @@
 
 #include "net/ServerAddress.h"
 #include "platform/DataFolders.h"
+#include "platform/Http.h"
 #include "platform/System.h"
 
 namespace kivo::net {
@@ -15,7 +16,7 @@ int RefreshReport::Count(TransferResult result) const {
 std::string RefreshReport::Summary() const {
     std::string summary;
     for (const TransferResult result :
-         {TransferResult::kReplaced, TransferResult::kTooShort, TransferResult::kCutOff, TransferResult::kNotReached,
+         {TransferResult::kReplaced, TransferResult::kUnchanged, TransferResult::kTooShort, TransferResult::kCutOff, TransferResult::kNotReached,
           TransferResult::kNotWritten}) {
         const int count = Count(result);
         if (count == 0) continue;
@@ -48,18 +49,25 @@ RefreshReport PageCache::RefreshPages() {
     RefreshReport report;
     const std::string local = GetPageBase(true);
     const std::string remote = GetPageBase(false);
+    // One session for the whole run: its items share one connection, and a
+    // new one is made only when the server closed it.
+    const std::unique_ptr<kivo::platform::IHttpSession> session = transfers_.OpenSession();
     for (int i = 0; i < kRefreshItemCount; ++i) {
         const std::string name = g_szRefreshItems[i];
         // The shared background image is fetched only while it is missing.
         if (i == 0 && FileExists(local + name)) continue;
-        report.items[i] = transfers_.DownloadFile(remote + name, local + name);
+        report.items[i] = session ? transfers_.DownloadFile(remote + name, local + name, session.get())
+                                  : TransferResult::kNotReached;
     }
     return report;
 }
 
 void PageCache::RemoveLeftovers() {
     const std::string local = GetPageBase(true);
-    for (const char* item : g_szRefreshItems) kivo::platform::RemoveFile(local + item + ".part");
+    for (const char* item : g_szRefreshItems) {
+        kivo::platform::RemoveFile(local + item + ".part");
+        kivo::platform::RemoveFile(Transfers::ValidatorsPath(local + item) + ".part");
+    }
 }
 
 }  // namespace kivo::net

@@ -46,11 +46,11 @@ public:
     static bool FileExists(const std::string& path);
 
     // The background image when no copy of it is there, then the fourteen
-    // pages, one after the other (Transfers::DownloadFile). Creates no
-    // folder: without the cache folder nothing is written.
+    // pages, one after the other (Transfers::DownloadFile) over one session.
+    // Creates no folder: without the cache folder nothing is written.
     [[nodiscard]] RefreshReport RefreshPages();
-    // Removes the ".part" files a refresh cut short by the end of the process
-    // left; none of them ever counts as a copy.
+    // Removes the ".part" files (of pages and of their validators) a refresh
+    // cut short by the end of the process left; none ever counts as a copy.
     void RemoveLeftovers();
 
 private:

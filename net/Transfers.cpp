@@ -1,7 +1,9 @@
 #include "net/Transfers.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "net/ServerAddress.h"
 #include "net/VersionAnswer.h"
@@ -11,6 +13,7 @@
 namespace kivo::net {
 namespace {
 
+using kivo::platform::HttpRequestOptions;
 using kivo::platform::IHttpRequest;
 using kivo::platform::IHttpSession;
 
@@ -18,10 +21,14 @@ constexpr std::size_t kUrlBuffer = 500;  // a URL holds at most 499 bytes
 constexpr std::size_t kDownloadBuffer = 51200;
 constexpr std::size_t kAnswerBuffer = 10240;
 constexpr long long kMinimumPageSize = 3072;
+// A validators file is two short lines; anything longer is damaged.
+constexpr std::size_t kValidatorsMax = 2048;
+constexpr const char* kETagField = "ETag: ";
+constexpr const char* kLastModifiedField = "Last-Modified: ";
 
-// An open transfer; the request is closed before the session.
+// An open transfer; the request is closed before a session of its own.
 struct Transfer {
-    std::unique_ptr<IHttpSession> session;
+    std::unique_ptr<IHttpSession> own;
     std::unique_ptr<IHttpRequest> request;
 };
 
@@ -29,17 +36,77 @@ bool FitsUrlBuffer(const std::string& url) {
     return url.size() < kUrlBuffer && url.find('\0') == std::string::npos;
 }
 
-// Opens `url`; false, with nothing left open, when there is no answer.
-bool Open(kivo::platform::IHttpClient& client, const std::string& url, Transfer& transfer) {
+// Opens `url` through `shared`, or a session of its own when none is given;
+// false, with nothing left open, when there is no answer.
+bool Open(kivo::platform::IHttpClient& client, const std::string& url, Transfer& transfer,
+          const HttpRequestOptions& options = {}, IHttpSession* shared = nullptr) {
     if (!FitsUrlBuffer(url)) return false;
-    transfer.session = client.Open(kUserAgent);
-    if (!transfer.session) return false;
-    transfer.request = transfer.session->OpenUrl(url.c_str());
+    if (shared == nullptr) {
+        transfer.own = client.Open(kUserAgent);
+        shared = transfer.own.get();
+    }
+    if (shared == nullptr) return false;
+    transfer.request = shared->OpenUrl(url.c_str(), options);
     if (!transfer.request) {
-        transfer.session.reset();
+        transfer.own.reset();
         return false;
     }
     return true;
+}
+
+// A validator as it may be stored and sent: printable, on one line.
+bool IsValidatorText(const std::string& value) {
+    return value.size() < 512 && std::none_of(value.begin(), value.end(), [](char c) {
+               return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+           });
+}
+
+// The validators kept for a copy: "ETag: ..." and "Last-Modified: ..."
+// lines, at least one. Missing, unreadable or anything else: none, and the
+// request goes without condition.
+std::optional<HttpRequestOptions> ReadValidators(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return std::nullopt;
+    std::string text(kValidatorsMax + 1, '\0');
+    text.resize(std::fread(text.data(), 1, text.size(), file));
+    std::fclose(file);
+    if (text.size() > kValidatorsMax || text.empty() || text.back() != '\n') return std::nullopt;
+    HttpRequestOptions validators;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = text.find('\n', start);
+        const std::string line = text.substr(start, end - start);
+        start = end + 1;
+        std::string* field = nullptr;
+        std::string value;
+        if (line.rfind(kETagField, 0) == 0) {
+            field = &validators.ifNoneMatch;
+            value = line.substr(std::strlen(kETagField));
+        } else if (line.rfind(kLastModifiedField, 0) == 0) {
+            field = &validators.ifModifiedSince;
+            value = line.substr(std::strlen(kLastModifiedField));
+        }
+        if (field == nullptr || !field->empty() || value.empty() || !IsValidatorText(value)) return std::nullopt;
+        *field = value;
+    }
+    return validators;
+}
+
+// Keeps the validators of the answer just stored at `path`, written whole
+// or not at all. An answer without any (or with unusable ones) keeps none.
+void WriteValidators(const std::string& path, const IHttpRequest& request) {
+    const std::string target = Transfers::ValidatorsPath(path);
+    std::string text;
+    const std::string etag = request.ETag(), lastModified = request.LastModified();
+    if (!etag.empty() && IsValidatorText(etag)) text += kETagField + etag + "\n";
+    if (!lastModified.empty() && IsValidatorText(lastModified)) text += kLastModifiedField + lastModified + "\n";
+    if (text.empty()) return;
+    const std::string part = target + ".part";
+    std::FILE* file = std::fopen(part.c_str(), "wb");
+    if (file == nullptr) return;
+    bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    written = std::fclose(file) == 0 && written;
+    if (!written || !kivo::platform::RenameOver(part, target)) kivo::platform::RemoveFile(part);
 }
 
 // Reads the body in chunks of at most 51199 bytes into `path` and closes it:
@@ -69,6 +136,7 @@ TransferResult CopyBody(IHttpRequest& request, const std::string& path, long lon
 const char* Describe(TransferResult result) {
     switch (result) {
         case TransferResult::kReplaced: return "replaced";
+        case TransferResult::kUnchanged: return "unchanged, kept";
         case TransferResult::kTooShort: return "too short, removed";
         case TransferResult::kCutOff: return "cut off, kept";
         case TransferResult::kNotReached: return "not reached, kept";
@@ -104,9 +172,25 @@ std::shared_ptr<kivo::platform::IHttpClient> Transfers::HttpClient() {
     return http_;
 }
 
-TransferResult Transfers::DownloadFile(const std::string& url, const std::string& path) {
+std::unique_ptr<IHttpSession> Transfers::OpenSession() { return HttpClient()->Open(kUserAgent); }
+
+std::string Transfers::ValidatorsPath(const std::string& path) { return path + ".validators"; }
+
+TransferResult Transfers::DownloadFile(const std::string& url, const std::string& path, IHttpSession* session) {
+    // Validators go only with a copy to keep: a page removed by hand is
+    // fetched whole whatever was kept beside it.
+    HttpRequestOptions options;
+    bool conditional = false;
+    if (kivo::platform::IsReadableFile(path)) {
+        if (auto validators = ReadValidators(ValidatorsPath(path))) {
+            options = std::move(*validators);
+            conditional = true;
+        }
+    }
+    options.acceptGzip = true;
     Transfer transfer;
-    if (!Open(*HttpClient(), url, transfer)) return TransferResult::kNotReached;
+    if (!Open(*HttpClient(), url, transfer, options, session)) return TransferResult::kNotReached;
+    if (conditional && transfer.request->Status() == 304) return TransferResult::kUnchanged;
     // The download goes to a sibling file, which replaces the copy only once
     // it is complete: a reader of `path` sees the old copy or the new one.
     const std::string part = path + ".part";
@@ -122,12 +206,17 @@ TransferResult Transfers::DownloadFile(const std::string& url, const std::string
         // Too short to be a page: no copy at all, so the server page is shown.
         kivo::platform::RemoveFile(part);
         kivo::platform::RemoveFile(path);
+        kivo::platform::RemoveFile(ValidatorsPath(path));
         return TransferResult::kTooShort;
     }
+    // The old validators go before the copy changes: validators that outlive
+    // their copy would have the server confirm a page this one is not.
+    kivo::platform::RemoveFile(ValidatorsPath(path));
     if (!kivo::platform::RenameOver(part, path)) {
         kivo::platform::RemoveFile(part);
         return TransferResult::kNotWritten;
     }
+    WriteValidators(path, *transfer.request);
     return TransferResult::kReplaced;
 }
 
@@ -143,8 +232,10 @@ TransferResult Transfers::DownloadWhole(const std::string& url, const std::strin
 VersionCheck Transfers::CheckVersion(int nCurrentVersion, std::string& url) {
     const std::string server = ServerAddress();
     url = server + InstallerPath();
+    HttpRequestOptions options;
+    options.acceptGzip = true;
     Transfer transfer;
-    if (!Open(*HttpClient(), server + VersionPath(), transfer)) return VersionCheck::kNotReached;
+    if (!Open(*HttpClient(), server + VersionPath(), transfer, options)) return VersionCheck::kNotReached;
     char answer[kAnswerBuffer] = {};
     std::size_t got = 0;
     if (!transfer.request->Read(answer, kAnswerBuffer - 1, got)) return VersionCheck::kCutOff;

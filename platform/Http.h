@@ -6,9 +6,17 @@
 //    answer is never stored in a shared cache;
 //  - OpenUrl returns once the final answer's headers are in, or null when no
 //    answer can be had (refused, unreachable, time-out, malformed URL);
-//  - the HTTP status is not reported: every answer is content.
+//  - a session keeps its connection to a server open between its requests
+//    (HTTP keep-alive), and opens a new one when the server closed it;
+//  - a request may ask for a gzip body (Accept-Encoding): the body is then
+//    read decoded, and a stream that does not decode is a transfer that
+//    broke off;
+//  - a request may carry the validators of a copy the caller holds
+//    (If-None-Match, If-Modified-Since);
+//  - the answer's status and validators are told; any status is content.
 #include <cstddef>
 #include <memory>
+#include <string>
 
 namespace kivo::platform {
 
@@ -19,9 +27,22 @@ struct HttpTimeouts {
     long stallMs = 30000;
 };
 
+// What a request asks beyond a plain GET. Validator texts are sent as
+// given; one holding a control byte is not sent at all.
+struct HttpRequestOptions {
+    bool acceptGzip = false;
+    std::string ifNoneMatch;      // an ETag the caller's copy was stored with
+    std::string ifModifiedSince;  // that copy's Last-Modified
+};
+
 class IHttpRequest {
 public:
     virtual ~IHttpRequest() = default;  // closes the request
+    // The final answer's status (200, 304, 404...).
+    virtual int Status() const = 0;
+    // The final answer's ETag and Last-Modified as sent; empty when absent.
+    virtual std::string ETag() const = 0;
+    virtual std::string LastModified() const = 0;
     // Blocks until `capacity` bytes have been delivered into `buffer` or the
     // body has ended. Returns true with `got` bytes (0 at the end of the body);
     // returns false with `got` = 0 when the transfer broke off. Bytes that
@@ -33,7 +54,9 @@ public:
 class IHttpSession {
 public:
     virtual ~IHttpSession() = default;  // closes the session
-    virtual std::unique_ptr<IHttpRequest> OpenUrl(const char* url) = 0;
+    // At most one request of a session is open at a time.
+    virtual std::unique_ptr<IHttpRequest> OpenUrl(const char* url, const HttpRequestOptions& options) = 0;
+    std::unique_ptr<IHttpRequest> OpenUrl(const char* url) { return OpenUrl(url, HttpRequestOptions{}); }
 };
 
 class IHttpClient {

@@ -1,6 +1,8 @@
 // libcurl backend of the HTTP client. libcurl pushes data through callbacks;
 // the core wants the pull model of a synchronous read, so each request drives
-// its own multi handle until the caller's buffer is full or the body ends.
+// its session's multi handle until the caller's buffer is full or the body
+// ends. The multi handle keeps the connection cache: the requests of one
+// session, each an easy handle of its own, go over one kept-alive connection.
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -15,23 +17,52 @@
 namespace kivo::platform {
 namespace {
 
+// A header value without its surrounding blanks and line end.
+std::string_view Trimmed(std::string_view value) {
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+    while (!value.empty() && (value.back() == '\r' || value.back() == '\n' || value.back() == ' ' ||
+                              value.back() == '\t'))
+        value.remove_suffix(1);
+    return value;
+}
+
+// The value of `line` when it is the header `name` (with its colon).
+bool HeaderValue(std::string_view line, std::string_view name, std::string& value) {
+    if (line.size() < name.size() || strncasecmp(line.data(), name.data(), name.size()) != 0) return false;
+    value = Trimmed(line.substr(name.size()));
+    return true;
+}
+
+bool Sendable(const std::string& value) {
+    return std::none_of(value.begin(), value.end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+}
+
 class CurlRequest final : public IHttpRequest {
 public:
-    explicit CurlRequest(const CurlLibrary& curl) : m_curl(curl) {}
+    CurlRequest(const CurlLibrary& curl, CURLM* multi) : m_curl(curl), m_multi(multi) {}
     CurlRequest(const CurlRequest&) = delete;
     CurlRequest& operator=(const CurlRequest&) = delete;
 
     ~CurlRequest() override {
-        if (m_multi != nullptr && m_easy != nullptr) m_curl.multi_remove_handle(m_multi, m_easy);
+        if (m_added) m_curl.multi_remove_handle(m_multi, m_easy);
         if (m_easy != nullptr) m_curl.easy_cleanup(m_easy);
-        if (m_multi != nullptr) m_curl.multi_cleanup(m_multi);
+        if (m_headers != nullptr) m_curl.slist_free_all(m_headers);
     }
 
+    int Status() const override {
+        long code = m_status;
+        if (code == 0) m_curl.easy_getinfo(m_easy, CURLINFO_RESPONSE_CODE, &code);
+        return static_cast<int>(code);
+    }
+    std::string ETag() const override { return m_etag; }
+    std::string LastModified() const override { return m_lastModified; }
+
     // True once the final answer's headers are in.
-    bool Start(const std::string& agent, const char* url, const HttpTimeouts& timeouts) {
-        m_multi = m_curl.multi_init();
+    bool Start(const std::string& agent, const char* url, const HttpRequestOptions& options,
+               const HttpTimeouts& timeouts) {
         m_easy = m_curl.easy_init();
-        if (m_multi == nullptr || m_easy == nullptr) return false;
+        if (m_easy == nullptr) return false;
         const std::string wire = WireUrl(url);
         const long stallSeconds = std::max(1L, (timeouts.stallMs + 999) / 1000);
         bool ok = m_curl.easy_setopt(m_easy, CURLOPT_URL, wire.c_str()) == CURLE_OK;
@@ -50,7 +81,16 @@ public:
         m_curl.easy_setopt(m_easy, CURLOPT_HEADERDATA, this);
         m_curl.easy_setopt(m_easy, CURLOPT_WRITEFUNCTION, &CurlRequest::OnBody);
         m_curl.easy_setopt(m_easy, CURLOPT_WRITEDATA, this);
+        // libcurl decodes the gzip body; a stream that does not decode ends
+        // the transfer with an error, which the reads report as a break.
+        if (options.acceptGzip) m_curl.easy_setopt(m_easy, CURLOPT_ACCEPT_ENCODING, "gzip");
+        if (!options.ifNoneMatch.empty() && Sendable(options.ifNoneMatch))
+            AddHeader("If-None-Match: " + options.ifNoneMatch);
+        if (!options.ifModifiedSince.empty() && Sendable(options.ifModifiedSince))
+            AddHeader("If-Modified-Since: " + options.ifModifiedSince);
+        if (m_headers != nullptr) m_curl.easy_setopt(m_easy, CURLOPT_HTTPHEADER, m_headers);
         if (!ok || m_curl.multi_add_handle(m_multi, m_easy) != CURLM_OK) return false;
+        m_added = true;
         m_spill.reserve(CURL_MAX_WRITE_SIZE);
         RunUntil([this] { return m_headersIn; });
         return m_headersIn || (m_done && m_result == CURLE_OK);
@@ -80,6 +120,10 @@ public:
     }
 
 private:
+    void AddHeader(const std::string& header) {
+        if (curl_slist* list = m_curl.slist_append(m_headers, header.c_str())) m_headers = list;
+    }
+
     // Drives the transfer until `reached` holds or the transfer has ended,
     // waiting for the socket only while neither is the case.
     template <typename Condition>
@@ -108,14 +152,23 @@ private:
         const std::size_t length = size * count;
         const std::string_view line(data, length);
         if (line.rfind("HTTP/", 0) == 0) {
+            // A new answer (after a redirect or an interim one): its own headers.
             request->m_redirecting = false;
+            request->m_etag.clear();
+            request->m_lastModified.clear();
         } else if (line.size() >= 9 && strncasecmp(line.data(), "location:", 9) == 0) {
             request->m_redirecting = true;
         } else if (line == "\r\n" || line == "\n") {
             long code = 0;
             request->m_curl.easy_getinfo(request->m_easy, CURLINFO_RESPONSE_CODE, &code);
-            const bool followed = code >= 300 && code < 400 && request->m_redirecting;
-            if (code >= 200 && !followed) request->m_headersIn = true;
+            // A 304 answers a conditional request: it is final, not followed.
+            const bool followed = code >= 300 && code < 400 && code != 304 && request->m_redirecting;
+            if (code >= 200 && !followed) {
+                request->m_headersIn = true;
+                request->m_status = code;
+            }
+        } else if (!HeaderValue(line, "etag:", request->m_etag)) {
+            HeaderValue(line, "last-modified:", request->m_lastModified);
         }
         return length;
     }
@@ -140,8 +193,13 @@ private:
     }
 
     const CurlLibrary& m_curl;
-    CURLM* m_multi = nullptr;
+    CURLM* const m_multi;
     CURL* m_easy = nullptr;
+    curl_slist* m_headers = nullptr;
+    bool m_added = false;
+    long m_status = 0;
+    std::string m_etag;
+    std::string m_lastModified;
     bool m_headersIn = false;
     bool m_redirecting = false;
     bool m_paused = false;
@@ -157,17 +215,22 @@ private:
 
 class CurlSession final : public IHttpSession {
 public:
-    CurlSession(const CurlLibrary& curl, std::string agent, const HttpTimeouts& timeouts)
-        : m_curl(curl), m_agent(std::move(agent)), m_timeouts(timeouts) {}
+    CurlSession(const CurlLibrary& curl, CURLM* multi, std::string agent, const HttpTimeouts& timeouts)
+        : m_curl(curl), m_multi(multi), m_agent(std::move(agent)), m_timeouts(timeouts) {}
+    CurlSession(const CurlSession&) = delete;
+    CurlSession& operator=(const CurlSession&) = delete;
+    // Closes the connections kept alive.
+    ~CurlSession() override { m_curl.multi_cleanup(m_multi); }
 
-    std::unique_ptr<IHttpRequest> OpenUrl(const char* url) override {
-        auto request = std::make_unique<CurlRequest>(m_curl);
-        if (!request->Start(m_agent, url, m_timeouts)) return nullptr;
+    std::unique_ptr<IHttpRequest> OpenUrl(const char* url, const HttpRequestOptions& options) override {
+        auto request = std::make_unique<CurlRequest>(m_curl, m_multi);
+        if (!request->Start(m_agent, url, options, m_timeouts)) return nullptr;
         return request;
     }
 
 private:
     const CurlLibrary& m_curl;
+    CURLM* const m_multi;
     std::string m_agent;
     HttpTimeouts m_timeouts;
 };
@@ -179,7 +242,9 @@ public:
     std::unique_ptr<IHttpSession> Open(const char* userAgent) override {
         const CurlLibrary* curl = Curl();
         if (curl == nullptr) return nullptr;
-        return std::make_unique<CurlSession>(*curl, userAgent, m_timeouts);
+        CURLM* multi = curl->multi_init();
+        if (multi == nullptr) return nullptr;
+        return std::make_unique<CurlSession>(*curl, multi, userAgent, m_timeouts);
     }
 
 private:

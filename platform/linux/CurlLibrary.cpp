@@ -23,7 +23,9 @@ const CurlLibrary* Load() {
                        Bind(library, "curl_multi_perform", curl.multi_perform) &&
                        Bind(library, "curl_multi_info_read", curl.multi_info_read) &&
                        Bind(library, "curl_multi_poll", curl.multi_poll) &&
-                       Bind(library, "curl_multi_cleanup", curl.multi_cleanup);
+                       Bind(library, "curl_multi_cleanup", curl.multi_cleanup) &&
+                       Bind(library, "curl_slist_append", curl.slist_append) &&
+                       Bind(library, "curl_slist_free_all", curl.slist_free_all);
     if (!bound || global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return nullptr;
     return &curl;
 }

@@ -20,6 +20,8 @@ struct CurlLibrary {
     decltype(&curl_multi_info_read) multi_info_read;
     decltype(&curl_multi_poll) multi_poll;
     decltype(&curl_multi_cleanup) multi_cleanup;
+    decltype(&curl_slist_append) slist_append;
+    decltype(&curl_slist_free_all) slist_free_all;
 };
 
 // The library, loaded and initialised once by whichever thread asks first;

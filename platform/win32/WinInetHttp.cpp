@@ -1,7 +1,9 @@
 // WinINet backend of the HTTP client: one root handle per session
 // (InternetOpenA), one URL handle per request (InternetOpenUrlA) and
 // synchronous reads (InternetReadFile). Handles are plain synchronous ones:
-// every call blocks its thread until it is done.
+// every call blocks its thread until it is done. WinINet keeps a finished
+// request's connection alive for the next request of the same root handle,
+// and decodes gzip bodies itself when the root handle asks it to.
 #include <windows.h>
 #include <wininet.h>
 
@@ -19,6 +21,30 @@ namespace {
 
 DWORD Milliseconds(long ms) {
     return static_cast<DWORD>(std::clamp<long>(ms, 1, LONG_MAX));
+}
+
+// A header of the answer as text; empty when absent.
+std::string QueryText(HINTERNET handle, DWORD info) {
+    char text[512] = {};
+    DWORD size = sizeof text - 1;
+    if (!HttpQueryInfoA(handle, info, text, &size, nullptr)) return {};
+    return std::string(text, std::min<DWORD>(size, sizeof text - 1));
+}
+
+bool Sendable(const std::string& value) {
+    return std::none_of(value.begin(), value.end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+}
+
+// The request's added headers, each ending with CR LF.
+std::string AddedHeaders(const HttpRequestOptions& options) {
+    std::string headers;
+    if (options.acceptGzip) headers += "Accept-Encoding: gzip\r\n";
+    if (!options.ifNoneMatch.empty() && Sendable(options.ifNoneMatch))
+        headers += "If-None-Match: " + options.ifNoneMatch + "\r\n";
+    if (!options.ifModifiedSince.empty() && Sendable(options.ifModifiedSince))
+        headers += "If-Modified-Since: " + options.ifModifiedSince + "\r\n";
+    return headers;
 }
 
 // Closes a WinINet handle when it goes.
@@ -43,13 +69,24 @@ public:
         // A body whose announced length is not reached before the data ends
         // was cut off: WinINet reports a connection closed early as a normal
         // end. The header is read as text (Wine answers no 64-bit number).
-        char text[32] = {};
-        DWORD size = sizeof text - 1;
-        if (HttpQueryInfoA(m_url.Get(), HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr)) {
-            const auto [end, error] = std::from_chars(text, text + size, m_length);
-            m_announced = error == std::errc() && end == text + size && size > 0;
+        // An encoded body's length is that of the encoded bytes, not of what
+        // the reads deliver: there the decoder tells a stream cut short.
+        const std::string length = QueryText(m_url.Get(), HTTP_QUERY_CONTENT_LENGTH);
+        if (!length.empty() && QueryText(m_url.Get(), HTTP_QUERY_CONTENT_ENCODING).empty()) {
+            const auto [end, error] = std::from_chars(length.data(), length.data() + length.size(), m_length);
+            m_announced = error == std::errc() && end == length.data() + length.size();
         }
+        DWORD status = 0;
+        DWORD size = sizeof status;
+        if (HttpQueryInfoA(m_url.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr))
+            m_status = static_cast<int>(status);
+        m_etag = QueryText(m_url.Get(), HTTP_QUERY_ETAG);
+        m_lastModified = QueryText(m_url.Get(), HTTP_QUERY_LAST_MODIFIED);
     }
+
+    int Status() const override { return m_status; }
+    std::string ETag() const override { return m_etag; }
+    std::string LastModified() const override { return m_lastModified; }
 
     bool Read(void* buffer, std::size_t capacity, std::size_t& got) override {
         got = 0;
@@ -78,6 +115,9 @@ public:
 
 private:
     InternetHandle m_url;
+    int m_status = 0;
+    std::string m_etag;
+    std::string m_lastModified;
     bool m_announced = false;
     unsigned long long m_length = 0;
     unsigned long long m_received = 0;
@@ -89,12 +129,13 @@ class WinInetSession final : public IHttpSession {
 public:
     explicit WinInetSession(HINTERNET root) : m_root(root) {}
 
-    std::unique_ptr<IHttpRequest> OpenUrl(const char* url) override {
+    std::unique_ptr<IHttpRequest> OpenUrl(const char* url, const HttpRequestOptions& options) override {
         const std::string wire = WireUrl(url);
-        // No added headers; the answer is not added to the shared cache.
-        // Redirects are followed, as WinINet does by default.
-        HINTERNET handle =
-            InternetOpenUrlA(m_root.Get(), wire.c_str(), nullptr, 0, INTERNET_FLAG_NO_CACHE_WRITE, 0);
+        const std::string headers = AddedHeaders(options);
+        // The answer is not added to the shared cache. Redirects are
+        // followed, as WinINet does by default.
+        HINTERNET handle = InternetOpenUrlA(m_root.Get(), wire.c_str(), headers.empty() ? nullptr : headers.c_str(),
+                                            static_cast<DWORD>(headers.size()), INTERNET_FLAG_NO_CACHE_WRITE, 0);
         if (handle == nullptr) return nullptr;
         return std::make_unique<WinInetRequest>(handle);
     }
@@ -121,6 +162,10 @@ public:
         InternetSetOptionA(root, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof connect);
         InternetSetOptionA(root, INTERNET_OPTION_SEND_TIMEOUT, &stall, sizeof stall);
         InternetSetOptionA(root, INTERNET_OPTION_RECEIVE_TIMEOUT, &stall, sizeof stall);
+        // Gzip bodies are decoded by WinINet; only requests that ask for
+        // gzip get one.
+        BOOL decode = TRUE;
+        InternetSetOptionA(root, INTERNET_OPTION_HTTP_DECODING, &decode, sizeof decode);
         return std::make_unique<WinInetSession>(root);
     }
 

@@ -56,7 +56,7 @@ TEST_F(Refresh, FetchesTheImageWhileMissingThenTheFourteenPages) {
     EXPECT_EQ(Server().Requests(), expected);
     EXPECT_EQ(ReadBytes(Item(0)), "");
     EXPECT_FALSE(report.items[0]);  // not asked for
-    EXPECT_EQ(report.Summary(), "14 replaced");
+    EXPECT_EQ(report.Summary(), "14 unchanged, kept");
 }
 
 TEST_F(Refresh, ReportsWhatBecameOfEachItem) {

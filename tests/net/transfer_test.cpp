@@ -3,15 +3,21 @@
 // Windows (under Wine). Every result says what happened to the file.
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <sys/stat.h>
 #endif
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "net/Catalogue.h"
+#include "net/PageCache.h"
 #include "net/ServerAddress.h"
+#include "platform/Http.h"
 #include "platform/System.h"
 #include "server/Pattern.h"
 #include "tests/support/Files.h"
@@ -21,6 +27,7 @@ using kivo::server::PatternBytes;
 using kivo::test::Exists;
 using kivo::test::ReadBytes;
 using kivo::test::WriteBytes;
+using kivo::net::RefreshReport;
 using kivo::net::TransferResult;
 using kivo::net::VersionCheck;
 
@@ -44,6 +51,42 @@ protected:
     static std::string Elf(char machine) {
         return std::string("\x7F" "ELF\x02\x01\x01", 7) + std::string(11, '\0') + machine + '\0';
     }
+    // The body of `path` asked for plainly: no gzip, no validators.
+    std::string PlainBody(const std::string& path) const {
+        auto session = Client()->Open(kivo::net::kUserAgent);
+        auto request = session ? session->OpenUrl(Url(path).c_str()) : nullptr;
+        std::string body, buffer(51200, '\0');
+        std::size_t got = 0;
+        while (request && request->Read(buffer.data(), buffer.size(), got) && got > 0) body.append(buffer.data(), got);
+        return body;
+    }
+};
+
+// Which file stands at a path, and since when: a file rewritten or replaced
+// gets another identity (the file system's id; on Windows, where the suite
+// cannot rely on one, its write time and creation time).
+std::string Identity(const std::string& path) {
+#ifdef _WIN32
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return "none";
+    return std::to_string(data.ftCreationTime.dwLowDateTime) + "/" + std::to_string(data.ftLastWriteTime.dwLowDateTime) +
+           "/" + std::to_string(data.ftLastWriteTime.dwHighDateTime);
+#else
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return "none";
+    return std::to_string(info.st_ino) + "/" + std::to_string(info.st_mtim.tv_sec) + "." +
+           std::to_string(info.st_mtim.tv_nsec);
+#endif
+}
+
+class Refresh : public Transfers {
+protected:
+    void SetUp() override {
+        Transfers::SetUp();
+        pages.MakeFolder();
+    }
+    std::string Item(int i) const { return pages.GetPageBase(true) + g_szRefreshItems[i]; }
+    static std::string Sml(int i) { return std::string("/sml/") + g_szRefreshItems[i]; }
 };
 
 }  // namespace
@@ -258,3 +301,112 @@ TEST_F(Transfers, NoDescriptorStaysOpen) {
     EXPECT_EQ(kivo::test::OpenDescriptorCount(), before);
 }
 #endif
+
+TEST_F(Refresh, OneConnectionCarriesTheRunAndAServerThatClosesEachTimeStillGivesEveryFile) {
+    RefreshReport report = pages.RefreshPages();
+    EXPECT_EQ(report.Summary(), "15 replaced");
+    EXPECT_EQ(Server().Connections(), 1);
+    // A server that ends every connection after its answer (and ignores
+    // gzip and validators): a new connection for each file, all fifteen.
+    for (int i = 0; i < kRefreshItemCount; ++i) kivo::platform::RemoveFile(Item(i));
+    Server().SetCloseEach(true);
+    Server().ClearConnections();
+    report = pages.RefreshPages();
+    EXPECT_EQ(report.Summary(), "15 replaced");
+    EXPECT_EQ(Server().Connections(), kRefreshItemCount);
+    for (int i = 1; i < kRefreshItemCount; ++i) EXPECT_EQ(ReadBytes(Item(i)), PlainBody(Sml(i))) << Sml(i);
+}
+
+TEST_F(Refresh, UnchangedPagesAreConfirmedNotRewrittenAndAChangedOneIsReplaced) {
+    EXPECT_EQ(pages.RefreshPages().Summary(), "15 replaced");
+    std::vector<std::string> before, bytes;
+    for (int i = 0; i < kRefreshItemCount; ++i) {
+        before.push_back(Identity(Item(i)));
+        bytes.push_back(ReadBytes(Item(i)).value_or(""));
+    }
+    EXPECT_EQ(Server().ConditionalRequests(), 0);  // nothing held yet: nothing conditional
+    RefreshReport report = pages.RefreshPages();
+    EXPECT_EQ(report.Summary(), "14 unchanged, kept");
+    EXPECT_EQ(Server().ConditionalRequests(), 14);
+    for (int i = 0; i < kRefreshItemCount; ++i) {
+        EXPECT_EQ(Identity(Item(i)), before[i]) << Item(i);
+        EXPECT_EQ(ReadBytes(Item(i)), bytes[i]) << Item(i);
+    }
+    // One page changes on the server: it alone is fetched and replaced.
+    Server().SetSize(Sml(6), 7000);
+    report = pages.RefreshPages();
+    EXPECT_EQ(report.Summary(), "1 replaced, 13 unchanged, kept");
+    EXPECT_EQ(report.items[6], TransferResult::kReplaced);
+    EXPECT_EQ(ReadBytes(Item(6)), PatternBytes(7000));
+    for (int i = 1; i < kRefreshItemCount; ++i) {
+        if (i == 6) continue;
+        EXPECT_EQ(Identity(Item(i)), before[i]) << Item(i);
+    }
+}
+
+TEST_F(Transfers, PagesAndTheVersionComeGzippedAndAreStoredDecoded) {
+    // The server's gzip form of a real page: stored as the plain body.
+    const std::string plain = PlainBody("/sml/today.html");
+    ASSERT_GE(plain.size(), 3072u);
+    EXPECT_EQ(transfers.DownloadFile(Url("/sml/today.html"), Page()), TransferResult::kReplaced);
+    EXPECT_EQ(ReadBytes(Page()), plain);
+    // The page rule counts decoded bytes, both ways: a body far smaller than
+    // a page that decodes to one is kept; one that decodes short is not.
+    kivo::platform::RemoveFile(Page());
+    Server().SetGzip("/sml/week.html", 3072);
+    EXPECT_EQ(transfers.DownloadFile(Url("/sml/week.html"), Page()), TransferResult::kReplaced);
+    EXPECT_EQ(ReadBytes(Page()), PatternBytes(3072));
+    Server().SetGzip("/sml/week.html", 3071);
+    EXPECT_EQ(transfers.DownloadFile(Url("/sml/week.html"), Page()), TransferResult::kTooShort);
+    EXPECT_FALSE(Exists(Page()));
+    // A stream that does not decode is a transfer cut off: the copy stays.
+    WriteBytes(Page(), "good copy");
+    Server().SetBadGzip("/sml/week.html");
+    EXPECT_EQ(transfers.DownloadFile(Url("/sml/week.html"), Page()), TransferResult::kCutOff);
+    EXPECT_EQ(ReadBytes(Page()), "good copy");
+    EXPECT_FALSE(Exists(Page() + ".part"));
+    // A server that sends plain bytes although gzip was offered.
+    Server().SetSize("/sml/week.html", 4000);
+    EXPECT_EQ(transfers.DownloadFile(Url("/sml/week.html"), Page()), TransferResult::kReplaced);
+    EXPECT_EQ(ReadBytes(Page()), PatternBytes(4000));
+    // The version answer is read decoded too.
+    std::string url;
+    Server().SetGzipBody("/kivoversion.php", "version:1001");
+    EXPECT_EQ(transfers.CheckVersion(1000, url), VersionCheck::kNewer);
+    Server().SetBadGzip("/kivoversion.php");
+    EXPECT_EQ(transfers.CheckVersion(1000, url), VersionCheck::kCutOff);
+}
+
+TEST_F(Transfers, ValidatorsAreSentOnlyWhenSoundAndWithTheCopyTheyDescribe) {
+    const std::string validators = kivo::net::Transfers::ValidatorsPath(Page());
+    const std::string url = Url("/sml/today.html");
+    ASSERT_EQ(transfers.DownloadFile(url, Page()), TransferResult::kReplaced);
+    ASSERT_TRUE(Exists(validators));
+    const std::string plain = ReadBytes(Page()).value_or("");
+    EXPECT_EQ(transfers.DownloadFile(url, Page()), TransferResult::kUnchanged);
+    EXPECT_EQ(Server().ConditionalRequests(), 1);
+    // Damaged, cut, carrying a line break into the request, or missing:
+    // asked without condition, and the whole answer is stored again.
+    const std::string sound = ReadBytes(validators).value_or("");
+    for (const std::string& damaged : {std::string("garbage\n"), sound.substr(0, sound.size() / 2),
+                                       std::string("ETag: \"a\"\rX-Injected: 1\n"), std::string(3000, 'E'),
+                                       std::string("ETag: \"a\"\nETag: \"b\"\n"), std::string()}) {
+        WriteBytes(validators, damaged);
+        EXPECT_EQ(transfers.DownloadFile(url, Page()), TransferResult::kReplaced) << damaged;
+        EXPECT_EQ(ReadBytes(validators), sound);  // the answer's validators again
+    }
+    EXPECT_EQ(Server().ConditionalRequests(), 1);
+    kivo::platform::RemoveFile(validators);
+    EXPECT_EQ(transfers.DownloadFile(url, Page()), TransferResult::kReplaced);
+    EXPECT_EQ(Server().ConditionalRequests(), 1);
+    // A copy removed by hand is fetched whole, its validators notwithstanding.
+    kivo::platform::RemoveFile(Page());
+    ASSERT_TRUE(Exists(validators));
+    EXPECT_EQ(transfers.DownloadFile(url, Page()), TransferResult::kReplaced);
+    EXPECT_EQ(ReadBytes(Page()), plain);
+    EXPECT_EQ(Server().ConditionalRequests(), 1);
+    // An answer that is too short takes the validators with the copy.
+    Server().SetSize("/sml/today.html", 100);
+    EXPECT_EQ(transfers.DownloadFile(url, Page()), TransferResult::kTooShort);
+    EXPECT_FALSE(Exists(validators));
+}

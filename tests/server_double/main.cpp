@@ -10,13 +10,20 @@
 //   /fault?path=P&mode=M...  size&size=N, status&code=C&size=N, cut&size=N
 //                            (announces N, sends N/2, drops the connection),
 //                            stall&ms=T (silent, then the normal answer),
-//                            slow&size=N&ms=T, body&hex=HEX
+//                            slow&size=N&ms=T, body&hex=HEX, gzip&size=N or
+//                            gzip&hex=HEX (gzipped, whatever was asked),
+//                            badgzip (a gzip head, then no deflate data)
 //   /fault/clear[?path=P]  /version?number=N  /update?path=FILE[&platform=P]
 //   /requests  /requests/clear  /emails  /emails/clear (hex)  /reset
+//   /connections  /connections/clear  (connections opened on the public port)
+//   /close-each?on=1|0  (pages plain, unconditional, and the connection
+//                        closed after each answer)
+//   /conditional  (requests that carried If-None-Match or If-Modified-Since)
 #include <pthread.h>
 #include <signal.h>
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <chrono>
 #include <condition_variable>
@@ -36,6 +43,7 @@
 #include "PublicSite.h"
 #include "ServerOptions.h"
 #include "TextCodec.h"
+#include "zlib.h"
 
 namespace {
 
@@ -57,6 +65,9 @@ struct State {
         faults.clear();
         requests.clear();
         release = initial;
+        connections = 0;
+        conditional = 0;
+        closeEach = false;
     }
     // Sleeps until `due`; false when the server stops first.
     bool SleepUntil(Clock::time_point due) {
@@ -71,7 +82,38 @@ struct State {
     std::vector<std::string> requests;
     const Release initial;
     Release release;
+    std::atomic<std::uint64_t> connections{0};
+    std::uint64_t conditional = 0;
+    bool closeEach = false;
 };
+
+// Counts the connections the public port accepts.
+class ConnectionCounter final : public RequestObserver {
+public:
+    explicit ConnectionCounter(State& state) : state_(state) {}
+    void Answered(const Exchange&, unsigned, std::uint64_t) override {}
+    void ConnectionOpened() override { state_.connections.fetch_add(1); }
+
+private:
+    State& state_;
+};
+
+// `bytes` as one gzip member.
+std::string Gzip(const std::string& bytes) {
+    z_stream stream{};
+    if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw std::runtime_error("gzip: cannot start");
+    std::string out(deflateBound(&stream, static_cast<uLong>(bytes.size())), '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+    stream.avail_in = static_cast<uInt>(bytes.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    const int result = deflate(&stream, Z_FINISH);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    if (result != Z_STREAM_END) throw std::runtime_error("gzip: cannot compress");
+    return out;
+}
 
 // A body of `size` pattern bytes, paced over `ms` in 16 steps, cut after
 // `cutAt` bytes (the connection is dropped there).
@@ -110,9 +152,13 @@ MHD_Result Send(Exchange& exchange, unsigned status, MHD_Response* response) {
     return queued;
 }
 
-MHD_Result Bytes(Exchange& exchange, unsigned status, const std::string& bytes) {
-    return Send(exchange, status,
-                MHD_create_response_from_buffer(bytes.size(), const_cast<char*>(bytes.data()), MHD_RESPMEM_MUST_COPY));
+MHD_Result Bytes(Exchange& exchange, unsigned status, const std::string& bytes, const char* encoding = nullptr,
+                 bool close = false) {
+    MHD_Response* response =
+        MHD_create_response_from_buffer(bytes.size(), const_cast<char*>(bytes.data()), MHD_RESPMEM_MUST_COPY);
+    if (encoding != nullptr) MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_ENCODING, encoding);
+    if (close) MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
+    return Send(exchange, status, response);
 }
 
 MHD_Result Pattern(Exchange& exchange, State& state, unsigned status, std::size_t size, std::size_t cutAt,
@@ -143,14 +189,22 @@ MHD_Result Installer(Exchange& exchange, State& state, std::string path) {
     return Bytes(exchange, 200, bytes.str());
 }
 
-MHD_Result Public(Exchange& exchange, State& state, PublicSite& site) {
+MHD_Result Public(Exchange& exchange, State& state, PublicSite& site, const Content& content) {
     if (exchange.step != 0) return site.Handle(exchange);  // a subscription coming back
     const std::string path(exchange.Path());
     std::optional<Fault> fault;
+    bool closeEach = false;
     {
         std::lock_guard<std::mutex> lock(state.mutex);
         state.requests.push_back(exchange.Target());
         if (const auto it = state.faults.find(path); it != state.faults.end()) fault = it->second;
+        if (!exchange.Header(MHD_HTTP_HEADER_IF_NONE_MATCH).empty() ||
+            !exchange.Header(MHD_HTTP_HEADER_IF_MODIFIED_SINCE).empty())
+            ++state.conditional;
+        closeEach = state.closeEach;
+    }
+    if (closeEach && !fault && exchange.Method() == "GET") {
+        if (const PublicFile* file = content.Find(path)) return Bytes(exchange, 200, file->body, nullptr, true);
     }
     if (fault && exchange.Method() == "GET") {
         if (fault->mode == "size") return Pattern(exchange, state, 200, fault->size, fault->size);
@@ -158,6 +212,11 @@ MHD_Result Public(Exchange& exchange, State& state, PublicSite& site) {
         if (fault->mode == "cut") return Pattern(exchange, state, 200, fault->size, fault->size / 2);
         if (fault->mode == "slow") return Pattern(exchange, state, 200, fault->size, fault->size, fault->ms);
         if (fault->mode == "body") return Bytes(exchange, 200, fault->body);
+        if (fault->mode == "gzip")
+            return Bytes(exchange, 200, Gzip(fault->body.empty() ? PatternBytes(fault->size) : fault->body), "gzip");
+        // A gzip member's head, then a deflate block of the reserved type.
+        if (fault->mode == "badgzip")
+            return Bytes(exchange, 200, std::string("\x1f\x8b\x08\0\0\0\0\0\0\x03\xff\xff\xff\xff", 14), "gzip");
         if (!state.SleepUntil(Clock::now() + fault->ms)) return exchange.Text(503, "503 shutting down\n", true);
     }
     if (!exchange.IsGet()) return site.Handle(exchange);
@@ -185,7 +244,8 @@ MHD_Result Control(Exchange& exchange, State& state, MailStore& mail) {
     std::string out = "ok";
     std::lock_guard<std::mutex> lock(state.mutex);
     if (path == "/fault") {
-        static const std::set<std::string> kModes = {"size", "status", "cut", "stall", "slow", "body"};
+        static const std::set<std::string> kModes = {"size", "status", "cut",  "stall",
+                                                     "slow", "body",   "gzip", "badgzip"};
         const std::string target(exchange.Query("path"));
         const auto size = Number(exchange, "size", 1ull << 30), ms = Number(exchange, "ms", 600000),
                    code = Number(exchange, "code", 599);
@@ -215,6 +275,14 @@ MHD_Result Control(Exchange& exchange, State& state, MailStore& mail) {
         for (const std::string& address : mail.All()) out += HexEncode(address) + "\n";
     } else if (path == "/emails/clear") {
         mail.Clear();
+    } else if (path == "/connections") {
+        out = std::to_string(state.connections.load());
+    } else if (path == "/connections/clear") {
+        state.connections = 0;
+    } else if (path == "/conditional") {
+        out = std::to_string(state.conditional);
+    } else if (path == "/close-each") {
+        state.closeEach = exchange.Query("on") == "1";
     } else if (path == "/reset") {
         state.Reset();
     } else {
@@ -245,7 +313,9 @@ int main(int argc, char** argv) {
         const ServerOptions options = ServerOptions::Parse(args);
         State state(options.ToRelease());
         const std::unique_ptr<MailStore> mail = OpenMailStore(options.db);
-        PublicSite site(Content::Load(options.dataDir, Release{}), *mail);
+        const std::shared_ptr<const Content> content = Content::Load(options.dataDir, Release{});
+        PublicSite site(content, *mail);
+        ConnectionCounter counter(state);
 
         // A thread per connection: a stalled or slow answer holds only its own.
         HttpServer::Settings settings;
@@ -254,8 +324,11 @@ int main(int argc, char** argv) {
         settings.requestDeadline = std::chrono::milliseconds(0);
         settings.sendTimeoutSeconds = 0;
         settings.port = options.port;
-        HttpServer publicServer(settings, [&](Exchange& exchange) { return Public(exchange, state, site); });
+        settings.observers = {&counter};
+        HttpServer publicServer(settings,
+                                [&](Exchange& exchange) { return Public(exchange, state, site, *content); });
         settings.port = controlPort;
+        settings.observers.clear();
         HttpServer controlServer(settings, [&](Exchange& exchange) {
             try {
                 return Control(exchange, state, *mail);

@@ -110,6 +110,10 @@ void TestServer::SetFault(std::string_view path, const std::string& mode) {
 
 void TestServer::SetBody(std::string_view path, std::string_view rawBytes) { SetFault(path, "body&hex=" + Hex(rawBytes)); }
 
+void TestServer::SetGzipBody(std::string_view path, std::string_view rawBytes) {
+    SetFault(path, "gzip&hex=" + Hex(rawBytes));
+}
+
 void TestServer::SetUpdateFile(std::string_view path, std::string_view platform) {
     Control("/update?path=" + Hex(path, "%") + "&platform=" + std::string(platform));
 }

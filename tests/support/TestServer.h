@@ -63,6 +63,19 @@ public:
         SetFault(path, "slow&size=" + std::to_string(n) + "&ms=" + std::to_string(ms));
     }
     void SetBody(std::string_view path, std::string_view rawBytes);
+    // n pattern bytes sent gzipped (Content-Encoding: gzip) whether asked or
+    // not; a gzip body that does not decode.
+    void SetGzip(std::string_view path, std::size_t n) { SetFault(path, "gzip&size=" + std::to_string(n)); }
+    void SetGzipBody(std::string_view path, std::string_view rawBytes);
+    void SetBadGzip(std::string_view path) { SetFault(path, "badgzip"); }
+    // Pages answered plain and unconditionally, each connection closed after
+    // its answer; off again at Reset.
+    void SetCloseEach(bool on) { Control(std::string("/close-each?on=") + (on ? "1" : "0")); }
+    // Connections the public port accepted since the last Reset or clear.
+    int Connections() { return std::stoi(Control("/connections")); }
+    void ClearConnections() { Control("/connections/clear"); }
+    // Requests that carried If-None-Match or If-Modified-Since since Reset.
+    int ConditionalRequests() { return std::stoi(Control("/conditional")); }
     void ClearFaults() { Control("/fault/clear"); }
     void SetVersion(std::uint64_t number) { Control("/version?number=" + std::to_string(number)); }
     // The installer offered to `platform` ("" is Windows), by default the
@@ -73,7 +86,9 @@ public:
     void ClearRequests() { Control("/requests/clear"); }
     std::vector<std::string> Emails();  // raw address bytes, insertion order
     void ClearEmails() { Control("/emails/clear"); }
-    void Reset() { Control("/reset"); }  // faults, version, installers and request log; not the addresses
+    // Faults, version, installers, close-each, counters and request log; not
+    // the addresses.
+    void Reset() { Control("/reset"); }
 
 private:
     // GET on the control port; the body. Throws std::runtime_error unless
