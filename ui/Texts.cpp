@@ -13,6 +13,8 @@ const char kszInvalidEmail[] = "无效的EMail!";
 const char kszHideButton[] = "隐藏";
 const char kszSearchButton[] = "搜索";
 const char kszSiteButton[] = "更多热门词";
+const char kszSearchBoxName[] = "搜索";
+const char kszChooserName[] = "选择分类";
 
 const char kszNoServer[] = "暂时无法连接Kivo服务器";
 const char kszNoPage[] = "暂时无法显示这个榜单";

@@ -18,6 +18,10 @@ extern const char kszInvalidEmail[];
 extern const char kszHideButton[];
 extern const char kszSearchButton[];
 extern const char kszSiteButton[];
+// The names assistive technology reads for the search box and the chooser,
+// whose captions in the skin are pictures.
+extern const char kszSearchBoxName[];
+extern const char kszChooserName[];
 
 // The page shown in place of one that cannot be had: its heading (the content
 // server cannot be reached; any other page cannot be shown) and its line of help.

@@ -231,8 +231,8 @@ void CGtkPopup::Build() {
     // What assistive technology reads: the window by the program's name, the
     // search box and the chooser by their captions, which are images.
     atk_object_set_name(gtk_widget_get_accessible(m_window), "Kivo");
-    TieCaption(searchCaption, m_search, "搜索");
-    TieCaption(chooserCaption, m_chooser, "选择分类");
+    TieCaption(searchCaption, m_search, ToUtf8(kszSearchBoxName).c_str());
+    TieCaption(chooserCaption, m_chooser, ToUtf8(kszChooserName).c_str());
 
     // The image buttons lie on images (the hide button inside the header,
     // the site button on the bottom bar) and show over them.
