@@ -19,6 +19,7 @@
 
 #include "Feed.h"
 #include "GbkEncoder.h"
+#include "SnapshotStore.h"
 #include "Sources.h"
 #include "tests/server/Fixtures.h"
 #include "tests/support/Files.h"
@@ -539,6 +540,20 @@ TEST_P(Import, AnAnswerNotModifiedRewritesNothingAndLongFailureAlarmsCron) {
     EXPECT_NE(StatusLine("hotmusic").find("failures=4"), std::string::npos) << out;
     EXPECT_NE(StatusLine("hotmusic").find("OVERDUE"), std::string::npos) << out;
     EXPECT_EQ(StatusLine("novel").find("OVERDUE"), std::string::npos) << out;
+}
+
+TEST_P(Import, SnapshotsAreKeptThirtyDays) {
+    const auto store = kivo::server::OpenSnapshotStore(db_);
+    const std::int64_t day = 24LL * 3600 * 1000;
+    const std::int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::system_clock::now().time_since_epoch()).count();
+    store->Add({now - 31 * day, "hot", "http://a/", {{1, "old", 5, ""}}});
+    store->Add({now - 29 * day, "hot", "http://a/", {{1, "kept", 5, ""}}});
+    ASSERT_TRUE(store->Latest("hot", now - 30 * day));
+    store->Add({now, "hot", "http://a/", {{1, "new", 5, ""}}});
+    EXPECT_FALSE(store->Latest("hot", now - 30 * day));
+    EXPECT_EQ(store->Latest("hot", now - 29 * day)->entries.at(0).name, "kept");
+    EXPECT_EQ(store->Latest("hot", now)->entries.at(0).name, "new");
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, Import, ::testing::Values("sqlite", "postgresql"));
