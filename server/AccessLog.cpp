@@ -20,16 +20,16 @@ constexpr std::size_t kWriteAt = 64 * 1024;  // wake the writer early past this
 
 void AppendEscaped(std::string& out, std::string_view text) {
     static const char digits[] = "0123456789ABCDEF";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte >= 0x7f || c == '"' || c == '\\') {
-            out += "\\x";
-            out += digits[byte >> 4];
-            out += digits[byte & 15];
-        } else {
-            out += c;
-        }
+    std::size_t plain = 0;  // start of the run of bytes written as they are
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte >= 0x20 && byte < 0x7f && byte != '"' && byte != '\\') continue;
+        out.append(text.data() + plain, i - plain);
+        const char escaped[4] = {'\\', 'x', digits[byte >> 4], digits[byte & 15]};
+        out.append(escaped, sizeof escaped);
+        plain = i + 1;
     }
+    out.append(text.data() + plain, text.size() - plain);
 }
 
 // "-" for an empty field, as nginx writes it.
@@ -54,17 +54,18 @@ std::string_view LocalTime(std::time_t when) {
     return text;
 }
 
-std::string ClientAddress(MHD_Connection* connection) {
+// The client's address into `text` ("-" when unknown).
+void ClientAddress(MHD_Connection* connection, char (&text)[INET6_ADDRSTRLEN]) {
+    text[0] = '-';
+    text[1] = '\0';
     const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
-    char text[INET6_ADDRSTRLEN] = "-";
-    if (info == nullptr || info->client_addr == nullptr) return text;
+    if (info == nullptr || info->client_addr == nullptr) return;
     const sockaddr* address = info->client_addr;
     if (address->sa_family == AF_INET) {
         inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text, sizeof text);
     } else if (address->sa_family == AF_INET6) {
         inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr, text, sizeof text);
     }
-    return text;
 }
 
 std::atomic<std::uint64_t> g_logs{0};
@@ -121,7 +122,9 @@ void AccessLog::FormatLine(std::string& out, std::string_view address, std::time
 void AccessLog::Answered(const Exchange& exchange, unsigned status, std::uint64_t bodyBytes) {
     thread_local std::string line;
     line.clear();
-    FormatLine(line, ClientAddress(exchange.Connection()), std::time(nullptr), exchange.Method(), exchange.Target(),
+    char address[INET6_ADDRSTRLEN];
+    ClientAddress(exchange.Connection(), address);
+    FormatLine(line, address, std::time(nullptr), exchange.Method(), exchange.Target(),
                exchange.Version(), status, bodyBytes, exchange.Header(MHD_HTTP_HEADER_REFERER),
                exchange.Header(MHD_HTTP_HEADER_USER_AGENT));
     Add(line);

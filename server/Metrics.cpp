@@ -84,8 +84,11 @@ void Metrics::Answered(const Exchange& exchange, unsigned status, std::uint64_t 
 }
 
 void Metrics::Count(Route route, unsigned status, std::uint64_t bodyBytes) {
-    requests_[route][status < kStatusCount ? status : 0].fetch_add(1, std::memory_order_relaxed);
-    bytes_[route].fetch_add(bodyBytes, std::memory_order_relaxed);
+    static std::atomic<unsigned> threads{0};
+    thread_local const unsigned mine = threads.fetch_add(1, std::memory_order_relaxed) % kShards;
+    Shard& shard = shards_[mine];
+    shard.requests[route][status < kStatusCount ? status : 0].fetch_add(1, std::memory_order_relaxed);
+    shard.bytes[route].fetch_add(bodyBytes, std::memory_order_relaxed);
 }
 
 void Metrics::SetVersion(std::function<std::uint64_t()> version) {
@@ -114,7 +117,8 @@ std::string Metrics::Render() const {
     Header(out, "kivo_http_requests_total", "counter", "Requests answered on the public port, by route and status.");
     for (int route = 0; route < kRouteCount; ++route) {
         for (unsigned status = 0; status < kStatusCount; ++status) {
-            const std::uint64_t n = requests_[route][status].load(std::memory_order_relaxed);
+            std::uint64_t n = 0;
+            for (unsigned i = 0; i < kShards; ++i) n += shards_[i].requests[route][status].load(std::memory_order_relaxed);
             if (n == 0) continue;
             Sample(out, "kivo_http_requests_total",
                    std::string("route=\"") + RouteName(static_cast<Route>(route)) + "\",code=\"" +
@@ -124,9 +128,10 @@ std::string Metrics::Render() const {
     }
     Header(out, "kivo_http_response_body_bytes_total", "counter", "Body bytes of the answers, by route.");
     for (int route = 0; route < kRouteCount; ++route) {
+        std::uint64_t bytes = 0;
+        for (unsigned i = 0; i < kShards; ++i) bytes += shards_[i].bytes[route].load(std::memory_order_relaxed);
         Sample(out, "kivo_http_response_body_bytes_total",
-               std::string("route=\"") + RouteName(static_cast<Route>(route)) + "\"",
-               static_cast<long double>(bytes_[route].load(std::memory_order_relaxed)));
+               std::string("route=\"") + RouteName(static_cast<Route>(route)) + "\"", static_cast<long double>(bytes));
     }
     Header(out, "kivo_http_open_connections", "gauge", "Connections open on the public port.");
     Sample(out, "kivo_http_open_connections", "", static_cast<long double>(open_.load(std::memory_order_relaxed)));

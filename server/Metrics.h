@@ -3,7 +3,8 @@
 // body bytes sent, open connections, slow clients closed, reloads and failed
 // reloads, the published version, stored subscriptions, and for each
 // imported list the time of its last good import and the failures since.
-// Counting is a relaxed atomic add on the event loops; everything else is
+// Counting is a relaxed atomic add on the event loops, each in counters of
+// its own; everything else is
 // gathered when /metrics is asked.
 #pragma once
 
@@ -53,8 +54,14 @@ public:
 
 private:
     static constexpr unsigned kStatusCount = 600;  // 100..599; others count as 0
-    std::array<std::array<std::atomic<std::uint64_t>, kStatusCount>, kRouteCount> requests_{};
-    std::array<std::atomic<std::uint64_t>, kRouteCount> bytes_{};
+    // Each thread counts in one of several copies, so that the event loops
+    // do not fight over the same cache lines; a scrape adds them up.
+    static constexpr unsigned kShards = 8;
+    struct alignas(64) Shard {
+        std::array<std::array<std::atomic<std::uint64_t>, kStatusCount>, kRouteCount> requests{};
+        std::array<std::atomic<std::uint64_t>, kRouteCount> bytes{};
+    };
+    std::unique_ptr<Shard[]> shards_ = std::make_unique<Shard[]>(kShards);
     std::atomic<std::int64_t> open_{0};
     std::atomic<std::uint64_t> slowClosed_{0};
     std::atomic<std::uint64_t> reloads_{0};
