@@ -195,16 +195,23 @@ printf '  ratio importing/quiet %s\n' \
 # paired runs alternating which goes first, keep-alive; the ratio on/off.
 "$server_exe" --port 0 --db "$work/mail-ops.db" --access-log "$work/access.log" --metrics 127.0.0.1:0 \
     >"$work/ops.log" 2>&1 &
-pids+=($!)
+ops_pid=$!
+pids+=("$ops_pid")
+cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }  # user + system, 1/100 s
 for _ in $(seq 100); do grep -q '^listening' "$work/ops.log" && break; sleep 0.1; done
 ops_port=$(awk '/^listening/ {print $2; exit}' "$work/ops.log")
-declare -A ops
+declare -A ops cpu
 for run in $(seq "$runs"); do
     if [ $((run % 2)) -eq 1 ]; then order="off on"; else order="on off"; fi
     for who in $order; do
-        port=$server_port
-        [ "$who" = on ] && port=$ops_port
+        port=$server_port pid=$server_pid
+        [ "$who" = on ] && port=$ops_port pid=$ops_pid
+        before=$(cpu_ticks "$pid")
         ops[$who,$run]=$(measure "$port" keepalive)
+        # The server's CPU time per page, in microseconds: less moved by
+        # other work on the machine than pages/s.
+        cpu[$who,$run]=$(awk -v t=$(($(cpu_ticks "$pid") - before)) -v n="$(cut -d' ' -f4 <<<"${ops[$who,$run]}")" \
+            'BEGIN { printf "%.2f", t * 10000 / n }')
     done
 done
 echo "== kivo-server with --access-log and --metrics against without, keep-alive"
@@ -214,6 +221,11 @@ done
 printf '  ratio on/off %s (%s lines logged)\n' \
     "$(for r in $(seq "$runs"); do awk -v a="$(cut -d' ' -f1 <<<"${ops[on,$r]}")" -v b="$(cut -d' ' -f1 <<<"${ops[off,$r]}")" 'BEGIN { printf "%.3f\n", a / b }'; done | stats)" \
     "$(wc -l <"$work/access.log")"
+for who in off on; do
+    printf '  %-3s CPU us/page %s\n' "$who" "$(for r in $(seq "$runs"); do echo "${cpu[$who,$r]}"; done | stats)"
+done
+printf '  ratio CPU per page on/off %s\n' \
+    "$(for r in $(seq "$runs"); do awk -v a="${cpu[on,$r]}" -v b="${cpu[off,$r]}" 'BEGIN { printf "%.3f\n", a / b }'; done | stats)"
 
 # Every fuzz target for a long while (KIVO_FUZZ_SECONDS each, 120 by default).
 bash scripts/fuzz.sh "${KIVO_FUZZ_SECONDS:-120}"
