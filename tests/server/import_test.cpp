@@ -568,7 +568,9 @@ TEST(ServedImports, TheProgramAndNginxGetTheImportedNamesInGbkAndABadSourcesLine
     FeedHost host("127.0.0.6");
     host.Set("/weibo/search/hot", {200, Fixture("rss2.xml")});
     host.Set("/games", {200, Fixture("feed.json"), "application/feed+json"});
-    WriteBytes(data + "/sources.txt", "hot " + host.Url("/weibo/search/hot") + "\ngame " + host.Url("/games") + "\n");
+    host.Set("/never", {200, "", "application/xml", {}, true});  // answers nothing for 20 s
+    WriteBytes(data + "/sources.txt", "novel " + host.Url("/never") + "\nhot " + host.Url("/weibo/search/hot") +
+                                          "\ngame " + host.Url("/games") + "\n");
     const std::string log = dir.File("server.log");
     Process server(KIVO_PRODUCT_EXE,
                    {"--port", "0", "--data", data, "--db", dir.File("kivo.db"), "--metrics", "127.0.0.1:0"}, {},
@@ -611,8 +613,13 @@ TEST(ServedImports, TheProgramAndNginxGetTheImportedNamesInGbkAndABadSourcesLine
     fs::rename(data + "/sources.txt.new", data + "/sources.txt");
     EXPECT_TRUE(WaitUntil([&] { return Log().find(data + "/sources.txt:2: ") != std::string::npos; }, 10s)) << Log();
     EXPECT_NE(client->Get("/sml/game.html")->body.find(Gbk("\xE5\x8E\x9F\xE7\xA5\x9E")), std::string::npos);
+    // The silent source held neither the other lists nor the pages, and
+    // does not hold the stop either.
+    EXPECT_EQ(host.Count("/never"), 1);
+    const auto stopping = std::chrono::steady_clock::now();
     server.Kill(SIGTERM);
     EXPECT_EQ(server.Wait(20s), 0) << Log();
+    EXPECT_LT(std::chrono::steady_clock::now() - stopping, 10s);
 }
 
 }  // namespace
