@@ -1,5 +1,6 @@
 #include "app/Config.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -12,6 +13,20 @@ namespace {
 void PutInt(unsigned char* out, std::int32_t value) {
     const auto v = static_cast<std::uint32_t>(value);
     for (int i = 0; i < 4; ++i) out[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+CConfig::SaveFailure Classify(int error) {
+    switch (error) {
+        case EACCES:
+        case EPERM:
+        case EROFS: return CConfig::SaveFailure::kNotAllowed;
+        case ENOSPC:
+#ifdef EDQUOT
+        case EDQUOT:
+#endif
+        case EFBIG: return CConfig::SaveFailure::kDiskFull;
+        default: return CConfig::SaveFailure::kOther;
+    }
 }
 
 std::int32_t GetInt(const unsigned char* in) {
@@ -84,7 +99,7 @@ int CConfig::LoadConfig() {
     return 1;
 }
 
-int CConfig::SaveConfig() {
+int CConfig::SaveConfig(SaveFailure* pWhy) {
     std::lock_guard<std::mutex> saving(g_saveMutex);
     unsigned char record[kFileSize];
     {
@@ -111,12 +126,24 @@ int CConfig::SaveConfig() {
     // one: the settings file is always either the old record or the new one.
     const std::string path = GetConfigPath();
     const std::string temp = path + ".tmp";
+    // The first step that fails says why, through errno.
+    int error = 0;
+    const auto failed = [&error] {
+        if (error == 0) error = errno != 0 ? errno : EIO;
+        return false;
+    };
+    errno = 0;
     std::FILE* file = std::fopen(temp.c_str(), "wb");
-    if (file == nullptr) return 0;
-    bool ok = std::fwrite(record, 1, sizeof record, file) == sizeof record;
-    ok = kivo::platform::SyncFile(file) && ok;
-    ok = std::fclose(file) == 0 && ok;
-    ok = ok && kivo::platform::RenameOver(temp, path);
-    if (!ok) kivo::platform::RemoveFile(temp);
+    if (file == nullptr) failed();
+    bool ok = file != nullptr;
+    if (ok) {
+        ok = std::fwrite(record, 1, sizeof record, file) == sizeof record || failed();
+        ok = (kivo::platform::SyncFile(file) || failed()) && ok;
+        ok = (std::fclose(file) == 0 || failed()) && ok;
+        errno = 0;  // the system's own move need not say why
+        ok = ok && (kivo::platform::RenameOver(temp, path) || failed());
+        if (!ok) kivo::platform::RemoveFile(temp);
+    }
+    if (pWhy != nullptr) *pWhy = ok ? SaveFailure::kNone : Classify(error);
     return ok ? 1 : 0;
 }

@@ -29,7 +29,11 @@ public:
     // from the bytes the file holds; SaveConfig replaces the file in one
     // step, so a failed save leaves the old one.
     int LoadConfig();
-    int SaveConfig();
+    // Why a save failed, as far as the system says: `kNotAllowed` when the
+    // folder or file may not be written (read-only, no right), `kDiskFull`
+    // when there was no room, `kOther` otherwise.
+    enum class SaveFailure { kNone, kNotAllowed, kDiskFull, kOther };
+    int SaveConfig(SaveFailure* pWhy = nullptr);
     std::string GetConfigPath() const;
     // Removes the sibling a save cut short by the end of the process left;
     // it never counts as the settings file.

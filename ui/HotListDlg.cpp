@@ -2,6 +2,7 @@
 
 #include "app/Core.h"
 #include "net/Catalogue.h"
+#include "net/PageCache.h"
 #include "net/SearchAddress.h"
 #include "platform/System.h"
 #include "ui/Resource.h"
@@ -36,6 +37,7 @@ bool CHotListDlg::OnInitDialog() {
     const int nIndex = CategoryIndex(m_config.m_nCategory);
     m_view.SetHeaderBitmap(nIndex >= 0 ? g_nCategoryBanner[nIndex] : 0);
     m_view.SetChooserSelection(nIndex);
+    m_nShownCategory = nIndex + 1;
 
     int width = 0, height = 0;
     m_view.GetClientSize(width, height);
@@ -85,7 +87,24 @@ void CHotListDlg::ShowCategory(int nIndex) {
     m_view.SetHeaderBitmap(g_nCategoryBanner[nIndex]);
     // The hide button lies inside the header: set again, it stays on top.
     m_view.SetCloseBitmap(IDB_CLOSE);
-    m_page.Navigate(m_core.GetPageUrl(nIndex + 1));
+    m_nShownCategory = nIndex + 1;
+    m_page.Navigate(m_core.GetPageUrl(m_nShownCategory));
+}
+
+void CHotListDlg::OnRefreshed(const kivo::net::RefreshReport& report) {
+    m_view.PostIntent([this, report] { ShowRefreshedPage(report); });
+}
+
+void CHotListDlg::ShowRefreshedPage(const kivo::net::RefreshReport& report) {
+    // The refresh's items 1..14 are the pages of categories 1..14.
+    if (m_nShownCategory < 1 || m_nShownCategory >= kRefreshItemCount) return;
+    const auto& item = report.items[static_cast<std::size_t>(m_nShownCategory)];
+    if (!item || *item != kivo::net::TransferResult::kReplaced) return;
+    // The same page again, or its new copy where the server's page showed:
+    // the view keeps showing the old one until the new one is ready.
+    const std::string url = m_core.GetPageUrl(m_nShownCategory);
+    m_view.TraceLine("page refreshed " + url);
+    m_page.Navigate(url);
 }
 
 void CHotListDlg::OnSelchangeCategory() {

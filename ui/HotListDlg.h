@@ -13,6 +13,9 @@ class CConfig;
 namespace kivo::app {
 struct Core;
 }
+namespace kivo::net {
+struct RefreshReport;
+}
 
 // The keys the popup's key filter looks at; any other key is Key::Other.
 enum class Key { Other, Escape, Enter };
@@ -49,6 +52,10 @@ public:
     // The page view's reports on the page it was given.
     void OnPageLoaded(const std::string& uri);
     void OnPageFailed(const std::string& uri, const std::string& reason);
+    // A cache refresh ended, on its worker thread (any thread may call it).
+    // When it stored a new copy of the page on show, the view is given that
+    // page again on the user-interface thread.
+    void OnRefreshed(const kivo::net::RefreshReport& report);
     // A message from a later start of the program (or a desktop action):
     // "show" does what the tray icon's double click does, "settings",
     // "about" and "exit" what the tray menu's entries do; anything else is
@@ -63,6 +70,7 @@ public:
 
 private:
     void ShowCategory(int nIndex);
+    void ShowRefreshedPage(const kivo::net::RefreshReport& report);
     void OnVisitSite();
     void OnHide();
     void OnSearch();
@@ -78,4 +86,7 @@ private:
     CStandInPage m_page;
     TrayIconData m_nid{};
     bool m_bTrayAdded = false;
+    // The category whose page is on show, 1..14; 0 for the server's bare
+    // page folder (a default outside the catalogue).
+    int m_nShownCategory = 0;
 };

@@ -2,6 +2,7 @@
 // The popup window as the logic of CHotListDlg sees it; each toolkit shell
 // implements it. Everything is called on the user-interface thread, except
 // what IUiHost allows from any thread. Texts and addresses are GBK.
+#include <functional>
 #include <string>
 
 #include "app/UiHost.h"
@@ -69,4 +70,9 @@ public:
 
     // One line of the program's trace (KIVO_TRACE=1), GBK.
     virtual void TraceLine(const std::string& line) = 0;
+
+    // From any thread: `intent` runs on the user-interface thread once the
+    // popup is up (in the order posted); it is dropped when the popup never
+    // comes up or has gone.
+    virtual void PostIntent(std::function<void()> intent) = 0;
 };

@@ -93,13 +93,31 @@ void CSettingsDlg::OnOK() {
         return;
     }
     const int nIndex = m_pView->GetCurSel(IDC_SET_CATEGORY);
+    int nOldCategory = 0;
+    char szOldEmail[CConfig::kTextSize];
     {
         auto lock = m_config.Lock();
+        nOldCategory = m_config.m_nCategory;
+        std::memcpy(szOldEmail, m_config.m_szEmail, sizeof szOldEmail);
         m_config.m_nCategory = nIndex + 1;  // none selected: 0
         std::memset(m_config.m_szEmail, 0, sizeof m_config.m_szEmail);
         std::memcpy(m_config.m_szEmail, text.data(), text.size());
     }
-    m_config.SaveConfig();
+    CConfig::SaveFailure why = CConfig::SaveFailure::kNone;
+    if (m_config.SaveConfig(&why) == 0) {
+        // The record goes back to what the file holds; the dialog keeps the
+        // user's values for another try or Cancel.
+        {
+            auto lock = m_config.Lock();
+            m_config.m_nCategory = nOldCategory;
+            std::memcpy(m_config.m_szEmail, szOldEmail, sizeof szOldEmail);
+        }
+        const char* szProblem = why == CConfig::SaveFailure::kNotAllowed ? kszSaveNotAllowed
+                                : why == CConfig::SaveFailure::kDiskFull ? kszSaveDiskFull
+                                                                         : kszSaveFailed;
+        m_pView->ShowMessage(szProblem, AppName());
+        return;
+    }
     // The subscription's answer is never looked at, nor whether it was sent.
     if (!text.empty()) (void)m_transfers.PostMail(text);
     m_pView->EndDialog(IDC_OK);

@@ -9,6 +9,9 @@ const char kszTrayTip[] = "Kivo";
 const char kszTemplateFont[] = "宋体";
 const char kszEmailPlaceholder[] = "<请输入EMail>";
 const char kszInvalidEmail[] = "无效的EMail!";
+const char kszSaveNotAllowed[] = "设置没有保存：设置文件夹不允许写入（只读或没有权限）。";
+const char kszSaveDiskFull[] = "设置没有保存：磁盘已满。";
+const char kszSaveFailed[] = "设置没有保存：设置文件无法写入。";
 
 const char kszHideButton[] = "隐藏";
 const char kszSearchButton[] = "搜索";

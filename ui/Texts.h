@@ -12,6 +12,11 @@ extern const char kszTrayTip[];         // "Kivo"
 extern const char kszTemplateFont[];    // face of the templates' 9-point font
 extern const char kszEmailPlaceholder[];
 extern const char kszInvalidEmail[];
+// A settings save that failed: the folder may not be written, the disk is
+// full, or anything else; the dialog stays open with its values.
+extern const char kszSaveNotAllowed[];
+extern const char kszSaveDiskFull[];
+extern const char kszSaveFailed[];
 
 // The popup's image buttons, as assistive technology names them and as their
 // tooltips read.

@@ -30,6 +30,11 @@ struct CGtkPopup::LaterCopy {
     std::string message;
 };
 
+struct CGtkPopup::Intent {
+    CGtkPopup* popup;
+    std::function<void()> run;
+};
+
 struct CGtkPopup::Notice {
     std::string text;
     std::string caption;
@@ -289,6 +294,16 @@ gboolean CGtkPopup::OnLaterCopyIdle(gpointer data) {
     Trace("later copy " + later->message);
     CGtkPopup* popup = later->popup;
     if (popup->m_bUp && popup->m_pDlg != nullptr) popup->m_pDlg->OnLaterCopy(later->message);
+    return G_SOURCE_REMOVE;
+}
+
+void CGtkPopup::PostIntent(std::function<void()> intent) {
+    g_idle_add(OnIntentIdle, new Intent{this, std::move(intent)});
+}
+
+gboolean CGtkPopup::OnIntentIdle(gpointer data) {
+    std::unique_ptr<Intent> intent(static_cast<Intent*>(data));
+    if (intent->popup->m_bUp && intent->run) intent->run();
     return G_SOURCE_REMOVE;
 }
 

@@ -5,6 +5,7 @@
 #include <gtk/gtk.h>
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -70,12 +71,14 @@ public:
     void TrackPopupMenu(const MenuItem* pItems, int nItems, int x, int y) override;
     void EndModal(int nResult) override;
     void TraceLine(const std::string& line) override;
+    void PostIntent(std::function<void()> intent) override;
 
 private:
     struct Timer;
     struct Command;
     struct Notice;
     struct LaterCopy;
+    struct Intent;
 
     void Build();
     // The tray icon, or the StatusNotifier item where no XEmbed tray exists.
@@ -116,6 +119,7 @@ private:
     static gboolean OnOwnPageIdle(gpointer self);
     static gboolean OnPlaceCheck(gpointer self);
     static gboolean OnLaterCopyIdle(gpointer data);
+    static gboolean OnIntentIdle(gpointer data);
     static gboolean OnImageButtonKey(GtkWidget* widget, GdkEventKey* event, gpointer self);
     static gboolean OnImageButtonDrawn(GtkWidget* widget, cairo_t* cr, gpointer);
     static gboolean OnDrawShaped(GtkWidget*, cairo_t* cr, gpointer self);

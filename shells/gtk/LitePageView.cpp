@@ -298,14 +298,18 @@ void CLitePageView::Show(const std::string& uri, Prepared page) {
     m_imagesPending = 0;
     if (!page.ok) {
         m_page.reset();
+        m_shownUri.clear();
         PageChanged();
         Redraw();
         if (m_events.failed) m_events.failed(uri, page.error);
         return;
     }
     m_charset = page.charset;
+    // The same page again (a new copy of it): the keyboard stays where it was.
+    const int nSamePageFocus = m_page && uri == m_shownUri ? m_focused : -1;
     m_page = std::make_unique<CLitePage>(page.html, uri, m_width, m_height);
-    PageChanged();
+    m_shownUri = uri;
+    PageChanged(nSamePageFocus);
     Redraw();
     FetchImages();
     if (m_events.title && !m_page->Title().empty()) m_events.title(m_page->Title());
@@ -387,13 +391,15 @@ void CLitePageView::DropLinkAccessibles() {
     m_linkAccessibles.clear();
 }
 
-void CLitePageView::PageChanged() {
+void CLitePageView::PageChanged(int nSamePageFocus) {
     const bool told = !m_linkAccessibles.empty();
     DropLinkAccessibles();
     const auto& links = Links();
     m_focused = -1;
     for (std::size_t i = 0; i < links.size() && !m_focusedAddress.empty(); ++i)
         if (links[i].address == m_focusedAddress) m_focused = static_cast<int>(i);
+    if (m_focused < 0 && nSamePageFocus >= 0 && !links.empty())
+        m_focused = std::min(nSamePageFocus, static_cast<int>(links.size()) - 1);
     if (m_focused < 0 && gtk_widget_is_focus(m_area) && !links.empty()) m_focused = 0;
     m_focusedAddress = m_focused >= 0 ? links[static_cast<std::size_t>(m_focused)].address : std::string();
     // Assistive technology that has seen this view learns of the new page.

@@ -69,8 +69,9 @@ private:
     static gboolean OnKeyPress(GtkWidget*, GdkEventKey* event, gpointer self);
     void DrawFocus(cairo_t* cr);
     // The page shown changed: new link objects, the focus kept on the link
-    // of the same address where there is one.
-    void PageChanged();
+    // of the same address where there is one, else (the same page again,
+    // `nSamePageFocus` the link it had) on the link in that place.
+    void PageChanged(int nSamePageFocus = -1);
     void DropLinkAccessibles();
 
     std::shared_ptr<platform::IHttpClient> m_http;
@@ -80,6 +81,7 @@ private:
     GtkWidget* m_area = nullptr;
     std::unique_ptr<CLitePage> m_page;
     std::string m_uri;      // of the page shown or coming
+    std::string m_shownUri;  // of the page shown
     std::string m_charset;  // of the page shown
     std::string m_cursor;
     unsigned m_generation = 0;  // one more for every page asked for

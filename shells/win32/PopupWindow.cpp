@@ -21,6 +21,9 @@ std::string Number(long long value) { return std::to_string(value); }
 // events.
 constexpr UINT kTrayMessage = WM_USER + 5;
 constexpr UINT kPageEventMessage = WM_APP + 1;
+// An intent the logic posted from another thread; lParam is the
+// std::function<void()> it runs, owned by the message.
+constexpr UINT kIntentMessage = WM_APP + 3;
 
 // The keys the logic's key filter looks at.
 struct KeyEntry {
@@ -61,6 +64,7 @@ const CPopupWindow::EventEntry CPopupWindow::kEvents[] = {
     {WM_COMMAND, STN_CLICKED, 0, &CPopupWindow::OnCommand},
     {kTrayMessage, 0, 0, &CPopupWindow::OnTrayNotify},
     {kPageEventMessage, 0, 0, &CPopupWindow::OnPageEvent},
+    {kIntentMessage, 0, 0, &CPopupWindow::OnIntent},
 };
 
 CPopupWindow::CPopupWindow() : CWinDialog(IDD_KIVO_DIALOG) {
@@ -183,6 +187,8 @@ bool CPopupWindow::OnDestroy(WPARAM, LPARAM, INT_PTR&) {
     MSG pending;
     while (PeekMessageA(&pending, m_hWnd, kPageEventMessage, kPageEventMessage, PM_REMOVE))
         delete reinterpret_cast<PageEvent*>(pending.lParam);
+    while (PeekMessageW(&pending, m_hWnd, kIntentMessage, kIntentMessage, PM_REMOVE))
+        delete reinterpret_cast<std::function<void()>*>(pending.lParam);
     m_hQuitTarget = nullptr;
     m_hMainWnd = nullptr;
     return false;
@@ -374,6 +380,20 @@ void CPopupWindow::ShowOwnPage(const std::string& html) {
 }
 
 void CPopupWindow::TraceLine(const std::string& line) { Trace(line); }
+
+void CPopupWindow::PostIntent(std::function<void()> intent) {
+    auto* posted = new std::function<void()>(std::move(intent));
+    HWND hWnd = m_hQuitTarget.load();
+    // No window to take it: dropped.
+    if (hWnd == nullptr || !PostMessageW(hWnd, kIntentMessage, 0, reinterpret_cast<LPARAM>(posted))) delete posted;
+}
+
+bool CPopupWindow::OnIntent(WPARAM, LPARAM lParam, INT_PTR& result) {
+    std::unique_ptr<std::function<void()>> intent(reinterpret_cast<std::function<void()>*>(lParam));
+    result = 0;
+    if (intent != nullptr && *intent) (*intent)();
+    return true;
+}
 
 void CPopupWindow::OpenInBrowser(const std::string& url) {
     const bool opened = kivo::platform::OpenInBrowser(url);

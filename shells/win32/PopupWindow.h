@@ -7,6 +7,7 @@
 #include "shells/win32/WinApi.h"
 
 #include <atomic>
+#include <functional>
 
 #include "shells/win32/SmallDialog.h"
 #include "shells/win32/WebBrowser.h"
@@ -56,6 +57,7 @@ public:
     void TrackPopupMenu(const MenuItem* pItems, int nItems, int x, int y) override;
     void EndModal(int nResult) override { EndDialog(nResult); }
     void TraceLine(const std::string& line) override;
+    void PostIntent(std::function<void()> intent) override;
 
     // The key filter, then the browser's keys and the dialog's navigation.
     bool PreTranslateMessage(MSG& msg) override;
@@ -89,6 +91,7 @@ private:
     bool OnCommand(WPARAM, LPARAM, INT_PTR&);
     bool OnTrayNotify(WPARAM, LPARAM, INT_PTR&);
     bool OnPageEvent(WPARAM, LPARAM, INT_PTR&);
+    bool OnIntent(WPARAM, LPARAM, INT_PTR&);
 
     // The browser's report on a page, as the logic takes it: the program's
     // own page by its agreed address.

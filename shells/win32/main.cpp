@@ -20,12 +20,17 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     static kivo::win32::CPopupWindow popup;
     theApp.m_pMainWnd = &popup;
     kivo::app::Core& core = theApp.m_core;
+    // Set before any job starts (their timers are armed by the popup).
+    static CHotListDlg* pDlg = nullptr;
     static CThreadJobs jobs(
         kivo::app::MakeUpdateJob(core.updater, theApp.m_pMainWnd,
                       [](const kivo::app::UpdateReport& report) { kivo::win32::Trace("update: " + report.Summary()); }),
-        kivo::app::MakeRefreshJob(core.pages,
-                       [](const kivo::net::RefreshReport& report) { kivo::win32::Trace("refresh: " + report.Summary()); }));
+        kivo::app::MakeRefreshJob(core.pages, [](const kivo::net::RefreshReport& report) {
+            kivo::win32::Trace("refresh: " + report.Summary());
+            pDlg->OnRefreshed(report);
+        }));
     static CHotListDlg dlg(core, popup, jobs);
+    pDlg = &dlg;
     popup.DoModal(dlg);
 
     if (SUCCEEDED(hrOle)) OleUninitialize();

@@ -3,6 +3,7 @@
 // window would show after the logic's calls and answer as a toolkit would.
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -111,6 +112,19 @@ public:
     }
     void EndModal(int nResult) override { result = nResult; }
     void TraceLine(const std::string& line) override { trace.push_back(line); }
+    void PostIntent(std::function<void()> intent) override {
+        const std::lock_guard<std::mutex> lock(intentsMutex);
+        intents.push_back(std::move(intent));
+    }
+    // Runs the intents posted so far, as the user-interface thread would.
+    void RunIntents() {
+        std::vector<std::function<void()>> waiting;
+        {
+            const std::lock_guard<std::mutex> lock(intentsMutex);
+            waiting.swap(intents);
+        }
+        for (const auto& intent : waiting) intent();
+    }
 
     std::map<unsigned, unsigned> timers;  // armed timers and their periods
     std::vector<std::string> images;
@@ -129,6 +143,8 @@ public:
     int result = 0;  // of the modal run, once ended
     std::vector<std::string> trace;
     FakeDialogRunner dialogs;
+    std::mutex intentsMutex;
+    std::vector<std::function<void()>> intents;  // posted, not yet run
 };
 
 class FakeJobs : public IJobStarter {

@@ -5,9 +5,17 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <thread>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include "app/Core.h"
+#include "net/PageCache.h"
+#include "platform/System.h"
 #include "tests/support/Files.h"
 #include "tests/support/NetworkTest.h"
 #include "tests/support/TempDir.h"
@@ -94,6 +102,74 @@ TEST_F(PopupLogic, ListChosenPrefersTheCachedPageAndLeavesTheDefault) {
     EXPECT_TRUE(EndsWith(view.page, "today.html")) << view.page;
     EXPECT_EQ(config.m_nCategory, 2);
     EXPECT_FALSE(kivo::test::Exists(config.GetConfigPath()));
+}
+
+namespace {
+
+// A refresh's report with `result` for the pages of `categories`.
+kivo::net::RefreshReport Refreshed(std::initializer_list<int> categories,
+                                   kivo::net::TransferResult result = kivo::net::TransferResult::kReplaced) {
+    kivo::net::RefreshReport report;
+    for (int category : categories) report.items[static_cast<std::size_t>(category)] = result;
+    return report;
+}
+
+}  // namespace
+
+TEST_F(PopupLogic, ARefreshThatStoredTheListOnShowShowsItAgainOnTheUserInterfaceThread) {
+    using kivo::net::TransferResult;
+    config.m_nCategory = 2;  // week.html
+    ASSERT_TRUE(dlg.OnInitDialog());
+    const std::string week = core.GetPageUrl(2);
+    ASSERT_EQ(view.page, week);
+    const int before = view.navigations;
+
+    // Other lists, or this one unchanged, cut off or not reached: nothing.
+    dlg.OnRefreshed(Refreshed({1, 3, 14}));
+    dlg.OnRefreshed(Refreshed({2}, TransferResult::kUnchanged));
+    dlg.OnRefreshed(Refreshed({2}, TransferResult::kCutOff));
+    dlg.OnRefreshed(kivo::net::RefreshReport{});
+    view.RunIntents();
+    EXPECT_EQ(view.navigations, before);
+
+    // Stored from the refresh's worker thread: the popup acts only once the
+    // intent runs, on its own thread, on the copy now cached. The page that
+    // could not be had gives way to it.
+    dlg.OnPageFailed(week, "no answer");
+    EXPECT_FALSE(view.ownPage.empty());
+    kivo::test::WriteBytes(Dir() + "prg" + kivo::test::TempDir::kSeparator + "week.html", "<p>new</p>");
+    std::thread worker([&] { dlg.OnRefreshed(Refreshed({2})); });
+    worker.join();
+    EXPECT_EQ(view.navigations, before);
+    view.RunIntents();
+    EXPECT_EQ(view.navigations, before + 1);
+    EXPECT_EQ(view.page, core.GetPageUrl(2));
+    EXPECT_EQ(view.page.rfind("file://", 0), 0u) << view.page;
+    EXPECT_TRUE(view.ownPage.empty());
+    EXPECT_EQ(view.trace.back(), "page refreshed " + view.page);
+
+    // The list chosen since counts, not the default.
+    view.selection = 0;
+    dlg.OnSelchangeCategory();
+    const int chosen = view.navigations;
+    dlg.OnRefreshed(Refreshed({2}));
+    view.RunIntents();
+    EXPECT_EQ(view.navigations, chosen);
+    dlg.OnRefreshed(Refreshed({1}));
+    view.RunIntents();
+    EXPECT_EQ(view.navigations, chosen + 1);
+    EXPECT_EQ(view.page, core.GetPageUrl(1));
+}
+
+TEST_F(PopupLogic, ARefreshLeavesTheBareFolderOfADefaultOutsideTheCatalogue) {
+    config.m_nCategory = 15;
+    ASSERT_TRUE(dlg.OnInitDialog());
+    kivo::net::RefreshReport all;
+    for (auto& item : all.items) item = kivo::net::TransferResult::kReplaced;
+    dlg.OnRefreshed(all);
+    view.RunIntents();
+    EXPECT_EQ(view.navigations, 1);
+    EXPECT_EQ(view.page, Remote());
 }
 
 TEST_F(PopupLogic, SearchTextGbkCannotHoldOpensNothing) {
@@ -404,3 +480,51 @@ TEST_F(SettingsLogic, StoredDefaultFifteenOpensWithoutSelectionAndOkStoresZero) 
     EXPECT_EQ(config.m_nCategory, 0);
     EXPECT_EQ(Server().Emails(), std::vector<std::string>{"@"});
 }
+
+TEST_F(SettingsLogic, ASaveThatFailsSaysWhyAndKeepsTheDialogOpenAndTheRecordAsTheFileHasIt) {
+    strcpy(config.m_szEmail, "old@kivo.cn");
+    config.m_nCategory = 2;
+    ASSERT_EQ(config.SaveConfig(), 1);
+    const std::string before = Saved();
+    // The save's sibling file cannot be made: a folder stands in its way.
+    const std::string temp = config.GetConfigPath() + ".tmp";
+    ASSERT_TRUE(kivo::platform::MakeDir(temp));
+    bool bRetried = false;
+    auto view = Run([&](CDialogBase& d, FakeDialogView& v) {
+        v.texts[IDC_EMAIL] = "new@kivo.cn";
+        v.selections[IDC_SET_CATEGORY] = 9;
+        d.OnOK();
+        if (v.ended) return;
+        EXPECT_EQ(v.messages.size(), 1u);
+        EXPECT_EQ(config.m_nCategory, 2);
+        EXPECT_STREQ(config.m_szEmail, "old@kivo.cn");
+        EXPECT_EQ(Saved(), before);
+        EXPECT_TRUE(Server().Emails().empty());
+        // Once the way is clear, OK again saves what the dialog still holds.
+        std::filesystem::remove(temp);
+        d.OnOK();
+        bRetried = true;
+    });
+    EXPECT_TRUE(bRetried);
+    ASSERT_EQ(view.messages.size(), 1u);
+#ifndef _WIN32
+    EXPECT_EQ(view.messages[0], std::string("ui_logic_test|") + kszSaveFailed);
+#endif
+    EXPECT_TRUE(view.ended);
+    EXPECT_EQ(config.m_nCategory, 10);
+    EXPECT_NE(Saved(), before);
+    EXPECT_EQ(Server().Emails(), std::vector<std::string>{"new@kivo.cn"});
+}
+
+#ifndef _WIN32
+TEST_F(SettingsLogic, ASaveOntoAFullDiskSaysSo) {
+    ASSERT_EQ(::symlink("/dev/full", (config.GetConfigPath() + ".tmp").c_str()), 0);
+    auto view = Run([](CDialogBase& d, FakeDialogView& v) {
+        v.texts[IDC_EMAIL] = "";
+        d.OnOK();
+    });
+    EXPECT_FALSE(view.ended);
+    EXPECT_EQ(Messages(view), std::string("ui_logic_test|") + kszSaveDiskFull);
+    EXPECT_FALSE(kivo::test::Exists(config.GetConfigPath()));
+}
+#endif

@@ -150,7 +150,9 @@ std::unique_ptr<Process> DesktopTest::StartKivo(const std::string& dir, const st
     const std::string program = m_installDir + "kivo";
     // A copy already installed there may be running: it is used as it is.
     if (!Exists(program)) InstallProgram(m_program, m_installDir, "kivo");
-    std::vector<std::string> shell{"-c", "exec \"$0\" \"$@\" 2>&1", program};
+    std::vector<std::string> shell{"-c", "exec \"$0\" \"$@\" 2>&1"};
+    shell.insert(shell.end(), m_launcher.begin(), m_launcher.end());
+    shell.push_back(program);
     shell.insert(shell.end(), args.begin(), args.end());
     return std::make_unique<Process>("/bin/sh", shell, ProgramEnv());
 }

@@ -57,6 +57,9 @@ protected:
     std::string m_program = KIVO_GTK_EXE;
     // The program's session bus address; empty: it has none.
     std::string m_sessionBus;
+    // A command and its arguments the program is started under (setpriv,
+    // say); empty: none.
+    std::vector<std::string> m_launcher;
 
     // The environment the program runs with.
     std::vector<std::string> ProgramEnv() const;

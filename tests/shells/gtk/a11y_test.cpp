@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <optional>
 #include <sstream>
 
@@ -285,6 +286,97 @@ TEST_F(Accessible, TheBrowserGetsPrintableUrlsThatDecodeToTheAddressesBytes) {
     EXPECT_EQ(std::count(calls[2][0].begin(), calls[2][0].end(), '#'), 1) << calls[2][0];
     EXPECT_EQ(program->Output().find("CRITICAL"), std::string::npos) << program->Output();
     EXPECT_EQ(program->Output().find("WARNING"), std::string::npos) << program->Output();
+}
+
+namespace {
+
+// The time stamp of the first trace line holding `text` at or after `from`
+// (its position goes to `at`); -1 when there is none.
+long long StampOf(const std::string& output, const std::string& text, std::size_t from, std::size_t* at = nullptr) {
+    const std::size_t found = output.find(text, from);
+    if (found == std::string::npos) return -1;
+    const std::size_t open = output.rfind('[', found);
+    if (at != nullptr) *at = found;
+    return open == std::string::npos ? -1 : std::atoll(output.c_str() + open + 1);
+}
+
+// `page` with its first two entries in each other's place and the third
+// renamed `name` (GBK).
+std::string Reordered(const std::string& page, const std::string& name) {
+    std::vector<std::pair<std::size_t, std::size_t>> spans;
+    for (std::size_t at = page.find("<a href=\""); at != std::string::npos && spans.size() < 3;
+         at = page.find("<a href=\"", at + 1))
+        spans.emplace_back(at, page.find("</a>", at) + 4);
+    if (spans.size() < 3) return page;
+    std::string third = page.substr(spans[2].first, spans[2].second - spans[2].first);
+    const std::size_t textStart = third.find('>', third.find('"', 9)) + 1;
+    third.replace(textStart, third.size() - 4 - textStart, name);
+    const auto part = [&](std::size_t from, std::size_t to) { return page.substr(from, to - from); };
+    return part(0, spans[0].first) + part(spans[1].first, spans[1].second) + part(spans[0].second, spans[1].first) +
+           part(spans[0].first, spans[0].second) + part(spans[1].second, spans[2].first) + third +
+           page.substr(spans[2].second);
+}
+
+}  // namespace
+
+TEST_F(Accessible, ARefreshThatChangesTheListOnShowShowsItWithinASecondWhereThePopupStands) {
+    // The timers 600 times faster: the first refresh after half a second,
+    // then one every three seconds.
+    m_env.push_back("KIVO_TIME_SCALE=600");
+    auto program = StartKivo();
+    ASSERT_TRUE(WaitForTrace(*program, "placed 835 10")) << program->Output();
+    // The first refresh stores the page on show: its copy takes its place.
+    ASSERT_TRUE(WaitForTrace(*program, "page refreshed file://")) << program->Output();
+    ASSERT_TRUE(WaitForTrace(*program, "page loaded file://")) << program->Output();
+    const long pid = Pid(*program);
+    const std::vector<Entry> entries = ServerEntries(1);
+    ASSERT_GE(entries.size(), 4u);
+    const XWin before = Popup(pid);
+    // The keyboard on the second entry.
+    ClickSearchBox(*program);
+    Key("Tab Tab Tab Tab Down");
+    WaitUntil([] { return false; }, std::chrono::milliseconds(300));
+
+    // The server's list changes: the first two entries change places, the
+    // third is new.
+    auto client = Server().MakeClient();
+    const auto page = client->Get("/sml/today.html");
+    ASSERT_TRUE(page);
+    const std::string name = "刚上榜的新词";
+    const std::size_t from = program->Output().size();
+    // Without its style sheet the page fits the control request's head; a
+    // comment keeps it longer than the least size of a page.
+    std::string body = page->body;
+    const std::size_t style = body.find("<style"), styleEnd = body.find("</style>");
+    if (style != std::string::npos && styleEnd != std::string::npos) body.erase(style, styleEnd + 8 - style);
+    body = Reordered(body, Gbk(name));
+    if (body.size() < 3200) body.insert(body.rfind("</body>"), "<!--" + std::string(3200 - body.size(), ' ') + "-->");
+    Server().SetBody("/sml/today.html", body);
+    std::size_t refreshedAt = 0;
+    ASSERT_TRUE(WaitUntil([&] { return StampOf(program->Output(), "page refreshed file://", from, &refreshedAt) >= 0; },
+                          std::chrono::seconds(20)))
+        << program->Output();
+    ASSERT_TRUE(WaitUntil([&] { return StampOf(program->Output(), "page loaded file://", refreshedAt) >= 0; }))
+        << program->Output().substr(from);
+    const std::string output = program->Output();
+    EXPECT_LT(StampOf(output, "page loaded file://", refreshedAt) - StampOf(output, "page refreshed", refreshedAt), 1000)
+        << output.substr(from);
+
+    std::vector<std::string> names{Utf8(entries[1].name), Utf8(entries[0].name), name};
+    for (std::size_t i = 3; i < entries.size(); ++i) names.push_back(Utf8(entries[i].name));
+    std::string tree;
+    EXPECT_TRUE(WaitUntil([&] { return LinkNames(tree = Atspi(pid).value_or("")) == names; }, std::chrono::seconds(10)))
+        << tree;
+    // The popup has not moved, and the keyboard stayed on its entry, now
+    // the first.
+    const XWin after = Popup(pid);
+    EXPECT_EQ(after.rect.x, before.rect.x);
+    EXPECT_EQ(after.rect.y, before.rect.y);
+    EXPECT_EQ(after.rect.width, before.rect.width);
+    EXPECT_EQ(after.rect.height, before.rect.height);
+    Key("Return");
+    ASSERT_TRUE(WaitUntil([&] { return BrowserCalls().size() == 1; })) << program->Output();
+    EXPECT_EQ(PercentDecoded(BrowserCalls()[0].at(0)), entries[1].address);
 }
 
 TEST_F(Accessible, TheSettingsDialogsListAndEmailBoxAreTiedToTheTextsAboveThem) {

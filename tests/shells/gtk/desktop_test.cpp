@@ -377,6 +377,46 @@ TEST_F(Desktop, SettingsRoundTripThroughTheSettingsFileAndTheAutostartEntry) {
     EXPECT_EQ(program->Output().find("navigate " + Server().BaseUrl() + "/sml/week.html"), std::string::npos);
 }
 
+TEST_F(Desktop, ASaveIntoAReadOnlyFolderSaysSoAndTheDialogKeepsItsValues) {
+    // The settings file's folder (the install folder) read-only for the
+    // program: without the capabilities that let root write anywhere.
+    m_launcher = {"setpriv", "--bounding-set=-dac_override,-dac_read_search"};
+    std::string before(1016, '\0');
+    before[0] = 3;
+    kivo::test::WriteBytes(Dir() + "Configuration.ini", before);
+    auto program = StartAndWaitForPopup();
+    ASSERT_EQ(::chmod(InstallDir().c_str(), 0555), 0);
+    PickTrayEntry(*program, 2);
+    XWin settings = WaitForNamed(*program, "软件设置");
+    ASSERT_NE(settings.id, 0u) << program->Output();
+    ClickAt(settings.rect.x + 10 + 100, settings.rect.y + 214 + 10);
+    Xdo({"type", "--delay", "60", "me@kivo.cn"});
+    Key("Return");
+    const XWin message = WaitForNamed(*program, "kivo");
+    ASSERT_NE(message.id, 0u) << program->Output();
+    EXPECT_NE(program->Output().find("message kivo: 设置没有保存：设置文件夹不允许写入（只读或没有权限）。 [确定]"),
+              std::string::npos)
+        << program->Output();
+    WaitUntil([] { return false; }, std::chrono::milliseconds(300));
+    Screenshot("settings-not-saved", message.rect);
+    Key("Return");
+    ASSERT_TRUE(WaitForTrace(*program, "message closed")) << program->Output();
+    EXPECT_EQ(ReadBytes(InstallDir() + "Configuration.ini"), before);
+
+    // The dialog is still there with what was typed: once the folder can be
+    // written, OK saves it.
+    settings = WaitForNamed(*program, "软件设置");
+    ASSERT_NE(settings.id, 0u);
+    EXPECT_EQ(program->Output().find("dialog 131 closed"), std::string::npos) << program->Output();
+    ASSERT_EQ(::chmod(InstallDir().c_str(), 0755), 0);
+    ClickAt(settings.rect.x + 73 + 40, settings.rect.y + 282 + 12);  // OK
+    ASSERT_TRUE(WaitForTrace(*program, "dialog 131 closed 1")) << program->Output();
+    const auto saved = ReadBytes(InstallDir() + "Configuration.ini");
+    ASSERT_TRUE(saved);
+    EXPECT_EQ((*saved)[0], 3);
+    EXPECT_EQ(saved->substr(4, 11), std::string("me@kivo.cn\0", 11));
+}
+
 namespace {
 
 // A desktop with neither an XEmbed tray nor a StatusNotifier host (no session
