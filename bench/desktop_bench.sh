@@ -12,7 +12,7 @@
 # measures
 #   - start → window mapped, and start → first page loaded (trace stamps);
 #   - PSS (/proc/PID/smaps_rollup, the program and all its helper processes
-#     summed) once the first page has loaded, and after ten list switches
+#     summed) once the first page has loaded, and PSS and RSS after ten list switches
 #     (kivo: the mouse wheel over the chooser; the WebKit window: ten more
 #     pages loaded one after the other).
 # Then min / median / max over the runs, and the ratios of each run's pairs.
@@ -25,7 +25,11 @@ cd "$(dirname "$0")/.."
 build=${1:-build/bench-desktop}
 runs=${2:-7}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKIVO_BUILD_TESTS=ON >/dev/null
-cmake --build "$build" -j2 --target kivo kivo-webkit kivo-server kivo-bench-bare-window kivo-bench-webkit-window >/dev/null
+# KIVO_BENCH_WEBKIT=0 leaves out the two WebKit programs (their build and runs).
+webkit=${KIVO_BENCH_WEBKIT:-1}
+targets=(kivo kivo-server kivo-bench-bare-window)
+[ "$webkit" = 0 ] || targets+=(kivo-webkit kivo-bench-webkit-window)
+cmake --build "$build" -j2 --target "${targets[@]}" >/dev/null
 
 work=$(mktemp -d)
 pids=()
@@ -67,6 +71,15 @@ tree_pss() {
     local total=0 pid
     for pid in $(tree_pids "$1"); do
         total=$(( total + $(awk '/^Pss:/ {print $2}' "/proc/$pid/smaps_rollup" 2>/dev/null || echo 0) ))
+    done
+    echo "$total"
+}
+# Resident set (kB) of the same: what PSS would be with no other process
+# sharing a page.
+tree_rss() {
+    local total=0 pid
+    for pid in $(tree_pids "$1"); do
+        total=$(( total + $(awk '/^Rss:/ {print $2}' "/proc/$pid/smaps_rollup" 2>/dev/null || echo 0) ))
     done
     echo "$total"
 }
@@ -113,6 +126,7 @@ measure() {
         wait_for 'page loaded' 11 "$dir/trace.log"
         sleep 1
         echo "$name $run pss_switched $(tree_pss "$pid")" >>"$results"
+        echo "$name $run rss_switched $(tree_rss "$pid")" >>"$results"
     fi
     # The next program starts once this one and its helper processes (the
     # WebKit views' web and network processes) are gone.
@@ -133,12 +147,14 @@ for run in $(seq "$runs"); do
     install="$work/install-$run"
     mkdir -p "$install/lite" "$install/webkit"
     cp "$build/shells/gtk/kivo" "$install/lite/kivo"
-    cp "$build/shells/gtk/kivo-webkit" "$install/webkit/kivo"
+    [ "$webkit" = 0 ] || cp "$build/shells/gtk/kivo-webkit" "$install/webkit/kivo"
     measure bare-first "$run" "$build/bench/kivo-bench-bare-window"
     measure bare "$run" "$build/bench/kivo-bench-bare-window"
     measure lite "$run" "$install/lite/kivo"
-    measure webkit-window "$run" "$build/bench/kivo-bench-webkit-window" "${urls[@]}"
-    measure webkit "$run" "$install/webkit/kivo"
+    if [ "$webkit" != 0 ]; then
+        measure webkit-window "$run" "$build/bench/kivo-bench-webkit-window" "${urls[@]}"
+        measure webkit "$run" "$install/webkit/kivo"
+    fi
     measure lite-first "$run" "$install/lite/kivo"
     echo "run $run done" >&2
 done
@@ -161,6 +177,7 @@ for name in bare-first lite-first bare lite webkit webkit-window; do
     values "$name" first_page | summary "$name: start -> first page (ms)"
     values "$name" pss_start | awk '{print $1 / 1024}' | summary "$name: PSS after start (MiB)"
     values "$name" pss_switched | awk '{print $1 / 1024}' | summary "$name: PSS after ten switches (MiB)"
+    values "$name" rss_switched | awk '{print $1 / 1024}' | summary "$name: RSS after ten switches (MiB)"
 done
 ratio lite-first bare-first mapped | summary "ratio lite / bare window, first: mapped"
 ratio lite-first bare-first pss_start | summary "ratio lite / bare window, first: PSS"
