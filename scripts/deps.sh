@@ -16,7 +16,7 @@ kivo_install_packages() {
 
 KIVO_BUILD_PACKAGES=(g++ make cmake pkg-config ca-certificates
     libcurl4-openssl-dev libssl-dev libcpp-httplib-dev libsqlite3-dev libmicrohttpd-dev libpq-dev
-    libxml2-dev nlohmann-json3-dev libsystemd-dev)
+    libxml2-dev nlohmann-json3-dev libsystemd-dev zlib1g-dev)
 # The content server's tests also run a real nginx over its static copy and a
 # real PostgreSQL for the subscriptions.
 KIVO_TEST_PACKAGES=(libgtest-dev libgmock-dev openssl nginx-light postgresql
@@ -45,7 +45,7 @@ KIVO_DESKTOP_TEST_PACKAGES=(xvfb trayer xdotool imagemagick dbus-daemon weston x
 KIVO_PACKAGE_PACKAGES=(dpkg-dev desktop-file-utils appstream lintian)
 # The Windows build and its tests: the mingw-w64 cross compiler with POSIX
 # threads, GoogleTest's sources to build with it, and 64-bit Wine to run them.
-KIVO_WINDOWS_PACKAGES=(cmake make g++-mingw-w64-x86-64-posix googletest wine wine64 nsis)
+KIVO_WINDOWS_PACKAGES=(cmake make g++-mingw-w64-x86-64-posix googletest wine wine64 nsis libz-mingw-w64-dev)
 # The Windows program's tests: an X server with a tray for it, and the tools
 # that make the test font for its dialogs from the CJK font.
 KIVO_WINDOWS_TEST_PACKAGES=(xvfb trayer imagemagick python3 fonttools fonts-wqy-zenhei)

@@ -48,6 +48,7 @@ public:
         if (m_added) m_curl.multi_remove_handle(m_multi, m_easy);
         if (m_easy != nullptr) m_curl.easy_cleanup(m_easy);
         if (m_headers != nullptr) m_curl.slist_free_all(m_headers);
+        if (m_inflating) m_curl.inflate_end(&m_zlib);
     }
 
     int Status() const override {
@@ -81,9 +82,12 @@ public:
         m_curl.easy_setopt(m_easy, CURLOPT_HEADERDATA, this);
         m_curl.easy_setopt(m_easy, CURLOPT_WRITEFUNCTION, &CurlRequest::OnBody);
         m_curl.easy_setopt(m_easy, CURLOPT_WRITEDATA, this);
-        // libcurl decodes the gzip body; a stream that does not decode ends
-        // the transfer with an error, which the reads report as a break.
-        if (options.acceptGzip) m_curl.easy_setopt(m_easy, CURLOPT_ACCEPT_ENCODING, "gzip");
+        // A gzip body is decoded here (OnBody), not by libcurl; a stream that
+        // does not decode, or ends before its end, ends the transfer with an
+        // error, which the reads report as a break.
+        m_curl.easy_setopt(m_easy, CURLOPT_HTTP_CONTENT_DECODING, 0L);
+        m_wantGzip = options.acceptGzip;
+        if (options.acceptGzip) AddHeader("Accept-Encoding: gzip");
         if (!options.ifNoneMatch.empty() && Sendable(options.ifNoneMatch))
             AddHeader("If-None-Match: " + options.ifNoneMatch);
         if (!options.ifModifiedSince.empty() && Sendable(options.ifModifiedSince))
@@ -140,6 +144,7 @@ private:
                 if (msg->msg == CURLMSG_DONE) {
                     m_done = true;
                     m_result = msg->data.result;
+                    if (m_result == CURLE_OK && m_inflating && !m_streamEnd) m_result = CURLE_BAD_CONTENT_ENCODING;
                 }
             }
             if (m_done || reached()) return;
@@ -156,6 +161,7 @@ private:
             request->m_redirecting = false;
             request->m_etag.clear();
             request->m_lastModified.clear();
+            request->m_encoding.clear();
         } else if (line.size() >= 9 && strncasecmp(line.data(), "location:", 9) == 0) {
             request->m_redirecting = true;
         } else if (line == "\r\n" || line == "\n") {
@@ -166,9 +172,13 @@ private:
             if (code >= 200 && !followed) {
                 request->m_headersIn = true;
                 request->m_status = code;
+                const std::string& coding = request->m_encoding;
+                request->m_gzip = request->m_wantGzip && (strcasecmp(coding.c_str(), "gzip") == 0 ||
+                                                          strcasecmp(coding.c_str(), "x-gzip") == 0);
             }
-        } else if (!HeaderValue(line, "etag:", request->m_etag)) {
-            HeaderValue(line, "last-modified:", request->m_lastModified);
+        } else if (!HeaderValue(line, "etag:", request->m_etag) &&
+                   !HeaderValue(line, "last-modified:", request->m_lastModified)) {
+            HeaderValue(line, "content-encoding:", request->m_encoding);
         }
         return length;
     }
@@ -176,6 +186,9 @@ private:
     // Fills the caller's buffer; a chunk that does not fit is kept in the
     // spill, and the transfer is paused while there is no room at all, so
     // that at most one chunk is ever held here.
+    // A gzip body's chunk decoded, whatever it holds (what is kept is one
+    // decoded chunk). The whole chunk is decoded before any of it is
+    // delivered: a chunk is never paused half-way.
     static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self) {
         auto* request = static_cast<CurlRequest*>(self);
         const std::size_t length = size * count;
@@ -184,12 +197,52 @@ private:
             request->m_paused = true;
             return CURL_WRITEFUNC_PAUSE;
         }
-        const std::size_t taken = std::min(length, request->m_targetCap - request->m_targetLen);
-        if (taken > 0) std::memcpy(request->m_target + request->m_targetLen, data, taken);
+        std::string_view bytes(data, length);
+        if (request->m_gzip) {
+            if (!request->Decode(bytes)) return 0;  // not gzip: the transfer fails
+            bytes = request->m_decoded;
+        }
+        const std::size_t taken = std::min(bytes.size(), request->m_targetCap - request->m_targetLen);
+        if (taken > 0) std::memcpy(request->m_target + request->m_targetLen, bytes.data(), taken);
         request->m_targetLen += taken;
-        request->m_spill.assign(data + taken, data + length);
+        request->m_spill.assign(bytes.begin() + static_cast<std::ptrdiff_t>(taken), bytes.end());
         request->m_spillPos = 0;
         return length;
+    }
+
+    // Decodes `in` into m_decoded; false when it is no gzip data. Members
+    // may follow one another.
+    bool Decode(std::string_view in) {
+        m_decoded.clear();
+        if (!m_inflating) {
+            if (m_curl.inflate_init2(&m_zlib, 15 + 16, ZLIB_VERSION, static_cast<int>(sizeof m_zlib)) != Z_OK)
+                return false;
+            m_inflating = true;
+        }
+        m_zlib.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
+        m_zlib.avail_in = static_cast<uInt>(in.size());
+        char out[16384];
+        for (;;) {
+            if (m_streamEnd) {
+                if (m_zlib.avail_in == 0) return true;
+                // Another member follows the one that ended.
+                if (m_curl.inflate_reset(&m_zlib) != Z_OK) return false;
+                m_streamEnd = false;
+            }
+            m_zlib.next_out = reinterpret_cast<Bytef*>(out);
+            m_zlib.avail_out = sizeof out;
+            const int result = m_curl.inflate_chunk(&m_zlib, Z_NO_FLUSH);
+            m_decoded.append(out, sizeof out - m_zlib.avail_out);
+            if (result == Z_STREAM_END) {
+                m_streamEnd = true;
+            } else if (result == Z_OK || result == Z_BUF_ERROR) {
+                // Done with this chunk once the input is used and no output waits.
+                if (m_zlib.avail_in == 0 && m_zlib.avail_out > 0) return true;
+                if (result == Z_BUF_ERROR) return false;
+            } else {
+                return false;
+            }
+        }
     }
 
     const CurlLibrary& m_curl;
@@ -200,6 +253,13 @@ private:
     long m_status = 0;
     std::string m_etag;
     std::string m_lastModified;
+    std::string m_encoding;
+    bool m_wantGzip = false;
+    bool m_gzip = false;  // the body is decoded here
+    bool m_inflating = false;
+    bool m_streamEnd = false;
+    z_stream m_zlib{};
+    std::string m_decoded;
     bool m_headersIn = false;
     bool m_redirecting = false;
     bool m_paused = false;

@@ -8,7 +8,8 @@ namespace {
 const CurlLibrary* Load() {
     // The soname the headers were made for.
     void* library = OpenLibrary("libcurl.so.4");
-    if (library == nullptr) return nullptr;
+    void* zlib = OpenLibrary("libz.so.1");
+    if (library == nullptr || zlib == nullptr) return nullptr;
     static CurlLibrary curl;
     decltype(&curl_global_init) global_init = nullptr;
     const bool bound = Bind(library, "curl_global_init", global_init) &&
@@ -25,7 +26,9 @@ const CurlLibrary* Load() {
                        Bind(library, "curl_multi_poll", curl.multi_poll) &&
                        Bind(library, "curl_multi_cleanup", curl.multi_cleanup) &&
                        Bind(library, "curl_slist_append", curl.slist_append) &&
-                       Bind(library, "curl_slist_free_all", curl.slist_free_all);
+                       Bind(library, "curl_slist_free_all", curl.slist_free_all) &&
+                       Bind(zlib, "inflateInit2_", curl.inflate_init2) && Bind(zlib, "inflate", curl.inflate_chunk) &&
+                       Bind(zlib, "inflateReset", curl.inflate_reset) && Bind(zlib, "inflateEnd", curl.inflate_end);
     if (!bound || global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return nullptr;
     return &curl;
 }

@@ -4,6 +4,7 @@
 // the dynamic linker would otherwise map and relocate before the desktop
 // program's window could appear: about a tenth of its start-up.
 #include <curl/curl.h>
+#include <zlib.h>
 
 namespace kivo::platform {
 
@@ -22,6 +23,13 @@ struct CurlLibrary {
     decltype(&curl_multi_cleanup) multi_cleanup;
     decltype(&curl_slist_append) slist_append;
     decltype(&curl_slist_free_all) slist_free_all;
+    // zlib, which libcurl brings along: gzip bodies are decoded by the
+    // transfers themselves, so that a stream that ends before its end is
+    // told (libcurl takes a gzip stream cut short for a whole one).
+    decltype(&inflateInit2_) inflate_init2;
+    decltype(&::inflate) inflate_chunk;
+    decltype(&inflateReset) inflate_reset;
+    decltype(&inflateEnd) inflate_end;
 };
 
 // The library, loaded and initialised once by whichever thread asks first;

@@ -2,10 +2,12 @@
 // (InternetOpenA), one URL handle per request (InternetOpenUrlA) and
 // synchronous reads (InternetReadFile). Handles are plain synchronous ones:
 // every call blocks its thread until it is done. WinINet keeps a finished
-// request's connection alive for the next request of the same root handle,
-// and decodes gzip bodies itself when the root handle asks it to.
+// request's connection alive for the next request of the same root handle.
+// Gzip bodies are decoded here with zlib rather than by WinINet, which takes
+// a gzip stream cut short for a whole one.
 #include <windows.h>
 #include <wininet.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <charconv>
@@ -65,14 +67,13 @@ private:
 
 class WinInetRequest final : public IHttpRequest {
 public:
-    explicit WinInetRequest(HINTERNET url) : m_url(url) {
+    WinInetRequest(HINTERNET url, bool acceptGzip) : m_url(url) {
         // A body whose announced length is not reached before the data ends
         // was cut off: WinINet reports a connection closed early as a normal
         // end. The header is read as text (Wine answers no 64-bit number).
-        // An encoded body's length is that of the encoded bytes, not of what
-        // the reads deliver: there the decoder tells a stream cut short.
+        // A gzip body's length counts its bytes as they came, before decoding.
         const std::string length = QueryText(m_url.Get(), HTTP_QUERY_CONTENT_LENGTH);
-        if (!length.empty() && QueryText(m_url.Get(), HTTP_QUERY_CONTENT_ENCODING).empty()) {
+        if (!length.empty()) {
             const auto [end, error] = std::from_chars(length.data(), length.data() + length.size(), m_length);
             m_announced = error == std::errc() && end == length.data() + length.size();
         }
@@ -82,13 +83,86 @@ public:
             m_status = static_cast<int>(status);
         m_etag = QueryText(m_url.Get(), HTTP_QUERY_ETAG);
         m_lastModified = QueryText(m_url.Get(), HTTP_QUERY_LAST_MODIFIED);
+        const std::string coding = QueryText(m_url.Get(), HTTP_QUERY_CONTENT_ENCODING);
+        m_gzip = acceptGzip && (lstrcmpiA(coding.c_str(), "gzip") == 0 || lstrcmpiA(coding.c_str(), "x-gzip") == 0);
     }
+    ~WinInetRequest() override {
+        if (m_inflating) inflateEnd(&m_zlib);
+    }
+    WinInetRequest(const WinInetRequest&) = delete;
+    WinInetRequest& operator=(const WinInetRequest&) = delete;
 
     int Status() const override { return m_status; }
     std::string ETag() const override { return m_etag; }
     std::string LastModified() const override { return m_lastModified; }
 
     bool Read(void* buffer, std::size_t capacity, std::size_t& got) override {
+        if (!m_gzip) return ReadRaw(buffer, capacity, got);
+        // Decoded bytes until the buffer is full or the stream has ended; a
+        // stream that does not decode, or whose body ends before the stream
+        // does, is a break.
+        got = 0;
+        auto* out = static_cast<char*>(buffer);
+        while (got < capacity) {
+            if (m_decodedPos < m_decoded.size()) {
+                const std::size_t n = std::min(capacity - got, m_decoded.size() - m_decodedPos);
+                std::memcpy(out + got, m_decoded.data() + m_decodedPos, n);
+                m_decodedPos += n;
+                got += n;
+                continue;
+            }
+            if (m_bodyEnded || m_decodeFailed) break;
+            char raw[16384];
+            std::size_t n = 0;
+            if (!ReadRaw(raw, sizeof raw, n)) {
+                m_decodeFailed = true;
+            } else if (n == 0) {
+                m_bodyEnded = true;
+                if (m_inflating && !m_streamEnd) m_decodeFailed = true;
+            } else if (!Decode(raw, n)) {
+                m_decodeFailed = true;
+            }
+        }
+        if (got > 0) return true;
+        return !m_decodeFailed;
+    }
+
+private:
+    // Decodes `size` bytes at `in` into m_decoded; false when they are no
+    // gzip data. Members may follow one another.
+    bool Decode(const char* in, std::size_t size) {
+        m_decoded.clear();
+        m_decodedPos = 0;
+        if (!m_inflating) {
+            if (inflateInit2(&m_zlib, 15 + 16) != Z_OK) return false;
+            m_inflating = true;
+        }
+        m_zlib.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in));
+        m_zlib.avail_in = static_cast<uInt>(size);
+        char out[16384];
+        for (;;) {
+            if (m_streamEnd) {
+                if (m_zlib.avail_in == 0) return true;
+                if (inflateReset(&m_zlib) != Z_OK) return false;
+                m_streamEnd = false;
+            }
+            m_zlib.next_out = reinterpret_cast<Bytef*>(out);
+            m_zlib.avail_out = sizeof out;
+            const int result = inflate(&m_zlib, Z_NO_FLUSH);
+            m_decoded.append(out, sizeof out - m_zlib.avail_out);
+            if (result == Z_STREAM_END) {
+                m_streamEnd = true;
+            } else if (result == Z_OK || result == Z_BUF_ERROR) {
+                if (m_zlib.avail_in == 0 && m_zlib.avail_out > 0) return true;
+                if (result == Z_BUF_ERROR) return false;
+            } else {
+                return false;
+            }
+        }
+    }
+
+    // The body's bytes as they came.
+    bool ReadRaw(void* buffer, std::size_t capacity, std::size_t& got) {
         got = 0;
         auto* out = static_cast<char*>(buffer);
         // A synchronous InternetReadFile may deliver fewer bytes than asked
@@ -113,9 +187,16 @@ public:
         return !m_broken;
     }
 
-private:
     InternetHandle m_url;
     int m_status = 0;
+    bool m_gzip = false;  // the body is decoded here
+    bool m_inflating = false;
+    bool m_streamEnd = false;
+    bool m_bodyEnded = false;
+    bool m_decodeFailed = false;
+    z_stream m_zlib{};
+    std::string m_decoded;
+    std::size_t m_decodedPos = 0;
     std::string m_etag;
     std::string m_lastModified;
     bool m_announced = false;
@@ -137,7 +218,7 @@ public:
         HINTERNET handle = InternetOpenUrlA(m_root.Get(), wire.c_str(), headers.empty() ? nullptr : headers.c_str(),
                                             static_cast<DWORD>(headers.size()), INTERNET_FLAG_NO_CACHE_WRITE, 0);
         if (handle == nullptr) return nullptr;
-        return std::make_unique<WinInetRequest>(handle);
+        return std::make_unique<WinInetRequest>(handle, options.acceptGzip);
     }
 
 private:
@@ -162,10 +243,6 @@ public:
         InternetSetOptionA(root, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof connect);
         InternetSetOptionA(root, INTERNET_OPTION_SEND_TIMEOUT, &stall, sizeof stall);
         InternetSetOptionA(root, INTERNET_OPTION_RECEIVE_TIMEOUT, &stall, sizeof stall);
-        // Gzip bodies are decoded by WinINet; only requests that ask for
-        // gzip get one.
-        BOOL decode = TRUE;
-        InternetSetOptionA(root, INTERNET_OPTION_HTTP_DECODING, &decode, sizeof decode);
         return std::make_unique<WinInetSession>(root);
     }
 

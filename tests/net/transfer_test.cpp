@@ -365,9 +365,13 @@ TEST_F(Transfers, PagesAndTheVersionComeGzippedAndAreStoredDecoded) {
     Server().SetGzip("/sml/week.html", 3071);
     EXPECT_EQ(transfers.DownloadFile(Url("/sml/week.html"), Page()), TransferResult::kTooShort);
     EXPECT_FALSE(Exists(Page()));
-    // A stream that does not decode is a transfer cut off: the copy stays.
+    // A stream that does not decode, or that stops before its end in a body
+    // that came whole, is a transfer cut off: the copy stays.
     WriteBytes(Page(), "good copy");
     Server().SetBadGzip("/sml/week.html");
+    EXPECT_EQ(transfers.DownloadFile(Url("/sml/week.html"), Page()), TransferResult::kCutOff);
+    EXPECT_EQ(ReadBytes(Page()), "good copy");
+    Server().SetGzipCut("/sml/week.html", 200000);
     EXPECT_EQ(transfers.DownloadFile(Url("/sml/week.html"), Page()), TransferResult::kCutOff);
     EXPECT_EQ(ReadBytes(Page()), "good copy");
     EXPECT_FALSE(Exists(Page() + ".part"));

@@ -12,7 +12,9 @@
 //                            stall&ms=T (silent, then the normal answer),
 //                            slow&size=N&ms=T, body&hex=HEX, gzip&size=N or
 //                            gzip&hex=HEX (gzipped, whatever was asked),
-//                            badgzip (a gzip head, then no deflate data)
+//                            badgzip (a gzip head, then no deflate data),
+//                            gzipcut&size=N (the first half of N pattern
+//                            bytes gzipped, sent as a whole body)
 //   /fault/clear[?path=P]  /version?number=N  /update?path=FILE[&platform=P]
 //   /requests  /requests/clear  /emails  /emails/clear (hex)  /reset
 //   /connections  /connections/clear  (connections opened on the public port)
@@ -214,6 +216,10 @@ MHD_Result Public(Exchange& exchange, State& state, PublicSite& site, const Cont
         if (fault->mode == "body") return Bytes(exchange, 200, fault->body);
         if (fault->mode == "gzip")
             return Bytes(exchange, 200, Gzip(fault->body.empty() ? PatternBytes(fault->size) : fault->body), "gzip");
+        if (fault->mode == "gzipcut") {
+            const std::string packed = Gzip(PatternBytes(fault->size));
+            return Bytes(exchange, 200, packed.substr(0, packed.size() / 2), "gzip");
+        }
         // A gzip member's head, then a deflate block of the reserved type.
         if (fault->mode == "badgzip")
             return Bytes(exchange, 200, std::string("\x1f\x8b\x08\0\0\0\0\0\0\x03\xff\xff\xff\xff", 14), "gzip");
@@ -245,7 +251,7 @@ MHD_Result Control(Exchange& exchange, State& state, MailStore& mail) {
     std::lock_guard<std::mutex> lock(state.mutex);
     if (path == "/fault") {
         static const std::set<std::string> kModes = {"size", "status", "cut",  "stall",
-                                                     "slow", "body",   "gzip", "badgzip"};
+                                                     "slow", "body",   "gzip", "badgzip", "gzipcut"};
         const std::string target(exchange.Query("path"));
         const auto size = Number(exchange, "size", 1ull << 30), ms = Number(exchange, "ms", 600000),
                    code = Number(exchange, "code", 599);

@@ -68,6 +68,8 @@ public:
     void SetGzip(std::string_view path, std::size_t n) { SetFault(path, "gzip&size=" + std::to_string(n)); }
     void SetGzipBody(std::string_view path, std::string_view rawBytes);
     void SetBadGzip(std::string_view path) { SetFault(path, "badgzip"); }
+    // The first half of n pattern bytes gzipped: a whole body, a cut stream.
+    void SetGzipCut(std::string_view path, std::size_t n) { SetFault(path, "gzipcut&size=" + std::to_string(n)); }
     // Pages answered plain and unconditionally, each connection closed after
     // its answer; off again at Reset.
     void SetCloseEach(bool on) { Control(std::string("/close-each?on=") + (on ? "1" : "0")); }
