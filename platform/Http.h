@@ -9,8 +9,8 @@
 //  - a session keeps its connection to a server open between its requests
 //    (HTTP keep-alive), and opens a new one when the server closed it;
 //  - a request may ask for a gzip body (Accept-Encoding): the body is then
-//    read decoded, and a stream that does not decode is a transfer that
-//    broke off;
+//    read decoded, and a stream that does not decode, or that ends before
+//    its end, is a transfer that broke off;
 //  - a request may carry the validators of a copy the caller holds
 //    (If-None-Match, If-Modified-Since);
 //  - the answer's status and validators are told; any status is content.
