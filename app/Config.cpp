@@ -77,6 +77,12 @@ int CConfig::SetAutoRun(int bOn) {
     return 1;
 }
 
+void CConfig::AdoptStartAtLogin() {
+    const bool bOn = kivo::platform::SetUpStartAtLoginOnFirstStart(m_bAutoRun != 0, GetExePath());
+    auto lock = Lock();
+    m_bAutoRun = bOn ? 1 : 0;
+}
+
 std::string CConfig::GetConfigPath() const {
     return m_folders.DataDir(kivo::platform::UserFolder::Settings) + "Configuration.ini";
 }

@@ -46,6 +46,11 @@ public:
     // Start at login: the entry starts this executable when `bOn` is set and
     // stays, disabled, when not. Always returns 1.
     int SetAutoRun(int bOn);
+    // For a record no settings file filled (a user's first start): start at
+    // login as the system has it for this executable from then on, into
+    // m_bAutoRun, so that the dialogs show the truth. On Linux the entry the
+    // default promises is written here; on Windows the installer chose.
+    void AdoptStartAtLogin();
     // Full path of the running executable.
     std::string GetExePath() const;
 

@@ -7,6 +7,10 @@ CHotListApp theApp;
 bool CHotListApp::InitInstance() {
     if (kivo::platform::AcquireInstanceGuard("kivo") == kivo::platform::GuardResult::AlreadyRunning)
         return false;
-    m_config.LoadConfig();
+    m_bSettingsLoaded = m_config.LoadConfig() != 0;
     return true;
+}
+
+void CHotListApp::SetUpStartAtLoginOnFirstStart() {
+    if (!m_bSettingsLoaded) m_config.AdoptStartAtLogin();
 }

@@ -14,11 +14,17 @@ public:
     // settings. False when another copy runs; this copy then ends at once,
     // silently, without touching the settings file.
     bool InitInstance();
+    // The desktop program's start, after InitInstance: a user without a
+    // settings file gets start at login as CConfig::AdoptStartAtLogin says.
+    void SetUpStartAtLoginOnFirstStart();
 
     kivo::app::Core m_core;
     CConfig& m_config = m_core.config;
     // The main window while it runs; the update job posts its quit request here.
     IUiHost* m_pMainWnd = nullptr;
+
+private:
+    bool m_bSettingsLoaded = false;
 };
 
 extern CHotListApp theApp;

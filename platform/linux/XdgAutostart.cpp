@@ -59,4 +59,8 @@ bool WriteStartAtLogin(bool bOn, const std::string& exePath) {
     return ok;
 }
 
+bool SetUpStartAtLoginOnFirstStart(bool bDefault, const std::string& exePath) {
+    return WriteStartAtLogin(bDefault, exePath) && bDefault;
+}
+
 }  // namespace kivo::platform

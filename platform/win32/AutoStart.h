@@ -20,4 +20,7 @@ inline constexpr std::size_t kRunValueBytes = 260;
 // 260 bytes (a cut path would start nothing).
 bool WriteRunValue(bool bOn, const std::string& exePath);
 
+// The value "kivo" as text (up to its first zero); empty when there is none.
+std::string ReadRunValue();
+
 }  // namespace kivo::platform

@@ -140,6 +140,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     kivo::gtk::Trace("start " + std::to_string(static_cast<long>(::getpid())));
+    theApp.SetUpStartAtLoginOnFirstStart();
     kivo_register_resource();
     kivo::gtk::InstallStyle();
 

@@ -1,6 +1,8 @@
 // The system settings dialog and the start-at-login entry of the Linux build.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <string>
 
@@ -45,5 +47,35 @@ TEST(XdgAutostart, ExecIsOneQuotedArgumentEscapedForTheFileFormat) {
 TEST(XdgAutostart, ARelativeConfigurationFolderCountsAsNoneSet) {
     ::setenv("XDG_CONFIG_HOME", "relative/path", 1);
     EXPECT_EQ(kivo::platform::XdgAutostartPath(), kivo::test::Env("HOME") + "/.config/autostart/kivo.desktop");
+    ::unsetenv("XDG_CONFIG_HOME");
+}
+
+TEST(SystemSettings, AFirstStartWritesTheEntryTheDefaultPromisesAndTheDialogShowsWhatWasWritten) {
+    kivo::test::TempDir home, dir;
+    const std::string config = home.Path() + "/config";
+    ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    CConfig fresh{dir.Path() + "/"};
+    ASSERT_EQ(fresh.LoadConfig(), 0);
+    fresh.AdoptStartAtLogin();
+    EXPECT_EQ(fresh.m_bAutoRun, 1);
+    EXPECT_EQ(kivo::test::ReadBytes(config + "/autostart/kivo.desktop").value_or(""),
+              kivo::platform::XdgAutostartText(true, fresh.GetExePath()));
+    kivo::test::FakeDialogRunner runner;
+    int shown = -1;
+    runner.scripts[132] = [&](CDialogBase& d, FakeDialogView& v) {
+        shown = v.checks[IDC_AUTORUN];
+        d.OnCancel();
+    };
+    CSystemSettingsDlg dlg(fresh);
+    dlg.DoModal(runner);
+    EXPECT_EQ(shown, 1);
+
+    // Where no entry can be written the record says off: nothing starts at login.
+    ::unlink((config + "/autostart/kivo.desktop").c_str());
+    ::rmdir((config + "/autostart").c_str());
+    kivo::test::WriteBytes(config + "/autostart", "");  // a file where the folder should be
+    CConfig blocked{dir.Path() + "/"};
+    blocked.AdoptStartAtLogin();
+    EXPECT_EQ(blocked.m_bAutoRun, 0);
     ::unsetenv("XDG_CONFIG_HOME");
 }

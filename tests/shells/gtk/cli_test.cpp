@@ -90,9 +90,15 @@ TEST_F(CommandLine, ExitWithNoCopyRunningEndsWithoutShowingAnything) {
     const Run run = RunKivo({"--exit"});
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     ExpectNothingStarted(run, "--exit");
-    // And with a copy running, it ends that one.
+    const std::string entry = Home() + "/config/autostart/kivo.desktop";
+    EXPECT_FALSE(kivo::test::Exists(entry));
+    // And with a copy running, it ends that one. That copy, the user's first
+    // start, has set up start at login as the record's default says.
     auto first = StartKivo();
     ASSERT_TRUE(WaitForTrace(*first, "placed ")) << first->Output();
+    const std::string text = kivo::test::ReadBytes(entry).value_or("");
+    EXPECT_NE(text.find("Hidden=false\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Exec=\"" + Dir() + "kivo\"\n"), std::string::npos) << text;
     EXPECT_EQ(RunKivo({"--exit"}).status, 0);
     EXPECT_EQ(first->Wait(std::chrono::seconds(20)), 0) << first->Output();
 }
