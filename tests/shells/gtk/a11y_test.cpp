@@ -377,6 +377,19 @@ TEST_F(Accessible, ARefreshThatChangesTheListOnShowShowsItWithinASecondWhereTheP
     Key("Return");
     ASSERT_TRUE(WaitUntil([&] { return BrowserCalls().size() == 1; })) << program->Output();
     EXPECT_EQ(PercentDecoded(BrowserCalls()[0].at(0)), entries[1].address);
+
+    // On the second link, whose address is gone from the next copy: the
+    // keyboard stays in its place.
+    Key("Down");
+    const std::size_t again = program->Output().size();
+    body.insert(body.find("<a href=\"", body.find("<a href=\"") + 1) + 9, "http://www.kivo.cn/gone?");
+    Server().SetBody("/sml/today.html", body);
+    ASSERT_TRUE(WaitUntil([&] { return StampOf(program->Output(), "page refreshed file://", again, &refreshedAt) >= 0; },
+                          std::chrono::seconds(20)));
+    ASSERT_TRUE(WaitUntil([&] { return StampOf(program->Output(), "page loaded file://", refreshedAt) >= 0; }));
+    Key("Return");
+    ASSERT_TRUE(WaitUntil([&] { return BrowserCalls().size() == 2; })) << program->Output();
+    EXPECT_EQ(PercentDecoded(BrowserCalls()[1].at(0)).rfind("http://www.kivo.cn/gone?", 0), 0u);
 }
 
 TEST_F(Accessible, TheSettingsDialogsListAndEmailBoxAreTiedToTheTextsAboveThem) {
