@@ -48,24 +48,6 @@ std::string Tag(std::string_view bytes) {
     return text;
 }
 
-// `bytes` as one gzip member (no name, no time: the same bytes always give
-// the same member).
-std::string Gzip(std::string_view bytes) {
-    z_stream stream{};
-    if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY) != Z_OK)
-        throw std::runtime_error("gzip: cannot start");
-    std::string out(deflateBound(&stream, static_cast<uLong>(bytes.size())), '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-    stream.avail_in = static_cast<uInt>(bytes.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = static_cast<uInt>(out.size());
-    const int result = deflate(&stream, Z_FINISH);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    if (result != Z_STREAM_END) throw std::runtime_error("gzip: cannot compress");
-    return out;
-}
-
 PublicFile MakeFile(std::string body, std::string type, const char* cache, std::time_t modified) {
     PublicFile file{std::move(body), std::move(type), cache, {}, modified, {}, {}};
     file.etag = Tag(file.body);
@@ -108,6 +90,22 @@ std::optional<std::string> ReadFile(const fs::path& path) {
 }
 
 }  // namespace
+
+std::string Gzip(std::string_view bytes) {
+    z_stream stream{};
+    if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw std::runtime_error("gzip: cannot start");
+    std::string out(deflateBound(&stream, static_cast<uLong>(bytes.size())), '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+    stream.avail_in = static_cast<uInt>(bytes.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    const int result = deflate(&stream, Z_FINISH);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    if (result != Z_STREAM_END) throw std::runtime_error("gzip: cannot compress");
+    return out;
+}
 
 bool Release::ValidPlatform(std::string_view name) {
     if (name.empty() || !std::isalpha(static_cast<unsigned char>(name.front()))) return false;

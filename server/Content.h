@@ -53,6 +53,10 @@ struct PublicFile {
 // codings it accepts (q above 0, or "*").
 bool AcceptsGzip(std::string_view acceptEncoding);
 
+// `bytes` as one gzip member (no name, no time: the same bytes always give
+// the same member).
+std::string Gzip(std::string_view bytes);
+
 class Content {
 public:
     // Reads and checks every file (lists, release, installers) before it

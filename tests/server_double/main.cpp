@@ -100,23 +100,6 @@ private:
     State& state_;
 };
 
-// `bytes` as one gzip member.
-std::string Gzip(const std::string& bytes) {
-    z_stream stream{};
-    if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY) != Z_OK)
-        throw std::runtime_error("gzip: cannot start");
-    std::string out(deflateBound(&stream, static_cast<uLong>(bytes.size())), '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-    stream.avail_in = static_cast<uInt>(bytes.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = static_cast<uInt>(out.size());
-    const int result = deflate(&stream, Z_FINISH);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    if (result != Z_STREAM_END) throw std::runtime_error("gzip: cannot compress");
-    return out;
-}
-
 // A body of `size` pattern bytes, paced over `ms` in 16 steps, cut after
 // `cutAt` bytes (the connection is dropped there).
 struct PatternBody {
