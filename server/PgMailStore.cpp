@@ -9,42 +9,25 @@
 #include <stdexcept>
 
 #include "MailStore.h"
+#include "PgConnection.h"
 
 namespace kivo::server {
 namespace {
 
 constexpr unsigned kByteaType = 17;  // the OID of bytea
 
-struct ResultFree {
-    void operator()(PGresult* result) const { PQclear(result); }
-};
-using Result = std::unique_ptr<PGresult, ResultFree>;
-
-std::string Trimmed(const char* message) {
-    std::string text = message ? message : "";
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-    return text;
-}
-
 class PgMailStore final : public MailStore {
 public:
-    explicit PgMailStore(const std::string& uri) : uri_(uri) {
+    explicit PgMailStore(const std::string& uri) : db_(uri) {
         std::lock_guard<std::mutex> lock(mutex_);
-        try {
-            Connect();
-            // Concurrent CREATE TABLE IF NOT EXISTS can still collide in the
-            // catalogue; one creator at a time.
-            Run("BEGIN");
-            Run("SELECT pg_advisory_xact_lock(7164100)");
-            Run("CREATE TABLE IF NOT EXISTS subscriptions(id bigserial, address bytea PRIMARY KEY, "
+        // Concurrent CREATE TABLE IF NOT EXISTS can still collide in the
+        // catalogue; one creator at a time.
+        db_.Run("BEGIN");
+        db_.Run("SELECT pg_advisory_xact_lock(7164100)");
+        db_.Run("CREATE TABLE IF NOT EXISTS subscriptions(id bigserial, address bytea PRIMARY KEY, "
                 "first_seen timestamptz NOT NULL DEFAULT now())");
-            Run("COMMIT");
-        } catch (...) {
-            PQfinish(connection_);
-            throw;
-        }
+        db_.Run("COMMIT");
     }
-    ~PgMailStore() override { PQfinish(connection_); }
     PgMailStore(const PgMailStore&) = delete;
     PgMailStore& operator=(const PgMailStore&) = delete;
 
@@ -56,8 +39,8 @@ public:
         const unsigned types[] = {kByteaType};
         static const char kEmpty = 0;
         if (address.empty()) values[0] = &kEmpty;
-        Result result = Exec([&] {
-            return PQexecParams(connection_,
+        const auto result = db_.Exec([&](PGconn* connection) {
+            return PQexecParams(connection,
                                 "INSERT INTO subscriptions(address) VALUES($1) ON CONFLICT (address) DO NOTHING", 1,
                                 types, values, lengths, binary, 0);
         });
@@ -66,8 +49,8 @@ public:
 
     std::vector<std::string> All() override {
         std::lock_guard<std::mutex> lock(mutex_);
-        Result result = Exec([&] {
-            return PQexecParams(connection_, "SELECT address FROM subscriptions ORDER BY id", 0, nullptr, nullptr,
+        const auto result = db_.Exec([](PGconn* connection) {
+            return PQexecParams(connection, "SELECT address FROM subscriptions ORDER BY id", 0, nullptr, nullptr,
                                 nullptr, nullptr, 1);
         });
         std::vector<std::string> out;
@@ -80,44 +63,12 @@ public:
 
     void Clear() override {
         std::lock_guard<std::mutex> lock(mutex_);
-        Run("DELETE FROM subscriptions");
+        db_.Run("DELETE FROM subscriptions");
     }
 
 private:
-    void Connect() {
-        if (connection_ != nullptr) PQfinish(connection_);
-        connection_ = PQconnectdb(uri_.c_str());
-        if (PQstatus(connection_) != CONNECTION_OK) {
-            const std::string why = Trimmed(PQerrorMessage(connection_));
-            PQfinish(connection_);
-            connection_ = nullptr;
-            throw std::runtime_error("postgresql: cannot connect: " + why);
-        }
-        PQsetNoticeProcessor(connection_, [](void*, const char*) {}, nullptr);
-    }
-
-    // Runs `query` (a callable returning a PGresult); one new connection and
-    // one more try when the old one was lost.
-    template <typename Query>
-    Result Exec(const Query& query) {
-        Result result(query());
-        if (PQstatus(connection_) == CONNECTION_BAD) {
-            Connect();
-            result.reset(query());
-        }
-        const ExecStatusType status = PQresultStatus(result.get());
-        if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
-            throw std::runtime_error("postgresql: " + Trimmed(PQresultErrorMessage(result.get())));
-        return result;
-    }
-
-    void Run(const char* sql) {
-        Exec([&] { return PQexec(connection_, sql); });
-    }
-
-    std::string uri_;
     std::mutex mutex_;
-    PGconn* connection_ = nullptr;
+    PgConnection db_;
 };
 
 }  // namespace

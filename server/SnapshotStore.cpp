@@ -11,6 +11,8 @@
 #include <mutex>
 #include <stdexcept>
 
+#include "PgConnection.h"
+
 namespace kivo::server {
 namespace {
 
@@ -74,34 +76,17 @@ private:
     sqlite3* db_ = nullptr;
 };
 
-std::string Trimmed(const char* message) {
-    std::string text = message ? message : "";
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-    return text;
-}
-
 class PgSql final : public Sql {
 public:
-    explicit PgSql(const std::string& uri) : uri_(uri) { Connect(); }
-    ~PgSql() override { PQfinish(connection_); }
-    PgSql(const PgSql&) = delete;
-    PgSql& operator=(const PgSql&) = delete;
+    explicit PgSql(const std::string& uri) : db_(uri) {}
 
     std::vector<Row> Run(const std::string& sql, const Params& params) override {
         std::vector<const char*> values;
         for (const std::string& param : params) values.push_back(param.c_str());
-        const auto query = [&] {
-            return PQexecParams(connection_, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(),
+        const auto result = db_.Exec([&](PGconn* connection) {
+            return PQexecParams(connection, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(),
                                 nullptr, nullptr, 0);
-        };
-        std::unique_ptr<PGresult, void (*)(PGresult*)> result(query(), PQclear);
-        if (PQstatus(connection_) == CONNECTION_BAD) {  // one new connection, one more try
-            Connect();
-            result.reset(query());
-        }
-        const ExecStatusType status = PQresultStatus(result.get());
-        if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
-            throw std::runtime_error("postgresql: " + Trimmed(PQresultErrorMessage(result.get())));
+        });
         std::vector<Row> rows;
         for (int r = 0; r < PQntuples(result.get()); ++r) {
             Row row;
@@ -114,19 +99,7 @@ public:
     }
 
 private:
-    void Connect() {
-        if (connection_ != nullptr) PQfinish(connection_);
-        connection_ = PQconnectdb(uri_.c_str());
-        if (PQstatus(connection_) != CONNECTION_OK) {
-            const std::string why = Trimmed(PQerrorMessage(connection_));
-            PQfinish(connection_);
-            connection_ = nullptr;
-            throw std::runtime_error("postgresql: cannot connect: " + why);
-        }
-        PQsetNoticeProcessor(connection_, [](void*, const char*) {}, nullptr);
-    }
-    std::string uri_;
-    PGconn* connection_ = nullptr;
+    PgConnection db_;
 };
 
 std::int64_t Number(const std::string& text) {
