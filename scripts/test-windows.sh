@@ -99,6 +99,11 @@ export KIVO_TEST_UPDATER="$root/build/windows/tests/shells/win32/kivo_probe.exe"
 "$signer" sign --key tests/keys/update-test.key.pem "$KIVO_TEST_UPDATER"
 openssl dgst -sha256 -sign tests/keys/update-test.key.pem -out "$KIVO_TEST_UPDATER.openssl.sig" "$KIVO_TEST_UPDATER"
 openssl dgst -sha256 -sign tests/keys/other.key.pem -out "$KIVO_TEST_UPDATER.other.sig" "$KIVO_TEST_UPDATER"
+# The installer the build made, signed as a release is, for the online
+# update from start to end.
+installer=$(ls build/windows/kivo-setup-*.exe | head -n 1)
+"$signer" sign --key tests/keys/update-test.key.pem "$installer"
+export KIVO_TEST_INSTALLER="$root/$installer"
 export KIVO_TEST_LINUX_CONFIG_TOOL="$root/$config_tool"
 # A copy of kivo.exe in a folder that takes no file: a read-only mount (root,
 # as which Wine runs here, ignores permission bits). Skipped where nothing can

@@ -2,6 +2,7 @@
 
 #include "shells/win32/PopupWindow.h"
 
+#include <iterator>
 #include <memory>
 
 #include "platform/BrowserUrl.h"
@@ -13,17 +14,21 @@ namespace {
 
 constexpr UINT U(int value) { return static_cast<UINT>(value); }
 
-bool IsTopLevel(HWND hWnd) { return (GetWindowLongPtrA(hWnd, GWL_STYLE) & WS_CHILD) == 0; }
+bool IsTopLevel(HWND hWnd) { return (GetWindowLongPtrW(hWnd, GWL_STYLE) & WS_CHILD) == 0; }
 
 std::string Number(long long value) { return std::to_string(value); }
 
-// The tray icon's callback message, and the message of the browser's page
-// events.
+// The tray icon's callback message, the message of the browser's page
+// events, and the one that tells the window later copies' messages wait.
 constexpr UINT kTrayMessage = WM_USER + 5;
 constexpr UINT kPageEventMessage = WM_APP + 1;
 // An intent the logic posted from another thread; lParam is the
 // std::function<void()> it runs, owned by the message.
 constexpr UINT kIntentMessage = WM_APP + 3;
+constexpr UINT kLaterCopyMessage = WM_APP + 2;
+// More waiting messages than this are dropped: a later copy is a person's
+// start, never a stream.
+constexpr std::size_t kMostLaterMessages = 16;
 
 // The keys the logic's key filter looks at.
 struct KeyEntry {
@@ -65,6 +70,7 @@ const CPopupWindow::EventEntry CPopupWindow::kEvents[] = {
     {kTrayMessage, 0, 0, &CPopupWindow::OnTrayNotify},
     {kPageEventMessage, 0, 0, &CPopupWindow::OnPageEvent},
     {kIntentMessage, 0, 0, &CPopupWindow::OnIntent},
+    {kLaterCopyMessage, 0, 0, &CPopupWindow::OnLaterCopy},
 };
 
 CPopupWindow::CPopupWindow() : CWinDialog(IDD_KIVO_DIALOG) {
@@ -105,7 +111,7 @@ BOOL CPopupWindow::OnInitDialog() {
     char className[16];
     for (HWND hChild = ::GetWindow(m_hWnd, GW_CHILD); hChild != nullptr; hChild = ::GetWindow(hChild, GW_HWNDNEXT)) {
         if (GetClassNameA(hChild, className, sizeof className) > 0 && lstrcmpiA(className, "Static") == 0) continue;
-        SetWindowLongPtrA(hChild, GWL_STYLE, GetWindowLongPtrA(hChild, GWL_STYLE) | WS_CLIPSIBLINGS);
+        SetWindowLongPtrW(hChild, GWL_STYLE, GetWindowLongPtrW(hChild, GWL_STYLE) | WS_CLIPSIBLINGS);
     }
     // The controls the popup works with, by id.
     m_staticClose = GetDlgItem(IDC_CLOSE);
@@ -118,7 +124,28 @@ BOOL CPopupWindow::OnInitDialog() {
     if (m_pDlg == nullptr) return TRUE;
     const bool bGoOn = m_pDlg->OnInitDialog();
     Trace(bGoOn ? "popup initialised" : "popup initialisation ended by the hand-over");
+    // What came before the window was there.
+    if (bGoOn) WakeForLaterCopies();
     return bGoOn ? TRUE : FALSE;
+}
+
+void CPopupWindow::PostLaterCopy(const std::string& message) {
+    {
+        const std::lock_guard<std::mutex> lock(m_laterMutex);
+        if (m_later.size() >= kMostLaterMessages) return;
+        m_later.push_back(message);
+    }
+    WakeForLaterCopies();
+}
+
+void CPopupWindow::WakeForLaterCopies() {
+    HWND hWnd = m_hQuitTarget.load();
+    bool bWaiting = false;
+    {
+        const std::lock_guard<std::mutex> lock(m_laterMutex);
+        bWaiting = !m_later.empty();
+    }
+    if (hWnd != nullptr && bWaiting) PostMessageW(hWnd, kLaterCopyMessage, 0, 0);
 }
 
 bool CPopupWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
@@ -157,7 +184,7 @@ bool CPopupWindow::OnPaint(WPARAM, LPARAM, INT_PTR& result) {
     if (!IsIconic(m_hWnd)) return false;
     PAINTSTRUCT ps;
     HDC hDC = BeginPaint(m_hWnd, &ps);
-    SendMessageA(m_hWnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(hDC), 0);
+    SendMessageW(m_hWnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(hDC), 0);
     RECT client{};
     GetClientRect(m_hWnd, &client);
     const int x = (client.right - client.left - GetSystemMetrics(SM_CXICON) + 1) / 2;
@@ -185,7 +212,7 @@ bool CPopupWindow::OnDestroy(WPARAM, LPARAM, INT_PTR&) {
     m_browser.Destroy();
     // Page events the window will not see any more.
     MSG pending;
-    while (PeekMessageA(&pending, m_hWnd, kPageEventMessage, kPageEventMessage, PM_REMOVE))
+    while (PeekMessageW(&pending, m_hWnd, kPageEventMessage, kPageEventMessage, PM_REMOVE))
         delete reinterpret_cast<PageEvent*>(pending.lParam);
     while (PeekMessageW(&pending, m_hWnd, kIntentMessage, kIntentMessage, PM_REMOVE))
         delete reinterpret_cast<std::function<void()>*>(pending.lParam);
@@ -239,6 +266,21 @@ bool CPopupWindow::OnPageEvent(WPARAM, LPARAM lParam, INT_PTR& result) {
     return true;
 }
 
+bool CPopupWindow::OnLaterCopy(WPARAM, LPARAM, INT_PTR& result) {
+    result = 0;
+    std::vector<std::string> messages;
+    {
+        const std::lock_guard<std::mutex> lock(m_laterMutex);
+        messages.swap(m_later);
+    }
+    // Each may run a dialog; the next waits until it is closed.
+    for (const std::string& message : messages) {
+        Trace("later copy: " + message);
+        if (m_pDlg != nullptr && m_hWnd != nullptr) m_pDlg->OnLaterCopy(message);
+    }
+    return true;
+}
+
 std::string CPopupWindow::ReportedUri(const std::string& url) const {
     return EndsWithNoCase(url, kOwnPageName) ? std::string(kszOwnPageUri) : url;
 }
@@ -277,13 +319,13 @@ void CPopupWindow::KillTimer(unsigned nIDEvent) {
 void CPopupWindow::ShowNotice(const char* szText, const char* szCaption) {
     // Owned by no window: only the calling worker thread waits for it.
     Trace(std::string("notice ") + szCaption + ": " + szText);
-    MessageBoxA(nullptr, szText, szCaption, MB_OK | MB_ICONINFORMATION);
+    MessageBoxW(nullptr, FromGbk(szText).c_str(), FromGbk(szCaption).c_str(), MB_OK | MB_ICONINFORMATION);
     Trace("notice closed");
 }
 
 void CPopupWindow::PostQuit() {
     HWND hWnd = m_hQuitTarget.load();
-    const BOOL posted = hWnd != nullptr && PostMessageA(hWnd, WM_QUIT, 0, 0);
+    const BOOL posted = hWnd != nullptr && PostMessageW(hWnd, WM_QUIT, 0, 0);
     Trace("quit posted " + Number(posted));
 }
 
@@ -296,23 +338,24 @@ void CPopupWindow::AppendSystemMenuItem(unsigned nId, const std::string&) {
         return;
     }
     // The item's text is string 101.
-    char text[256] = {};
-    if (LoadStringA(ResourceModule(), IDS_ABOUTBOX, text, sizeof text) <= 0 || text[0] == '\0') return;
-    AppendMenuA(hSysMenu, MF_SEPARATOR, 0, nullptr);
-    AppendMenuA(hSysMenu, MF_STRING, nId, text);
-    Trace(std::string("system menu item ") + text);
+    wchar_t text[256] = {};
+    if (LoadStringW(ResourceModule(), IDS_ABOUTBOX, text, static_cast<int>(std::size(text))) <= 0 || text[0] == L'\0')
+        return;
+    AppendMenuW(hSysMenu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(hSysMenu, MF_STRING, nId, text);
+    Trace("system menu item " + ToGbk(text));
 }
 
-void CPopupWindow::SetToolWindowStyle() { SetWindowLongPtrA(m_hWnd, GWL_EXSTYLE, WS_EX_TOOLWINDOW); }
+void CPopupWindow::SetToolWindowStyle() { SetWindowLongPtrW(m_hWnd, GWL_EXSTYLE, WS_EX_TOOLWINDOW); }
 
 void CPopupWindow::SetIcons(int) {
-    SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
-    SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+    SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+    SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
 }
 
 void CPopupWindow::SetImage(HWND hStatic, HBITMAP& hOwned, int nBitmap) {
     HBITMAP hNew = nBitmap > 0 ? LoadBitmapA(ResourceModule(), MAKEINTRESOURCEA(nBitmap)) : nullptr;
-    if (hStatic != nullptr) SendMessageA(hStatic, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(hNew));
+    if (hStatic != nullptr) SendMessageW(hStatic, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(hNew));
     // The image shown before is released once the static has the new one.
     if (hOwned != nullptr) DeleteObject(hOwned);
     hOwned = hNew;
@@ -326,14 +369,14 @@ void CPopupWindow::SetHeaderBitmap(int nBitmap) {
 void CPopupWindow::SetCloseBitmap(int nBitmap) { SetImage(m_staticClose, m_bmpClose, nBitmap); }
 
 void CPopupWindow::SetChooserSelection(int nIndex) {
-    if (m_comboList != nullptr) SendMessageA(m_comboList, CB_SETCURSEL, static_cast<WPARAM>(nIndex), 0);
+    if (m_comboList != nullptr) SendMessageW(m_comboList, CB_SETCURSEL, static_cast<WPARAM>(nIndex), 0);
 }
 
 int CPopupWindow::GetChooserSelection() {
-    return m_comboList != nullptr ? static_cast<int>(SendMessageA(m_comboList, CB_GETCURSEL, 0, 0)) : -1;
+    return m_comboList != nullptr ? static_cast<int>(SendMessageW(m_comboList, CB_GETCURSEL, 0, 0)) : -1;
 }
 
-bool CPopupWindow::GetSearchText(std::string& text) { return GetWindowAnsiText(m_editSearch, text); }
+bool CPopupWindow::GetSearchText(std::string& text) { return GetWindowGbkText(m_editSearch, text); }
 
 void CPopupWindow::Navigate(const std::string& url) {
     if (!m_browser.HasControl()) {
@@ -439,34 +482,36 @@ void CPopupWindow::SetForegroundWindow() {
 void CPopupWindow::StartWindowDrag() {
     // The system's move loop, as if the caption were pressed at the point
     // of the press (client coordinates, as received).
-    PostMessageA(m_hWnd, WM_NCLBUTTONDOWN, HTCAPTION, m_lButtonDown);
+    PostMessageW(m_hWnd, WM_NCLBUTTONDOWN, HTCAPTION, m_lButtonDown);
 }
 
 void CPopupWindow::AddTrayIcon(const TrayIconData& nid) {
-    // The structure's first form, without the fields later versions added:
-    // 88 bytes in a 32-bit program, 104 in a 64-bit one.
-    static_assert(sizeof(void*) != 4 || NOTIFYICONDATAA_V1_SIZE == 88, "the first form is 88 bytes");
-    m_nid = NOTIFYICONDATAA{};
-    m_nid.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    // The structure's first form, without the fields later versions added,
+    // in its UTF-16 kind, so that the tip reads the same in every language.
+    m_nid = NOTIFYICONDATAW{};
+    m_nid.cbSize = NOTIFYICONDATAW_V1_SIZE;
     m_nid.hWnd = m_hWnd;
     m_nid.uID = nid.uID;
     m_nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     m_nid.uCallbackMessage = kTrayMessage;
     m_nid.hIcon = m_hIcon;
-    lstrcpynA(m_nid.szTip, nid.szTip, 64);
-    const BOOL added = Shell_NotifyIconA(NIM_ADD, &m_nid);
+    // Cut to the tip's 63 characters and its zero.
+    const std::wstring tip = FromGbk(nid.szTip != nullptr ? nid.szTip : "");
+    lstrcpynW(m_nid.szTip, tip.c_str(), static_cast<int>(std::size(m_nid.szTip)));
+    const BOOL added = Shell_NotifyIconW(NIM_ADD, &m_nid);
     Trace("tray icon added " + Number(added) + ": size " + Number(m_nid.cbSize) + ", id " + Number(m_nid.uID) +
-          ", flags " + Number(m_nid.uFlags) + ", message " + Number(m_nid.uCallbackMessage) + ", tip " + m_nid.szTip);
+          ", flags " + Number(m_nid.uFlags) + ", message " + Number(m_nid.uCallbackMessage) + ", tip " +
+          ToGbk(m_nid.szTip));
 }
 
 void CPopupWindow::RemoveTrayIcon(const TrayIconData&) {
-    const BOOL removed = Shell_NotifyIconA(NIM_DELETE, &m_nid);
+    const BOOL removed = Shell_NotifyIconW(NIM_DELETE, &m_nid);
     Trace("tray icon removed " + Number(removed));
 }
 
 void CPopupWindow::TrackPopupMenu(const MenuItem*, int, int x, int y) {
     // Menu 167 of the resources, its popup at position 0.
-    HMENU hMenu = LoadMenuA(ResourceModule(), MAKEINTRESOURCEA(IDR_MENU_TRAY));
+    HMENU hMenu = LoadMenuW(ResourceModule(), MAKEINTRESOURCEW(IDR_MENU_TRAY));
     HMENU hPopup = hMenu != nullptr ? GetSubMenu(hMenu, 0) : nullptr;
     Trace("menu at " + Number(x) + " " + Number(y));
     if (hPopup != nullptr) ::TrackPopupMenu(hPopup, 0, x, y, 0, m_hWnd, nullptr);

@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <functional>
+#include <mutex>
+#include <vector>
 
 #include "shells/win32/SmallDialog.h"
 #include "shells/win32/WebBrowser.h"
@@ -23,6 +25,10 @@ public:
     // Runs the popup with `dlg` as its logic until its modal run ends; the
     // window is destroyed then.
     int DoModal(CHotListDlg& dlg);
+
+    // A later copy's message ("show", "settings", "about", "exit"), from any
+    // thread: the logic takes it on the popup's thread once the window runs.
+    void PostLaterCopy(const std::string& message);
 
     // IUiHost
     void SetTimer(unsigned nIDEvent, unsigned nElapseMs) override;
@@ -92,6 +98,9 @@ private:
     bool OnTrayNotify(WPARAM, LPARAM, INT_PTR&);
     bool OnPageEvent(WPARAM, LPARAM, INT_PTR&);
     bool OnIntent(WPARAM, LPARAM, INT_PTR&);
+    bool OnLaterCopy(WPARAM, LPARAM, INT_PTR&);
+    // Wakes the window for the later copies' messages waiting, if any.
+    void WakeForLaterCopies();
 
     // The browser's report on a page, as the logic takes it: the program's
     // own page by its agreed address.
@@ -116,7 +125,10 @@ private:
     CWebBrowser2 m_browser;
     std::string m_ownPageFile;  // where the program's own page is written
     HICON m_hIcon = nullptr;
-    NOTIFYICONDATAA m_nid{};
+    NOTIFYICONDATAW m_nid{};
+
+    std::mutex m_laterMutex;
+    std::vector<std::string> m_later;  // later copies' messages not yet taken
 
     LPARAM m_lButtonDown = 0;  // the point of the left-button press being handled
 };

@@ -7,7 +7,7 @@
 
 namespace kivo::win32 {
 
-bool GetWindowAnsiText(HWND hWnd, std::string& text) {
+bool GetWindowGbkText(HWND hWnd, std::string& text) {
     text.clear();
     if (hWnd == nullptr) return true;
     const int length = GetWindowTextLengthW(hWnd);
@@ -16,27 +16,27 @@ bool GetWindowAnsiText(HWND hWnd, std::string& text) {
     const int got = GetWindowTextW(hWnd, wide.data(), length + 1);
     wide.resize(static_cast<std::size_t>(got > 0 ? got : 0));
     bool lossless = true;
-    std::string ansi = ToAnsi(wide, &lossless);
+    std::string ansi = ToGbk(wide, &lossless);
     if (!lossless) return false;
     text = std::move(ansi);
     return true;
 }
 
-bool CSmallDialog::GetItemText(int nId, std::string& text) { return GetWindowAnsiText(GetDlgItem(nId), text); }
+bool CSmallDialog::GetItemText(int nId, std::string& text) { return GetWindowGbkText(GetDlgItem(nId), text); }
 
 void CSmallDialog::SetItemText(int nId, const std::string& text) {
-    if (m_hWnd != nullptr) SetDlgItemTextA(m_hWnd, nId, text.c_str());
+    if (m_hWnd != nullptr) SetDlgItemTextW(m_hWnd, nId, FromGbk(text).c_str());
 }
 
 int CSmallDialog::GetCurSel(int nId) {
     HWND hCombo = GetDlgItem(nId);
-    return hCombo != nullptr ? static_cast<int>(SendMessageA(hCombo, CB_GETCURSEL, 0, 0)) : -1;
+    return hCombo != nullptr ? static_cast<int>(SendMessageW(hCombo, CB_GETCURSEL, 0, 0)) : -1;
 }
 
 void CSmallDialog::SetCurSel(int nId, int nIndex) {
     HWND hCombo = GetDlgItem(nId);
     // CB_SETCURSEL with an index outside the list clears the selection.
-    if (hCombo != nullptr) SendMessageA(hCombo, CB_SETCURSEL, static_cast<WPARAM>(nIndex), 0);
+    if (hCombo != nullptr) SendMessageW(hCombo, CB_SETCURSEL, static_cast<WPARAM>(nIndex), 0);
 }
 
 int CSmallDialog::GetCheck(int nId) {
@@ -49,7 +49,7 @@ void CSmallDialog::SetCheck(int nId, int nCheck) {
 
 void CSmallDialog::ShowMessage(const std::string& text, const std::string& caption) {
     Trace("message " + caption + ": " + text);
-    MessageBoxA(m_hWnd, text.c_str(), caption.c_str(), MB_OK | MB_ICONEXCLAMATION);
+    MessageBoxW(m_hWnd, FromGbk(text).c_str(), FromGbk(caption).c_str(), MB_OK | MB_ICONEXCLAMATION);
     Trace("message closed");
 }
 

@@ -46,6 +46,6 @@ private:
 
 // The whole text of a window; false when a character has no form in the
 // system code page (`text` is then empty).
-bool GetWindowAnsiText(HWND hWnd, std::string& text);
+bool GetWindowGbkText(HWND hWnd, std::string& text);
 
 }  // namespace kivo::win32

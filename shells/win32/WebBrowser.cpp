@@ -25,7 +25,7 @@ const IID kDiidWebBrowserEvents2 = {0x34A715A0, 0x6587, 0x11D0, {0x92, 0x4A, 0x0
 // The control's stored extent, in units of 0.01 mm.
 constexpr SIZEL kExtent = {4128, 3572};
 
-constexpr const char* kWindowClass = "KivoWebBrowser2";
+constexpr const wchar_t* kWindowClass = L"KivoWebBrowser2";
 
 std::string Hex(HRESULT hr) {
     char text[16];
@@ -47,7 +47,7 @@ const VARIANT& Deref(const VARIANT& v) {
 std::string TextOf(const VARIANT& arg) {
     const VARIANT& v = Deref(arg);
     BSTR text = v.vt == VT_BSTR ? v.bstrVal : v.vt == (VT_BSTR | VT_BYREF) && v.pbstrVal != nullptr ? *v.pbstrVal : nullptr;
-    return text != nullptr ? ToAnsi(std::wstring(text, SysStringLen(text))) : std::string();
+    return text != nullptr ? ToGbk(std::wstring(text, SysStringLen(text))) : std::string();
 }
 
 long NumberOf(const VARIANT& arg) {
@@ -265,16 +265,16 @@ const CLSID& CWebBrowser2::GetClsid() { return kClsidWebBrowser; }
 
 bool CWebBrowser2::Create(HWND hParent, const TemplateItem& item, const RECT& rect, HWND hInsertAfter) {
     static const ATOM atom = [] {
-        WNDCLASSA wc{};
+        WNDCLASSW wc{};
         wc.lpfnWndProc = &CWebBrowser2::WindowProc;
         wc.hInstance = ResourceModule();
         wc.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
         wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
         wc.lpszClassName = kWindowClass;
-        return RegisterClassA(&wc);
+        return RegisterClassW(&wc);
     }();
     if (atom == 0) return false;
-    m_hWnd = CreateWindowExA(item.exStyle, kWindowClass, "", item.style | WS_CHILD | WS_CLIPCHILDREN, rect.left,
+    m_hWnd = CreateWindowExW(item.exStyle, kWindowClass, L"", item.style | WS_CHILD | WS_CLIPCHILDREN, rect.left,
                              rect.top, rect.right - rect.left, rect.bottom - rect.top, hParent,
                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(item.id)), ResourceModule(), this);
     if (m_hWnd == nullptr) return false;
@@ -354,7 +354,7 @@ void CWebBrowser2::Destroy() {
 HRESULT CWebBrowser2::Navigate(const char* szUrl, VARIANT* Flags, VARIANT* TargetFrameName, VARIANT* PostData,
                                VARIANT* Headers) {
     if (m_pDispatch == nullptr) return E_FAIL;
-    const std::wstring wide = FromAnsi(szUrl != nullptr ? szUrl : "");
+    const std::wstring wide = FromGbk(szUrl != nullptr ? szUrl : "");
     BSTR url = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
     // Arguments go last first.
     VARIANTARG args[5];
@@ -404,7 +404,7 @@ void CWebBrowser2::PostPageEvent(bool bFailed, const std::string& url, const std
     // given another page then.
     if (m_hNotify == nullptr) return;
     auto* event = new PageEvent{bFailed, url, reason};
-    if (!PostMessageA(m_hNotify, m_nNotifyMessage, 0, reinterpret_cast<LPARAM>(event))) delete event;
+    if (!PostMessageW(m_hNotify, m_nNotifyMessage, 0, reinterpret_cast<LPARAM>(event))) delete event;
 }
 
 bool CWebBrowser2::PreTranslateMessage(MSG& msg) {
@@ -439,9 +439,9 @@ void CWebBrowser2::OnSetFocus() {
 LRESULT CALLBACK CWebBrowser2::WindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
         const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
-        SetWindowLongPtrA(hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        SetWindowLongPtrW(hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
     }
-    auto* self = reinterpret_cast<CWebBrowser2*>(GetWindowLongPtrA(hWnd, GWLP_USERDATA));
+    auto* self = reinterpret_cast<CWebBrowser2*>(GetWindowLongPtrW(hWnd, GWLP_USERDATA));
     if (self != nullptr) {
         switch (message) {
             case WM_SIZE: self->OnSize(); break;
@@ -450,12 +450,12 @@ LRESULT CALLBACK CWebBrowser2::WindowProc(HWND hWnd, UINT message, WPARAM wParam
                 UnregisterMessageFilter(hWnd);
                 self->Destroy();
                 self->m_hWnd = nullptr;
-                SetWindowLongPtrA(hWnd, GWLP_USERDATA, 0);
+                SetWindowLongPtrW(hWnd, GWLP_USERDATA, 0);
                 break;
             default: break;
         }
     }
-    return DefWindowProcA(hWnd, message, wParam, lParam);
+    return DefWindowProcW(hWnd, message, wParam, lParam);
 }
 
 }  // namespace kivo::win32

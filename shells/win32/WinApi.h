@@ -22,9 +22,12 @@ namespace kivo::win32 {
 // The module whose resources the program uses: the executable.
 HINSTANCE ResourceModule();
 
-// Text in the system code page from UTF-16, and back. `lossless`, when given,
-// tells whether every character had a form in the code page.
-std::string ToAnsi(const std::wstring& text, bool* lossless = nullptr);
-std::wstring FromAnsi(const std::string& text);
+// The program's texts are GBK bytes whatever language Windows speaks: they
+// reach Windows as UTF-16 converted with code page 936 named, never the
+// system's, and text read back from a control goes the other way. `lossless`,
+// when given, tells whether every character had a form in GBK.
+inline constexpr UINT kGbkCodePage = 936;
+std::string ToGbk(const std::wstring& text, bool* lossless = nullptr);
+std::wstring FromGbk(const std::string& text);
 
 }  // namespace kivo::win32

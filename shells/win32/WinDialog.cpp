@@ -43,7 +43,7 @@ bool ReturnsDirectly(UINT message) {
     }
 }
 
-bool IsTopLevel(HWND hWnd) { return (GetWindowLongPtrA(hWnd, GWL_STYLE) & WS_CHILD) == 0; }
+bool IsTopLevel(HWND hWnd) { return (GetWindowLongPtrW(hWnd, GWL_STYLE) & WS_CHILD) == 0; }
 
 }  // namespace
 
@@ -105,7 +105,7 @@ CWinDialog::~CWinDialog() {
     if (g_pMainWindow == this) g_pMainWindow = nullptr;
     if (m_hWnd != nullptr) {
         UnregisterMessageFilter(m_hWnd);
-        SetWindowLongPtrA(m_hWnd, DWLP_USER, 0);
+        SetWindowLongPtrW(m_hWnd, DWLP_USER, 0);
         DestroyWindow(m_hWnd);
     }
 }
@@ -131,7 +131,7 @@ int CWinDialog::DoModal(HWND hOwner) {
     m_bContinueModal = true;
     m_nResult = -1;
     g_runs.push_back(this);
-    HWND hWnd = CreateDialogIndirectParamA(ResourceModule(), reinterpret_cast<LPCDLGTEMPLATEA>(words.data()), hOwner,
+    HWND hWnd = CreateDialogIndirectParamW(ResourceModule(), reinterpret_cast<LPCDLGTEMPLATEW>(words.data()), hOwner,
                                            &CWinDialog::DialogProc, reinterpret_cast<LPARAM>(this));
     int result = -1;
     if (hWnd == nullptr) {
@@ -171,13 +171,13 @@ void CWinDialog::EndDialog(int nResult) {
     m_nResult = nResult;
     m_bContinueModal = false;
     // Wakes the loop should it be waiting.
-    if (m_hWnd != nullptr) PostMessageA(m_hWnd, WM_NULL, 0, 0);
+    if (m_hWnd != nullptr) PostMessageW(m_hWnd, WM_NULL, 0, 0);
 }
 
 int CWinDialog::RunModalLoop() {
     while (m_bContinueModal && m_hWnd != nullptr) {
         MSG msg;
-        const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+        const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
         if (got == 0) {
             // A quit message (posted to the window, or by PostQuitMessage)
             // ends every modal run: the runs outside this one get it again.
@@ -189,7 +189,7 @@ int CWinDialog::RunModalLoop() {
         if (got == -1) return -1;
         if (!WalkPreTranslateTree(msg)) {
             TranslateMessage(&msg);
-            DispatchMessageA(&msg);
+            DispatchMessageW(&msg);
         }
     }
     return m_nResult;
@@ -198,16 +198,16 @@ int CWinDialog::RunModalLoop() {
 bool CWinDialog::PreTranslateMessage(MSG& msg) {
     if (m_hWnd == nullptr || !IsInputMessage(msg.message)) return false;
     if (msg.hwnd != m_hWnd && !IsChild(m_hWnd, msg.hwnd)) return false;
-    return IsDialogMessageA(m_hWnd, &msg) != FALSE;
+    return IsDialogMessageW(m_hWnd, &msg) != FALSE;
 }
 
 INT_PTR CALLBACK CWinDialog::DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         auto* pDlg = reinterpret_cast<CWinDialog*>(lParam);
-        SetWindowLongPtrA(hWnd, DWLP_USER, lParam);
+        SetWindowLongPtrW(hWnd, DWLP_USER, lParam);
         return pDlg->HandleInitDialog(hWnd);
     }
-    auto* pDlg = reinterpret_cast<CWinDialog*>(GetWindowLongPtrA(hWnd, DWLP_USER));
+    auto* pDlg = reinterpret_cast<CWinDialog*>(GetWindowLongPtrW(hWnd, DWLP_USER));
     if (pDlg == nullptr) return FALSE;
     if (message == WM_NCDESTROY) {
         UnregisterMessageFilter(hWnd);
@@ -229,7 +229,7 @@ INT_PTR CALLBACK CWinDialog::DialogProc(HWND hWnd, UINT message, WPARAM wParam, 
     }
     if (!handled) return FALSE;
     if (ReturnsDirectly(message)) return result;
-    SetWindowLongPtrA(hWnd, DWLP_MSGRESULT, result);
+    SetWindowLongPtrW(hWnd, DWLP_MSGRESULT, result);
     return TRUE;
 }
 
@@ -279,9 +279,9 @@ void CWinDialog::ExecuteDlgInit() {
         if (entry.nMessage == kDlgInitComboAddString) message = CB_ADDSTRING;
         else if (entry.nMessage == 0x0401) message = LB_ADDSTRING;
         if (message == 0) continue;
-        // The data is a zero-terminated text in the system code page.
-        const std::string text(entry.data.c_str());
-        SendDlgItemMessageA(m_hWnd, entry.nId, message, 0, reinterpret_cast<LPARAM>(text.c_str()));
+        // The data is a zero-terminated GBK text.
+        const std::wstring text = FromGbk(std::string(entry.data.c_str()));
+        SendDlgItemMessageW(m_hWnd, entry.nId, message, 0, reinterpret_cast<LPARAM>(text.c_str()));
     }
 }
 

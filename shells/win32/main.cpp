@@ -1,19 +1,62 @@
-// kivo.exe: the program on Windows. The command line is ignored. KIVO_TRACE=1
-// logs what the shell does (see Trace.h).
+// kivo.exe: the program on Windows. KIVO_TRACE=1 logs what the shell does
+// (see Trace.h).
+//
+//   kivo.exe [--settings | --about | --exit]
+//
+// The three actions are the tray menu's commands of those names. Another
+// copy runs: it is told (with "show" when no action is given, so that it
+// shows its popup), and this one ends at once with status 0. None runs: this
+// one starts and then carries the command out, except --exit, which then has
+// nothing to end and ends at once, showing nothing. Any other argument ends
+// the program at once with status 2, showing nothing.
 #include "shells/win32/WinApi.h"
+
+#include <memory>
+#include <string>
 
 #include "app/Jobs.h"
 #include "net/PageCache.h"
+#include "platform/InstanceChannel.h"
 #include "shells/win32/PopupWindow.h"
 #include "shells/win32/Trace.h"
 
+namespace {
+
+// The action the command line asks for: "settings", "about", "exit", empty
+// for none; false for a command line that is not one of these.
+bool ParseCommandLine(std::string& action) {
+    int argc = 0;
+    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    if (argv == nullptr) return false;
+    bool ok = argc <= 2;
+    if (ok && argc == 2) {
+        const std::wstring arg = argv[1];
+        if (arg == L"--settings") action = "settings";
+        else if (arg == L"--about") action = "about";
+        else if (arg == L"--exit") action = "exit";
+        else ok = false;
+    }
+    LocalFree(argv);
+    return ok;
+}
+
+}  // namespace
+
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    std::string action;
+    if (!ParseCommandLine(action)) return 2;
     // ActiveX hosting: OLE on this thread, before the main window, whose
     // template holds the WebBrowser control.
     const HRESULT hrOle = OleInitialize(nullptr);
-    // Another copy runs: this one ends at once, silently.
-    if (!theApp.InitInstance()) return 0;
+    if (!theApp.InitInstance()) {
+        // Another copy runs: it does what was asked, this one is gone.
+        kivo::platform::SendToRunningCopy("kivo", action.empty() ? "show" : action);
+        return 0;
+    }
+    // No copy to end.
+    if (action == "exit") return 0;
     kivo::win32::Trace("start " + std::to_string(GetCurrentProcessId()) + ", code page " + std::to_string(GetACP()));
+    theApp.SetUpStartAtLoginOnFirstStart();
 
     // Kept until the process ends: a worker thread may still hold the window
     // as the application's main window.
@@ -31,7 +74,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         }));
     static CHotListDlg dlg(core, popup, jobs);
     pDlg = &dlg;
+    // Later starts, the Start-menu shortcut's among them, reach this copy.
+    std::unique_ptr<kivo::platform::IInstanceChannel> channel =
+        kivo::platform::ListenToLaterCopies("kivo", [](const std::string& message) { popup.PostLaterCopy(message); });
+    kivo::win32::Trace(channel != nullptr ? "listening to later copies" : "no channel for later copies");
+    if (!action.empty()) popup.PostLaterCopy(action);
     popup.DoModal(dlg);
+    channel.reset();
 
     if (SUCCEEDED(hrOle)) OleUninitialize();
     kivo::win32::Trace("end");

@@ -36,7 +36,7 @@ std::string Resource(int nId, int type) {
 
 // A name in a template: "#<number>" for an ordinal, else its text as GBK.
 std::string Name(const kivo::win32::TemplateName& name) {
-    return name.bOrdinal ? "#" + std::to_string(name.nOrdinal) : ToAnsi(name.text);
+    return name.bOrdinal ? "#" + std::to_string(name.nOrdinal) : ToGbk(name.text);
 }
 
 // An item of each kind in a template: the window class (the predefined
@@ -72,11 +72,11 @@ TEST(ResourceTest, TemplatesAreTheProgramsTables) {
                   (nId == IDD_KIVO_DIALOG ? std::vector<DWORD>{0x90000040, 0x00040000} : std::vector<DWORD>{dialog, 0}));
         EXPECT_EQ((std::vector<int>{dlg->x, dlg->y, dlg->cx, dlg->cy}), (std::vector<int>{0, 0, table->cx, table->cy}));
         EXPECT_TRUE(dlg->menu.Empty() && dlg->windowClass.Empty());
-        EXPECT_EQ(ToAnsi(dlg->title), table->szCaption);
+        EXPECT_EQ(ToGbk(dlg->title), table->szCaption);
         // 9-point 宋体, weight 0, not italic, character set 1.
         EXPECT_EQ((std::vector<int>{dlg->pointSize, dlg->weight, dlg->italic, dlg->charset}),
                   (std::vector<int>{9, 0, 0, 1}));
-        EXPECT_EQ(ToAnsi(dlg->typeface), "\xCB\xCE\xCC\xE5");
+        EXPECT_EQ(ToGbk(dlg->typeface), "\xCB\xCE\xCC\xE5");
         ASSERT_EQ(dlg->items.size(), static_cast<std::size_t>(table->nItems));
         for (int i = 0; i < table->nItems; ++i) {
             const DialogItem& want = table->pItems[i];

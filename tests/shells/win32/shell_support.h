@@ -4,6 +4,8 @@
 // own headers before the Windows ones.
 #include "shells/win32/WinApi.h"
 
+#include <shlobj.h>
+
 #include <algorithm>
 #include <string>
 
@@ -26,8 +28,22 @@ inline std::string ScreenshotDir() {
     return BuildPath(KIVO_SCREENSHOT_RELATIVE "/");
 }
 
-// Texts in the system code page (936 in the tests) and back: the program's own.
-using win32::FromAnsi;
-using win32::ToAnsi;
+// A folder of the system's by its CSIDL; empty when unknown.
+inline std::string KnownFolder(int csidl) {
+    char path[MAX_PATH] = {};
+    return SUCCEEDED(SHGetFolderPathA(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path)) ? path : "";
+}
+
+inline bool KeyExists(const char* subKey) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, subKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
+// GBK texts and UTF-16, as the program converts them whatever the system's
+// code page.
+using win32::FromGbk;
+using win32::ToGbk;
 
 }  // namespace kivo::test

@@ -189,16 +189,18 @@ protected:
 
     std::string Path(const std::string& name) const { return m_dir.File(name); }
 
-    // Starts the test's kivo.exe, or `exe` (`bSecond`: while the first runs);
-    // the content server is a closed loopback port unless `server` is given.
-    Process& Start(const std::string& server = "127.0.0.1:1", bool bSecond = false, const std::string& exe = "") {
+    // Starts the test's kivo.exe, or `exe` (`bSecond`: while the first runs),
+    // with `args`; the content server is a closed loopback port unless
+    // `server` is given.
+    Process& Start(const std::string& server = "127.0.0.1:1", bool bSecond = false, const std::string& exe = "",
+                   const std::string& args = "") {
         for (const auto& [name, value] : {std::pair<const char*, std::string>{"KIVO_TRACE", "1"},
                                           {"KIVO_TRACE_FILE", Path("trace.log")},
                                           {"KIVO_SERVER", server},
                                           {"KIVO_TEST_BROWSER_LOG", Path("browser.log")}})
             SetEnvironmentVariableA(name, value.c_str());
         auto& program = bSecond ? m_second : m_program;
-        program = std::make_unique<Process>(exe.empty() ? Path("kivo.exe") : exe, "", m_dir.Path());
+        program = std::make_unique<Process>(exe.empty() ? Path("kivo.exe") : exe, args, m_dir.Path());
         EXPECT_TRUE(program->Started());
         return *program;
     }
@@ -230,7 +232,7 @@ protected:
         WaitUntil(
             [&] {
                 for (HWND hWnd : TopLevelWindows(m_program->Pid(), "#32770"))
-                    if (ToAnsi(WindowText(hWnd)) == caption) found = hWnd;
+                    if (ToGbk(WindowText(hWnd)) == caption) found = hWnd;
                 return found != nullptr;
             },
             timeout);
@@ -354,7 +356,7 @@ TEST_F(ShellTest, PopupShowsInTheCornerASecondCopyEndsAndTheTrayMenusExitEndsIt)
     // tray icon with the first form of the record, id 128, the callback
     // message and the tip.
     ExpectTraced({", code page 936", "placed " + std::to_string(corner.left) + " 10 179 221",
-                  "tray icon added 1: size " + std::to_string(NOTIFYICONDATAA_V1_SIZE) +
+                  "tray icon added 1: size " + std::to_string(NOTIFYICONDATAW_V1_SIZE) +
                       ", id 128, flags 7, message 1029, tip Kivo"});
     EXPECT_TRUE(TrayIconExists(popup, kTrayIconId));
     RECT window = WindowRect(popup), client{};
@@ -398,12 +400,16 @@ TEST_F(ShellTest, PopupShowsInTheCornerASecondCopyEndsAndTheTrayMenusExitEndsIt)
     EXPECT_EQ(shot.At(3, 2), behind.At(3, 2));
     EXPECT_GT(DifferingPixels(CaptureScreen(TrayRect()), trayBefore), 50) << "no icon in the tray";
 
-    // A second copy ends at once, silently, without a window; the first runs on.
+    // Hidden by its button, the popup comes back with a second start, which
+    // ends at once with status 0 without a window of its own; the first runs on.
+    PostMessageA(popup, WM_COMMAND, MAKEWPARAM(IDC_CLOSE, STN_CLICKED), 0);
+    ASSERT_TRUE(WaitGone(popup)) << Trace();
     Process& second = Start("127.0.0.1:1", true);
     EXPECT_EQ(second.ExitCodeWithin(10000), 0);
     EXPECT_TRUE(TopLevelWindows(second.Pid(), nullptr, false).empty());
+    EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(popup) != FALSE; })) << Trace();
     EXPECT_EQ(m_program->ExitCodeWithin(0), -1);
-    EXPECT_TRUE(IsWindowVisible(popup));
+    ExpectTraced({"listening to later copies", "later copy: show"});
     EXPECT_EQ(Count(Trace(), "] start "), 1) << Trace();
 
     // The right button on the icon: menu 167 at the cursor, the popup as it was.
@@ -428,6 +434,42 @@ TEST_F(ShellTest, PopupShowsInTheCornerASecondCopyEndsAndTheTrayMenusExitEndsIt)
     EXPECT_TRUE(WaitUntil([&] { return DifferingPixels(CaptureScreen(TrayRect()), trayBefore) == 0; },
                           std::chrono::seconds(5)));
     EXPECT_FALSE(Exists(Path("Configuration.ini")));
+}
+
+TEST_F(ShellTest, TheCommandLinesActionsGoToTheRunningCopyOrToTheOneThatStarts) {
+    // --exit with none running: nothing starts, nothing shows.
+    Start("127.0.0.1:1", false, "", "--exit");
+    EXPECT_EQ(m_program->ExitCodeWithin(10000), 0);
+    EXPECT_FALSE(Contains(Trace(), "] start ")) << Trace();
+    // An argument the program does not know: status 2, nothing started.
+    Start("127.0.0.1:1", false, "", "--nonsense");
+    EXPECT_EQ(m_program->ExitCodeWithin(10000), 2);
+    EXPECT_FALSE(Contains(Trace(), "] start ")) << Trace();
+
+    // --about with none running: the program starts and shows its About dialog.
+    Start("127.0.0.1:1", false, "", "--about");
+    HWND about = WaitForDialog(kszCaptionAbout);
+    ASSERT_NE(about, nullptr);
+    Key(GetDlgItem(about, IDOK), VK_ESCAPE);
+    EXPECT_TRUE(WaitGone(about));
+    HWND popup = WaitForDialog("");
+    ASSERT_NE(popup, nullptr);
+
+    // --settings from a later copy opens the dialog in the running one.
+    Process& settingsCopy = Start("127.0.0.1:1", true, "", "--settings");
+    EXPECT_EQ(settingsCopy.ExitCodeWithin(10000), 0);
+    HWND settings = WaitForDialog(kszCaptionSettings);
+    ASSERT_NE(settings, nullptr);
+    EXPECT_EQ(GetWindow(settings, GW_OWNER), popup);
+    PostMessageA(GetDlgItem(settings, IDCANCEL), BM_CLICK, 0, 0);
+    EXPECT_TRUE(WaitGone(settings));
+
+    // --exit from a later copy ends the running one.
+    Process& exitCopy = Start("127.0.0.1:1", true, "", "--exit");
+    EXPECT_EQ(exitCopy.ExitCodeWithin(10000), 0);
+    EXPECT_NE(m_program->ExitCodeWithin(15000), -1) << Trace();
+    ExpectTraced({"later copy: settings", "later copy: exit", "tray icon removed 1", "] end"});
+    EXPECT_EQ(Count(Trace(), "] start "), 1) << Trace();
 }
 
 TEST_F(ShellTest, WithoutTheBrowserControlTheRestOfThePopupWorks) {
@@ -526,12 +568,12 @@ void ShellTest::DriveThePopup(HWND popup, bool bBrowser) {
     // Enter in the search box and the search button: Baidu in Internet
     // Explorer, maximised, the text appended as it is. Then the site button.
     const std::string text = "a&b \xD6\xD0\xCE\xC4";  // a&b 中文
-    SetWindowTextW(search, FromAnsi(text).c_str());
+    SetWindowTextW(search, FromGbk(text).c_str());
     Key(search, VK_RETURN);
     ExpectBrowserCall(1, CHotListDlg::SearchAddress(text));
     Click(GetDlgItem(popup, IDC_SEARCH));
     ExpectBrowserCall(2, CHotListDlg::SearchAddress(text));
-    EXPECT_EQ(ToAnsi(WindowText(search)), text) << "the search box keeps its text";
+    EXPECT_EQ(ToGbk(WindowText(search)), text) << "the search box keeps its text";
     Click(GetDlgItem(popup, IDC_VISIT));
     ExpectBrowserCall(3, "http://" KIVO_SITE_HOST);
 
@@ -568,7 +610,7 @@ void ShellTest::DriveThePopup(HWND popup, bool bBrowser) {
     ASSERT_EQ(items.size(), 6U);
     EXPECT_NE(SendMessageA(items[0], STM_GETICON, 0, 0), 0) << "the icon shows";
     const char* const want[] = {kszAboutVersion, kszAboutSite, kszOk, kszAboutCopyright, kszAboutContact};
-    for (std::size_t i = 0; i < std::size(want); ++i) EXPECT_EQ(ToAnsi(WindowText(items[i + 1])), want[i]);
+    for (std::size_t i = 0; i < std::size(want); ++i) EXPECT_EQ(ToGbk(WindowText(items[i + 1])), want[i]);
     SaveScreenshot(WindowRect(about), bBrowser ? "about-browser.bmp" : "about.bmp");
     Key(GetDlgItem(about, IDOK), VK_ESCAPE);
     EXPECT_TRUE(WaitGone(about));
@@ -578,6 +620,9 @@ void ShellTest::DriveThePopup(HWND popup, bool bBrowser) {
 TEST_F(ShellTest, SettingsDialogsStoreSaveAndSend) {
     Server().Reset();
     Server().ClearEmails();
+    // Start at login as an installer that chose it leaves it: the first
+    // start's record takes it from there.
+    ASSERT_TRUE(platform::WriteRunValue(true, Path("kivo.exe")));
     HWND popup = StartPlaced(Server().HostPort());
     ASSERT_NE(popup, nullptr);
 
@@ -590,10 +635,10 @@ TEST_F(ShellTest, SettingsDialogsStoreSaveAndSend) {
     HWND email = GetDlgItem(settings, IDC_EMAIL);
     EXPECT_EQ(SendMessageA(list, CB_GETCOUNT, 0, 0), kCategoryCount);
     EXPECT_EQ(SendMessageA(list, CB_GETCURSEL, 0, 0), 0);
-    EXPECT_EQ(ToAnsi(WindowText(email)), kszEmailPlaceholder);
+    EXPECT_EQ(ToGbk(WindowText(email)), kszEmailPlaceholder);
     std::vector<std::string> texts;
     for (HWND hChild : Children(settings))
-        if (ClassName(hChild) != "Edit" && ClassName(hChild) != "ComboBox") texts.push_back(ToAnsi(WindowText(hChild)));
+        if (ClassName(hChild) != "Edit" && ClassName(hChild) != "ComboBox") texts.push_back(ToGbk(WindowText(hChild)));
     EXPECT_EQ(texts, (std::vector<std::string>{kszOk, kszCancel, kszWelcome1, kszWelcome2, kszWelcome3,
                                                kszChooseDefault, kszNotifyByEmail, kszAdvanced}));
     SaveScreenshot(WindowRect(settings), "settings.bmp");
@@ -611,11 +656,11 @@ TEST_F(ShellTest, SettingsDialogsStoreSaveAndSend) {
     // Into the box with the keyboard (OK, Cancel, list, box): the
     // placeholder goes. A list and an address; OK stores, saves and sends.
     for (int i = 0; i < 3; ++i) Key(settings, VK_TAB);
-    EXPECT_TRUE(WaitUntil([&] { return WindowText(email).empty(); })) << ToAnsi(WindowText(email));
+    EXPECT_TRUE(WaitUntil([&] { return WindowText(email).empty(); })) << ToGbk(WindowText(email));
     Key(list, VK_END);
     EXPECT_TRUE(WaitUntil([&] { return SendMessageA(list, CB_GETCURSEL, 0, 0) == kCategoryCount - 1; }));
     const std::string address = "\xD5\xC5\xC8\xFD@kivo.cn";  // 张三@kivo.cn
-    SetWindowTextW(email, FromAnsi(address).c_str());
+    SetWindowTextW(email, FromGbk(address).c_str());
     PostMessageA(GetDlgItem(settings, IDOK), BM_CLICK, 0, 0);
     EXPECT_TRUE(WaitGone(settings));
     EXPECT_TRUE(WaitUntil([&] { return IsWindowEnabled(popup) != FALSE; }));
@@ -631,7 +676,7 @@ TEST_F(ShellTest, SettingsDialogsStoreSaveAndSend) {
     PostMessageA(popup, WM_COMMAND, ID_SETTINGS, 0);
     settings = WaitForDialog(kszCaptionSettings);
     ASSERT_NE(settings, nullptr);
-    EXPECT_EQ(ToAnsi(WindowText(GetDlgItem(settings, IDC_EMAIL))), address);
+    EXPECT_EQ(ToGbk(WindowText(GetDlgItem(settings, IDC_EMAIL))), address);
     EXPECT_EQ(SendMessageA(GetDlgItem(settings, IDC_SET_CATEGORY), CB_GETCURSEL, 0, 0), kCategoryCount - 1);
     PostMessageA(GetDlgItem(settings, IDC_ADVANCED), BM_CLICK, 0, 0);
     HWND system = WaitForDialog(kszCaptionSystemSettings);
@@ -682,7 +727,7 @@ TEST_F(ShellTest, UpdateNoticeThenQuitMessageEndsEveryModalRunAndTheNextStartHan
     EXPECT_EQ(Saved()->m_bUpdatePending, 1);
     bool bNoticeText = false;
     for (HWND hChild : Children(notice))  // Kivo有新的版本，按确定进行更新！
-        bNoticeText |= ToAnsi(WindowText(hChild)) ==
+        bNoticeText |= ToGbk(WindowText(hChild)) ==
                        "Kivo\xD3\xD0\xD0\xC2\xB5\xC4\xB0\xE6\xB1\xBE\xA3\xAC\xB0\xB4\xC8\xB7\xB6\xA8\xBD\xF8\xD0\xD0"
                        "\xB8\xFC\xD0\xC2\xA3\xA1";
     EXPECT_TRUE(bNoticeText);
@@ -712,41 +757,88 @@ TEST_F(ShellTest, UpdateNoticeThenQuitMessageEndsEveryModalRunAndTheNextStartHan
     EXPECT_EQ(Saved()->m_bUpdatePending, 0);
 }
 
-std::string KnownFolder(int csidl) {
-    char path[MAX_PATH] = {};
-    return SUCCEEDED(SHGetFolderPathA(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path)) ? path : "";
-}
+// What the program shows under the system code page of this run (LC_ALL of
+// the test): the chooser's fourteen names, the tray menu, the dialogs. Under
+// 936 the screenshots and the settings file are kept as "cp936-*"; under any
+// other code page they must be the same, pixel for pixel and byte for byte.
+class CodePageTest : public ShellTest {};
 
-bool KeyExists(const char* subKey) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, subKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    RegCloseKey(key);
-    return true;
-}
+TEST_F(CodePageTest, TextsLookAndStoreTheSameAsUnderTheChineseCodePage) {
+    const std::string prefix = "cp" + std::to_string(GetACP()) + "-";
+    std::vector<std::string> shots;
+    const auto shoot = [&](const std::string& name, const RECT& rect) {
+        Sleep(500);
+        SaveScreenshot(rect, prefix + name);
+        shots.push_back(name);
+    };
+    const auto waitForWindow = [&](const char* className) {
+        std::vector<HWND> found;
+        EXPECT_TRUE(WaitUntil([&] { return !(found = TopLevelWindows(m_program->Pid(), className)).empty(); }))
+            << className << "\n" << Trace();
+        return found.empty() ? nullptr : found.front();
+    };
+    Server().Reset();
+    HWND popup = StartPlaced(Server().HostPort());
+    ASSERT_NE(popup, nullptr);
 
-TEST_F(ShellTest, InstallerInstallsForTheUserAndItsUninstallerKeepsTheSettings) {
-    const std::string dir = KnownFolder(CSIDL_LOCAL_APPDATA) + "\\Programs\\Kivo\\";
-    const std::string shortcut = KnownFolder(CSIDL_PROGRAMS) + "\\Kivo.lnk";
-    const char* uninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kivo";
-    Process setup(InstallerPath(), "/S");
-    ASSERT_EQ(setup.ExitCodeWithin(120000), 0) << InstallerPath();
-    EXPECT_TRUE(kivo::platform::IsReadableFile(dir + "kivo.exe"));
-    EXPECT_TRUE(kivo::platform::IsReadableFile(dir + "uninstall.exe"));
-    EXPECT_TRUE(kivo::platform::IsReadableFile(shortcut)) << shortcut;
-    EXPECT_TRUE(KeyExists(uninstallKey));
+    // The chooser, closed and dropped down.
+    HWND combo = GetDlgItem(popup, IDC_CATEGORY);
+    shoot("chooser.bmp", WindowRect(combo));
+    PostMessageW(combo, CB_SHOWDROPDOWN, TRUE, 0);
+    HWND list = waitForWindow("ComboLBox");
+    ASSERT_NE(list, nullptr);
+    shoot("chooser-list.bmp", WindowRect(list));
+    PostMessageW(combo, CB_SHOWDROPDOWN, FALSE, 0);
+    EXPECT_TRUE(WaitGone(list));
 
-    // Started from there, it keeps its files beside itself.
-    Start("127.0.0.1:1", false, dir + "kivo.exe");
-    ASSERT_TRUE(WaitForTrace("placed "));
-    EXPECT_TRUE(std::filesystem::is_directory(dir + "prg"));
-    m_program.reset();
+    // The tray menu at the cursor.
+    SetCursorPos(500, 400);
+    PostMessageW(popup, kTrayMessage, kTrayIconId, WM_RBUTTONDOWN);
+    HWND menu = waitForWindow("#32768");
+    ASSERT_NE(menu, nullptr);
+    shoot("menu.bmp", WindowRect(menu));
+    Key(menu, VK_ESCAPE);
+    EXPECT_TRUE(WaitGone(menu));
 
-    Process uninstall(dir + "uninstall.exe", "/S");
-    EXPECT_TRUE(WaitUntil([&] { return !kivo::platform::IsReadableFile(dir + "kivo.exe"); }, std::chrono::seconds(60)));
-    EXPECT_TRUE(WaitUntil([&] { return !kivo::platform::IsReadableFile(shortcut); }));
-    // The uninstaller goes on from its temporary copy: its last step removes the key.
-    EXPECT_TRUE(WaitUntil([&] { return !KeyExists(uninstallKey); }));
-    EXPECT_TRUE(std::filesystem::is_directory(dir + "prg"));  // the user's cache and settings stay
+    PostMessageW(popup, WM_COMMAND, ID_ABOUT, 0);
+    HWND about = WaitForDialog(kszCaptionAbout);
+    ASSERT_NE(about, nullptr);
+    shoot("about.bmp", WindowRect(about));
+    Key(GetDlgItem(about, IDOK), VK_ESCAPE);
+    EXPECT_TRUE(WaitGone(about));
+
+    // The settings dialog and the system settings over it; a Chinese
+    // address typed in and stored.
+    PostMessageW(popup, WM_COMMAND, ID_SETTINGS, 0);
+    HWND settings = WaitForDialog(kszCaptionSettings);
+    ASSERT_NE(settings, nullptr);
+    shoot("settings.bmp", WindowRect(settings));
+    PostMessageW(GetDlgItem(settings, IDC_ADVANCED), BM_CLICK, 0, 0);
+    HWND system = WaitForDialog(kszCaptionSystemSettings);
+    ASSERT_NE(system, nullptr);
+    shoot("system-settings.bmp", WindowRect(system));
+    PostMessageW(GetDlgItem(system, IDCANCEL), BM_CLICK, 0, 0);
+    EXPECT_TRUE(WaitGone(system));
+    const std::string address = "\xD5\xC5\xC8\xFD@kivo.cn";  // 张三@kivo.cn
+    SetWindowTextW(GetDlgItem(settings, IDC_EMAIL), L"张三@kivo.cn");
+    PostMessageW(GetDlgItem(settings, IDOK), BM_CLICK, 0, 0);
+    EXPECT_TRUE(WaitGone(settings));
+    EXPECT_EQ(std::string(Saved()->m_szEmail), address);
+    const std::string file = ReadBytes(Path("Configuration.ini")).value_or("");
+    Exit(popup);
+
+    if (GetACP() == 936) {
+        std::ofstream(ScreenshotDir() + "cp936-Configuration.ini", std::ios::binary) << file;
+        return;
+    }
+    // The Chinese run's (windows_codepage_936) to compare with.
+    EXPECT_EQ(ReadBytes(ScreenshotDir() + "cp936-Configuration.ini"), file);
+    for (const std::string& name : shots) {
+        const Image here = LoadBmp(ScreenshotDir() + prefix + name);
+        const Image chinese = LoadBmp(ScreenshotDir() + "cp936-" + name);
+        ASSERT_FALSE(chinese.Empty()) << "no cp936-" << name << ": run windows_codepage_936 first";
+        EXPECT_EQ(DifferingPixels(here, chinese), 0) << name;
+    }
 }
 
 TEST_F(ShellTest, FromAReadOnlyFolderEveryFileGoesToTheUsersOwnFolder) {
