@@ -7,7 +7,8 @@
 
 static void Trace(const char* event) {
     const auto now = std::chrono::system_clock::now().time_since_epoch();
-    std::printf("[%lld] %s\n", static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count()), event);
+    std::printf("[%lld] %s\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count()), event);
     std::fflush(stdout);
 }
 
@@ -19,7 +20,8 @@ int main(int argc, char** argv) {
     g_signal_connect(window, "map-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer) -> gboolean {
                          Trace("window mapped");
                          return FALSE;
-                     }), nullptr);
+                     }),
+                     nullptr);
     g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), nullptr);
     gtk_widget_show_all(window);
     gtk_main();

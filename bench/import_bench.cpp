@@ -66,7 +66,8 @@ std::string Host(int i) { return "127.0.0." + std::to_string(11 + i); }
 // answer dailyhot JSON, odd ones RSS.
 std::string Feed(int list, unsigned turn) {
     std::vector<std::string> names;
-    for (int k = 0; k < 30; ++k) names.push_back("\xE7\x83\xAD\xE7\x82\xB9 " + std::to_string(list) + "-" + std::to_string(k));
+    for (int k = 0; k < 30; ++k)
+        names.push_back("\xE7\x83\xAD\xE7\x82\xB9 " + std::to_string(list) + "-" + std::to_string(k));
     std::rotate(names.begin(), names.begin() + turn % names.size(), names.end());
     std::string body;
     if (list % 2 == 0) {
@@ -78,8 +79,8 @@ std::string Feed(int list, unsigned turn) {
     }
     body = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><rss version=\"2.0\"><channel><title>t</title>";
     for (std::size_t k = 0; k < names.size(); ++k)
-        body += "<item><title><![CDATA[<b>" + names[k] + "</b>]]></title><link>https://rss.example/" + std::to_string(k) +
-                "</link></item>";
+        body += "<item><title><![CDATA[<b>" + names[k] + "</b>]]></title><link>https://rss.example/" +
+                std::to_string(k) + "</link></item>";
     return body + "</channel></rss>";
 }
 
@@ -204,8 +205,8 @@ int main(int argc, char** argv) {
         const std::string name = "\xE7\x83\xAD\xE7\x82\xB9 &amp;amp; " + std::to_string(k);
         rss += "<item><title><![CDATA[<b>" + name + "</b>]]></title><link>https://rss.example/" + std::to_string(k) +
                "</link><description>" + std::string(9000, 'x') + "</description></item>";
-        json += std::string(k ? "," : "") + "{\"title\":\"" + name + "\",\"hot\":\"1.2\xE4\xBA\xBF\",\"url\":\"https://j/\",\"desc\":\"" +
-                std::string(9000, 'y') + "\"}";
+        json += std::string(k ? "," : "") + "{\"title\":\"" + name +
+                "\",\"hot\":\"1.2\xE4\xBA\xBF\",\"url\":\"https://j/\",\"desc\":\"" + std::string(9000, 'y') + "\"}";
     }
     rss += "</channel></rss>";
     while (json.size() < rss.size() - 2) json += ' ';
@@ -214,9 +215,10 @@ int main(int argc, char** argv) {
     kivo::server::FeedFormat automatic;
     for (int run = 0; run < runs; ++run) {
         const double a = Measure([&] { kivo::server::MakeListItems(kivo::server::ParseFeed(rss, automatic)); }).second;
-        const double b = Measure([&] {
-                             xmlFreeDoc(xmlReadMemory(rss.data(), static_cast<int>(rss.size()), "f.xml", nullptr, XML_PARSE_NONET));
-                         }).second;
+        const double b =
+            Measure([&] {
+                xmlFreeDoc(xmlReadMemory(rss.data(), static_cast<int>(rss.size()), "f.xml", nullptr, XML_PARSE_NONET));
+            }).second;
         const double c = Measure([&] { kivo::server::MakeListItems(kivo::server::ParseFeed(json, automatic)); }).second;
         const double d = Measure([&] { const auto parsed = nlohmann::json::parse(json); }).second;
         xmlOurs.Add(a);

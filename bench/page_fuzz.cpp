@@ -23,26 +23,73 @@
 
 namespace {
 
-const char* const kPieces[] = {
-    "<div>", "</div>", "<li>", "<ol>", "<ul>", "<table>", "<tr>", "<td colspan=9999>", "<td rowspan=-3>", "</td>",
-    "<b>", "</i>", "<span style=\"position:absolute;left:-9999px\">", "<a href=\"x\">", "<img src=\"main_back.gif\">",
-    "<img width=99999 height=99999>", "<br>", "<p>", "<!--", "-->", "<style>", "</style>", "li{float:left;width:0}",
-    "body{font-size:0}", "*{display:table-cell}", "{overflow:hidden;text-overflow:ellipsis;white-space:nowrap}",
-    "<meta charset=utf-16>", "<meta charset=big5>", "<title>", "\xE2\x96\xB2", "\xB5\xE7", "\xFF",
-    "&amp;", "&#x110000;", "<base href=\"http://[::1\">", "<font size=99>", "<center>", "<pre>\t\t</pre>",
-    "style=\"margin:-100%;padding:1e9px;line-height:-1\"", "<h1>", "<hr>", "<select>", "<script>x<y</script>"};
+const char* const kPieces[] = {"<div>",
+                               "</div>",
+                               "<li>",
+                               "<ol>",
+                               "<ul>",
+                               "<table>",
+                               "<tr>",
+                               "<td colspan=9999>",
+                               "<td rowspan=-3>",
+                               "</td>",
+                               "<b>",
+                               "</i>",
+                               "<span style=\"position:absolute;left:-9999px\">",
+                               "<a href=\"x\">",
+                               "<img src=\"main_back.gif\">",
+                               "<img width=99999 height=99999>",
+                               "<br>",
+                               "<p>",
+                               "<!--",
+                               "-->",
+                               "<style>",
+                               "</style>",
+                               "li{float:left;width:0}",
+                               "body{font-size:0}",
+                               "*{display:table-cell}",
+                               "{overflow:hidden;text-overflow:ellipsis;white-space:nowrap}",
+                               "<meta charset=utf-16>",
+                               "<meta charset=big5>",
+                               "<title>",
+                               "\xE2\x96\xB2",
+                               "\xB5\xE7",
+                               "\xFF",
+                               "&amp;",
+                               "&#x110000;",
+                               "<base href=\"http://[::1\">",
+                               "<font size=99>",
+                               "<center>",
+                               "<pre>\t\t</pre>",
+                               "style=\"margin:-100%;padding:1e9px;line-height:-1\"",
+                               "<h1>",
+                               "<hr>",
+                               "<select>",
+                               "<script>x<y</script>"};
 
 std::string Mutate(std::string page, std::mt19937& random) {
     const int steps = 1 + static_cast<int>(random() % 8);
     for (int i = 0; i < steps; ++i) {
         const std::size_t at = page.empty() ? 0 : random() % (page.size() + 1);
         switch (random() % 6) {
-            case 0: if (!page.empty() && at < page.size()) page[at] = static_cast<char>(random()); break;
-            case 1: page.insert(at, kPieces[random() % (sizeof kPieces / sizeof kPieces[0])]); break;
-            case 2: page.erase(at, random() % 64); break;
-            case 3: page.insert(at, page.substr(at, random() % 256)); break;
-            case 4: page.resize(at); break;
-            default: for (int n = static_cast<int>(random() % 50); n > 0; --n) page.insert(at, "<div><b>"); break;
+            case 0:
+                if (!page.empty() && at < page.size()) page[at] = static_cast<char>(random());
+                break;
+            case 1:
+                page.insert(at, kPieces[random() % (sizeof kPieces / sizeof kPieces[0])]);
+                break;
+            case 2:
+                page.erase(at, random() % 64);
+                break;
+            case 3:
+                page.insert(at, page.substr(at, random() % 256));
+                break;
+            case 4:
+                page.resize(at);
+                break;
+            default:
+                for (int n = static_cast<int>(random() % 50); n > 0; --n) page.insert(at, "<div><b>");
+                break;
         }
     }
     return page;
@@ -51,7 +98,8 @@ std::string Mutate(std::string page, std::mt19937& random) {
 void Exercise(const std::string& bytes, std::mt19937& random, cairo_t* cr) {
     const auto text = kivo::gtk::DecodePage(bytes);
     if (!text) return;
-    kivo::gtk::CLitePage page(kivo::gtk::CLitePage::Bounded(text->utf8), "file:///tmp/kivo-fuzz/prg/today.html", 156, 135);
+    kivo::gtk::CLitePage page(kivo::gtk::CLitePage::Bounded(text->utf8), "file:///tmp/kivo-fuzz/prg/today.html", 156,
+                              135);
     for (const std::string& uri : page.TakeWantedImages()) {
         GdkPixbuf* image = kivo::gtk::DecodeImage(random() % 2 ? bytes : std::string());
         page.SetImage(uri, image);

@@ -56,8 +56,8 @@ constexpr int kMinutesBetweenRefreshes = 30;
 constexpr int kFastListMinutes = 10;
 constexpr int kSlowListMinutes = 12 * 60;
 const char* const kFastLists[] = {"today", "week", "hot"};
-const char* const kSlowLists[] = {"movie", "teleplay", "game",     "novel",  "mm",     "gg",
-                                  "mmstar", "ggstar",  "scenic", "newmusic", "hotmusic"};
+const char* const kSlowLists[] = {"movie",  "teleplay", "game",   "novel",    "mm",      "gg",
+                                  "mmstar", "ggstar",   "scenic", "newmusic", "hotmusic"};
 
 // The transfers as they were: a session (so a connection) per request, no
 // gzip, no validators.
@@ -198,8 +198,8 @@ double Metric(int port, const std::string& name, const std::string& label = "") 
     double sum = 0;
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);) {
-        if (line.rfind(name, 0) != 0 || (line.size() > name.size() && line[name.size()] != '{' &&
-                                         line[name.size()] != ' '))
+        if (line.rfind(name, 0) != 0 ||
+            (line.size() > name.size() && line[name.size()] != '{' && line[name.size()] != ' '))
             continue;
         if (!label.empty() && line.find(label) == std::string::npos) continue;
         sum += std::strtod(line.c_str() + line.rfind(' ') + 1, nullptr);
@@ -244,8 +244,8 @@ Day SimulateDay(const std::string& server, const fs::path& sourceData, const fs:
     fs::remove_all(work);
     fs::create_directories(work / "client");
     fs::copy(sourceData, work / "data", fs::copy_options::recursive);
-    kivo::test::Process process(server, {"--port", "0", "--data", (work / "data").string(), "--metrics",
-                                         "127.0.0.1:0", "--db", (work / "mail.db").string()});
+    kivo::test::Process process(server, {"--port", "0", "--data", (work / "data").string(), "--metrics", "127.0.0.1:0",
+                                         "--db", (work / "mail.db").string()});
     if (!process.WaitForOutput("metrics ")) throw std::runtime_error("kivo-server did not start");
     int port = 0, metricsPort = 0;
     std::sscanf(process.Output().c_str(), "listening %d\nmetrics %d", &port, &metricsPort);
@@ -324,16 +324,16 @@ int main(int argc, char** argv) {
         for (int run = 0; run < runs; ++run) {
             const Day before = SimulateDay(KIVO_SERVER_BINARY, KIVO_SERVER_DATA, work, true);
             const Day after = SimulateDay(KIVO_SERVER_BINARY, KIVO_SERVER_DATA, work, false);
-            std::printf("run %d: before %llu body B, %llu wire B down, %llu up, %llu connections (%d replaced)\n"
-                        "       after  %llu body B, %llu wire B down, %llu up, %llu connections (%d replaced, "
-                        "%d unchanged, %d other)\n",
-                        run + 1, static_cast<unsigned long long>(before.bodyBytes),
-                        static_cast<unsigned long long>(before.wireDown), static_cast<unsigned long long>(before.wireUp),
-                        static_cast<unsigned long long>(before.connections), before.replaced,
-                        static_cast<unsigned long long>(after.bodyBytes),
-                        static_cast<unsigned long long>(after.wireDown), static_cast<unsigned long long>(after.wireUp),
-                        static_cast<unsigned long long>(after.connections), after.replaced, after.unchanged,
-                        after.other);
+            std::printf(
+                "run %d: before %llu body B, %llu wire B down, %llu up, %llu connections (%d replaced)\n"
+                "       after  %llu body B, %llu wire B down, %llu up, %llu connections (%d replaced, "
+                "%d unchanged, %d other)\n",
+                run + 1, static_cast<unsigned long long>(before.bodyBytes),
+                static_cast<unsigned long long>(before.wireDown), static_cast<unsigned long long>(before.wireUp),
+                static_cast<unsigned long long>(before.connections), before.replaced,
+                static_cast<unsigned long long>(after.bodyBytes), static_cast<unsigned long long>(after.wireDown),
+                static_cast<unsigned long long>(after.wireUp), static_cast<unsigned long long>(after.connections),
+                after.replaced, after.unchanged, after.other);
             oldBody.push_back(static_cast<double>(before.bodyBytes));
             newBody.push_back(static_cast<double>(after.bodyBytes));
             oldWire.push_back(static_cast<double>(before.wireDown + before.wireUp));
@@ -368,9 +368,10 @@ int main(int argc, char** argv) {
     Print("before: connections per refresh", Of(oldPerRefresh), "");
     Print("after:  connections per refresh", Of(newPerRefresh), "");
     const double million = 1e6;
-    std::printf("\na million clients a day (medians): before %.3g TB on the wire and %.3g connections; "
-                "after %.3g TB and %.3g connections\n",
-                Of(oldWire).median * million / 1e12, Of(oldConn).median * million,
-                Of(newWire).median * million / 1e12, Of(newConn).median * million);
+    std::printf(
+        "\na million clients a day (medians): before %.3g TB on the wire and %.3g connections; "
+        "after %.3g TB and %.3g connections\n",
+        Of(oldWire).median * million / 1e12, Of(oldConn).median * million, Of(newWire).median * million / 1e12,
+        Of(newConn).median * million);
     return 0;
 }

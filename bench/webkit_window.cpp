@@ -11,7 +11,9 @@ static int g_next = 0, g_count = 0;
 
 static void Trace(const char* event, const char* detail = "") {
     const auto now = std::chrono::system_clock::now().time_since_epoch();
-    std::printf("[%lld] %s%s\n", static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count()), event, detail);
+    std::printf("[%lld] %s%s\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count()), event,
+                detail);
     std::fflush(stdout);
 }
 
@@ -33,7 +35,8 @@ int main(int argc, char** argv) {
     g_signal_connect(window, "map-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer) -> gboolean {
                          Trace("window mapped");
                          return FALSE;
-                     }), nullptr);
+                     }),
+                     nullptr);
     g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), nullptr);
     gtk_widget_show_all(window);
     if (g_count > 0) webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view), g_uris[g_next++]);

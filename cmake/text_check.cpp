@@ -36,15 +36,19 @@ int CheckFile(const char* name) {
         if (c == '\n') ++line;
         switch (state) {
             case State::Code:
-                if (c == '/' && next == '/') state = State::LineComment, ++i;
-                else if (c == '/' && next == '*') state = State::BlockComment, ++i;
-                else if (c == 'R' && next == '"' && (i == 0 || !std::isalnum(static_cast<unsigned char>(text[i - 1])))) {
+                if (c == '/' && next == '/')
+                    state = State::LineComment, ++i;
+                else if (c == '/' && next == '*')
+                    state = State::BlockComment, ++i;
+                else if (c == 'R' && next == '"' &&
+                         (i == 0 || !std::isalnum(static_cast<unsigned char>(text[i - 1])))) {
                     const std::size_t open = text.find('(', i + 2);
                     if (open == std::string::npos) break;
                     rawEnd = ")" + text.substr(i + 2, open - i - 2) + "\"";
                     state = State::Raw;
                     i = open;
-                } else if (c == '"' || c == '\'') state = State::Quoted, quote = c;
+                } else if (c == '"' || c == '\'')
+                    state = State::Quoted, quote = c;
                 break;
             case State::LineComment:
                 if (c == '\n') state = State::Code;

@@ -19,18 +19,15 @@ const CategoryInfo g_categories[kCategoryCount] = {
     {"中文金曲榜", "中文金曲榜", "hotmusic.html"},
 };
 
-const int g_nCategoryBanner[kCategoryCount] = {129, 152, 153, 154, 155, 156, 157,
-                                               158, 159, 160, 161, 162, 163, 164};
+const int g_nCategoryBanner[kCategoryCount] = {129, 152, 153, 154, 155, 156, 157, 158, 159, 160, 161, 162, 163, 164};
 
 const char* const g_szRefreshItems[kRefreshItemCount] = {
-    "main_back.gif", "today.html",  "week.html",   "hot.html",    "movie.html",
-    "teleplay.html", "game.html",   "novel.html",  "mm.html",     "gg.html",
+    "main_back.gif", "today.html",  "week.html",   "hot.html",      "movie.html",
+    "teleplay.html", "game.html",   "novel.html",  "mm.html",       "gg.html",
     "mmstar.html",   "ggstar.html", "scenic.html", "newmusic.html", "hotmusic.html",
 };
 
-int CategoryIndex(int nCategory) {
-    return nCategory >= 1 && nCategory <= kCategoryCount ? nCategory - 1 : -1;
-}
+int CategoryIndex(int nCategory) { return nCategory >= 1 && nCategory <= kCategoryCount ? nCategory - 1 : -1; }
 
 const char* PageFileName(int nCategory) {
     const int nIndex = CategoryIndex(nCategory);

@@ -16,8 +16,8 @@ int RefreshReport::Count(TransferResult result) const {
 std::string RefreshReport::Summary() const {
     std::string summary;
     for (const TransferResult result :
-         {TransferResult::kReplaced, TransferResult::kUnchanged, TransferResult::kTooShort, TransferResult::kCutOff, TransferResult::kNotReached,
-          TransferResult::kNotWritten}) {
+         {TransferResult::kReplaced, TransferResult::kUnchanged, TransferResult::kTooShort, TransferResult::kCutOff,
+          TransferResult::kNotReached, TransferResult::kNotWritten}) {
         const int count = Count(result);
         if (count == 0) continue;
         if (!summary.empty()) summary += ", ";
@@ -56,8 +56,8 @@ RefreshReport PageCache::RefreshPages() {
         const std::string name = g_szRefreshItems[i];
         // The shared background image is fetched only while it is missing.
         if (i == 0 && FileExists(local + name)) continue;
-        report.items[i] = session ? transfers_.DownloadFile(remote + name, local + name, session.get())
-                                  : TransferResult::kNotReached;
+        report.items[i] =
+            session ? transfers_.DownloadFile(remote + name, local + name, session.get()) : TransferResult::kNotReached;
     }
     return report;
 }

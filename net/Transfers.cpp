@@ -32,9 +32,7 @@ struct Transfer {
     std::unique_ptr<IHttpRequest> request;
 };
 
-bool FitsUrlBuffer(const std::string& url) {
-    return url.size() < kUrlBuffer && url.find('\0') == std::string::npos;
-}
+bool FitsUrlBuffer(const std::string& url) { return url.size() < kUrlBuffer && url.find('\0') == std::string::npos; }
 
 // Opens `url` through `shared`, or a session of its own when none is given;
 // false, with nothing left open, when there is no answer.
@@ -56,9 +54,8 @@ bool Open(kivo::platform::IHttpClient& client, const std::string& url, Transfer&
 
 // A validator as it may be stored and sent: printable, on one line.
 bool IsValidatorText(const std::string& value) {
-    return value.size() < 512 && std::none_of(value.begin(), value.end(), [](char c) {
-               return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
-           });
+    return value.size() < 512 && std::none_of(value.begin(), value.end(),
+                                              [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
 }
 
 // The validators kept for a copy: "ETag: ..." and "Last-Modified: ..."
@@ -135,24 +132,36 @@ TransferResult CopyBody(IHttpRequest& request, const std::string& path, long lon
 
 const char* Describe(TransferResult result) {
     switch (result) {
-        case TransferResult::kReplaced: return "replaced";
-        case TransferResult::kUnchanged: return "unchanged, kept";
-        case TransferResult::kTooShort: return "too short, removed";
-        case TransferResult::kCutOff: return "cut off, kept";
-        case TransferResult::kNotReached: return "not reached, kept";
-        case TransferResult::kNotWritten: return "not written, kept";
-        case TransferResult::kNotAProgram: return "not a program, removed";
-        case TransferResult::kUnsigned: return "no good signature, removed";
+        case TransferResult::kReplaced:
+            return "replaced";
+        case TransferResult::kUnchanged:
+            return "unchanged, kept";
+        case TransferResult::kTooShort:
+            return "too short, removed";
+        case TransferResult::kCutOff:
+            return "cut off, kept";
+        case TransferResult::kNotReached:
+            return "not reached, kept";
+        case TransferResult::kNotWritten:
+            return "not written, kept";
+        case TransferResult::kNotAProgram:
+            return "not a program, removed";
+        case TransferResult::kUnsigned:
+            return "no good signature, removed";
     }
     return "?";
 }
 
 const char* Describe(VersionCheck check) {
     switch (check) {
-        case VersionCheck::kNewer: return "newer version";
-        case VersionCheck::kNotNewer: return "no newer version";
-        case VersionCheck::kNotReached: return "not reached";
-        case VersionCheck::kCutOff: return "cut off";
+        case VersionCheck::kNewer:
+            return "newer version";
+        case VersionCheck::kNotNewer:
+            return "no newer version";
+        case VersionCheck::kNotReached:
+            return "not reached";
+        case VersionCheck::kCutOff:
+            return "cut off";
     }
     return "?";
 }
@@ -244,8 +253,7 @@ VersionCheck Transfers::CheckVersion(int nCurrentVersion, std::string& url) {
     char rest[1];
     std::size_t more = 0;
     if (got < kAnswerBuffer - 1 && !transfer.request->Read(rest, sizeof rest, more)) return VersionCheck::kCutOff;
-    return AnnouncesNewerVersion(answer, got, nCurrentVersion) ? VersionCheck::kNewer
-                                                                            : VersionCheck::kNotNewer;
+    return AnnouncesNewerVersion(answer, got, nCurrentVersion) ? VersionCheck::kNewer : VersionCheck::kNotNewer;
 }
 
 bool Transfers::PostMail(const std::string& email) {

@@ -13,12 +13,12 @@
 namespace kivo::platform {
 class IHttpClient;
 class IHttpSession;
-}
+}  // namespace kivo::platform
 
 namespace kivo::net {
 
 // What a download did to the file it was given.
-enum class [[nodiscard]] TransferResult {
+enum class [[nodiscard]] TransferResult{
     kReplaced,     // the whole answer is the file now
     kUnchanged,    // the server still has the copy's version: the file is untouched
     kTooShort,     // shorter than a page: no copy is left, so the server's page is shown
@@ -33,7 +33,7 @@ enum class [[nodiscard]] TransferResult {
 const char* Describe(TransferResult result);
 
 // What the version probe learnt.
-enum class [[nodiscard]] VersionCheck {
+enum class [[nodiscard]] VersionCheck{
     kNewer,       // the server announces a greater number
     kNotNewer,    // an answer without a greater number, or no valid answer
     kNotReached,  // no answer

@@ -5,9 +5,7 @@
 namespace kivo::platform {
 
 namespace {
-bool NeedsEscape(unsigned char c) {
-    return c <= 0x20 || c >= 0x7F || std::strchr("\"#%<>\\^`{|}", c) != nullptr;
-}
+bool NeedsEscape(unsigned char c) { return c <= 0x20 || c >= 0x7F || std::strchr("\"#%<>\\^`{|}", c) != nullptr; }
 }  // namespace
 
 std::string WireUrl(const char* url) {

@@ -63,7 +63,8 @@ void ClientAddress(MHD_Connection* connection, char (&text)[INET6_ADDRSTRLEN]) {
     const sockaddr* address = info->client_addr;
     if (address->sa_family == AF_INET) {
         // By hand: glibc's inet_ntop goes through sprintf, a cost on every request.
-        const auto* bytes = reinterpret_cast<const unsigned char*>(&reinterpret_cast<const sockaddr_in*>(address)->sin_addr);
+        const auto* bytes =
+            reinterpret_cast<const unsigned char*>(&reinterpret_cast<const sockaddr_in*>(address)->sin_addr);
         std::size_t n = 0;  // at most 15 of INET6_ADDRSTRLEN
         for (int i = 0; i < 4; ++i) {
             const unsigned value = bytes[i];
@@ -106,8 +107,8 @@ void AccessLog::OpenFile() {
 }
 
 void AccessLog::FormatLine(std::string& out, std::string_view address, std::time_t when, std::string_view method,
-                           std::string_view target, std::string_view version, unsigned status,
-                           std::uint64_t bodyBytes, std::string_view referer, std::string_view agent) {
+                           std::string_view target, std::string_view version, unsigned status, std::uint64_t bodyBytes,
+                           std::string_view referer, std::string_view agent) {
     AppendField(out, address);
     out += " - - ";
     out += LocalTime(when);
@@ -134,9 +135,8 @@ void AccessLog::Answered(const Exchange& exchange, unsigned status, std::uint64_
     line.clear();
     char address[INET6_ADDRSTRLEN];
     ClientAddress(exchange.Connection(), address);
-    FormatLine(line, address, std::time(nullptr), exchange.Method(), exchange.Target(),
-               exchange.Version(), status, bodyBytes, exchange.Header(MHD_HTTP_HEADER_REFERER),
-               exchange.Header(MHD_HTTP_HEADER_USER_AGENT));
+    FormatLine(line, address, std::time(nullptr), exchange.Method(), exchange.Target(), exchange.Version(), status,
+               bodyBytes, exchange.Header(MHD_HTTP_HEADER_REFERER), exchange.Header(MHD_HTTP_HEADER_USER_AGENT));
     Add(line);
 }
 
@@ -225,7 +225,8 @@ void AccessLog::WritePending(std::unique_lock<std::mutex>& lock) {
         std::size_t lost = 0;
         for (std::size_t i = done; i < batch.size(); ++i) lost += batch[i] == '\n';
         dropped_.fetch_add(lost ? lost : 1, std::memory_order_relaxed);
-        if (!failing_) std::cerr << "kivo-server: cannot write the access log " << path_ << ": " << std::strerror(errno) << "\n";
+        if (!failing_)
+            std::cerr << "kivo-server: cannot write the access log " << path_ << ": " << std::strerror(errno) << "\n";
         failing_ = true;
     } else if (lines > 0) {
         failing_ = false;
@@ -233,7 +234,8 @@ void AccessLog::WritePending(std::unique_lock<std::mutex>& lock) {
     if (reopen) {
         const int before = fd_;
         OpenFile();
-        if (fd_ == before) std::cerr << "kivo-server: cannot reopen the access log " << path_ << ": " << std::strerror(errno) << "\n";
+        if (fd_ == before)
+            std::cerr << "kivo-server: cannot reopen the access log " << path_ << ": " << std::strerror(errno) << "\n";
     }
 
     lock.lock();

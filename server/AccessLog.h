@@ -51,8 +51,8 @@ public:
     // The combined-format line of one request. Bytes outside printable
     // ASCII, '"' and '\' in the request line and headers are written \xHH.
     static void FormatLine(std::string& out, std::string_view address, std::time_t when, std::string_view method,
-                           std::string_view target, std::string_view version, unsigned status,
-                           std::uint64_t bodyBytes, std::string_view referer, std::string_view agent);
+                           std::string_view target, std::string_view version, unsigned status, std::uint64_t bodyBytes,
+                           std::string_view referer, std::string_view agent);
 
 private:
     struct Shard {  // the lines of one thread
@@ -72,7 +72,7 @@ private:
     std::condition_variable written_;
     std::mutex shardsMutex_;
     std::vector<std::shared_ptr<Shard>> shards_;
-    const std::uint64_t id_;  // tells a thread's shard of this log from one of an earlier log
+    const std::uint64_t id_;         // tells a thread's shard of this log from one of an earlier log
     std::atomic<bool> full_{false};  // a shard is past kWriteAt
     std::uint64_t flushRequests_ = 0, flushesDone_ = 0;
     bool reopen_ = false;

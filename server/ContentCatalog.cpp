@@ -11,9 +11,8 @@ namespace kivo::server {
 
 const std::vector<std::string>& ContentCatalog::PageNames() {
     static const std::vector<std::string> kNames = {
-        "today.html", "week.html",   "hot.html",    "movie.html",   "teleplay.html",
-        "game.html",  "novel.html",  "mm.html",     "gg.html",      "mmstar.html",
-        "ggstar.html", "scenic.html", "newmusic.html", "hotmusic.html",
+        "today.html", "week.html", "hot.html",    "movie.html",  "teleplay.html", "game.html",     "novel.html",
+        "mm.html",    "gg.html",   "mmstar.html", "ggstar.html", "scenic.html",   "newmusic.html", "hotmusic.html",
     };
     return kNames;
 }
@@ -49,8 +48,7 @@ ContentCatalog ContentCatalog::Build(const std::filesystem::path& dataDir) {
     for (const auto& [path, item] : catalog.items_) {
         if (item.body.size() < kMinItemBytes) {
             throw std::runtime_error(path + " is only " + std::to_string(item.body.size()) +
-                                     " bytes, below the minimum of " +
-                                     std::to_string(kMinItemBytes));
+                                     " bytes, below the minimum of " + std::to_string(kMinItemBytes));
         }
     }
     return catalog;

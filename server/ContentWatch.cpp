@@ -30,7 +30,8 @@ ContentWatch::ContentWatch(std::function<void()> changed)
 
 ContentWatch::~ContentWatch() {
     const std::uint64_t one = 1;
-    if (::write(stop_, &one, sizeof one) < 0) {}
+    if (::write(stop_, &one, sizeof one) < 0) {
+    }
     thread_.join();
     ::close(inotify_);
     ::close(stop_);

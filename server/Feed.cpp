@@ -198,19 +198,28 @@ std::vector<FeedItem> ParseJsonFeed(std::string_view body, FeedFormat format) {
     const bool jsonFeed = root.is_object() && root.contains("version") && root["version"].is_string() &&
                           root["version"].get<std::string>().starts_with("https://jsonfeed.org/version/");
     if (format.kind == K::Auto) {
-        if (jsonFeed) format.kind = K::JsonFeed;
-        else if (hasArray("data")) format.kind = K::DailyHot;
-        else if (hasArray("items")) format.kind = K::NewsNow;
-        else throw FeedError("JSON of no known feed shape");
+        if (jsonFeed)
+            format.kind = K::JsonFeed;
+        else if (hasArray("data"))
+            format.kind = K::DailyHot;
+        else if (hasArray("items"))
+            format.kind = K::NewsNow;
+        else
+            throw FeedError("JSON of no known feed shape");
     }
     switch (format.kind) {
         case K::JsonFeed:
             if (!jsonFeed) throw FeedError("not a JSON Feed (no jsonfeed.org version)");
             format = FeedFormat{K::Json, "items", "title", "", "url"};
             break;
-        case K::DailyHot: format = FeedFormat{K::Json, "data", "title", "hot", "url"}; break;
-        case K::NewsNow: format = FeedFormat{K::Json, "items", "title", "", "url"}; break;
-        default: break;
+        case K::DailyHot:
+            format = FeedFormat{K::Json, "data", "title", "hot", "url"};
+            break;
+        case K::NewsNow:
+            format = FeedFormat{K::Json, "items", "title", "", "url"};
+            break;
+        default:
+            break;
     }
     const Json* array = Path(root, format.items);
     if (array == nullptr || !array->is_array()) throw FeedError("no item array at \"" + format.items + "\"");
@@ -218,8 +227,8 @@ std::vector<FeedItem> ParseJsonFeed(std::string_view body, FeedFormat format) {
     for (const Json& entry : *array) {
         if (items.size() >= kMaxItems) break;
         if (!entry.is_object()) continue;
-        items.push_back(FeedItem{StringField(entry, format.title), HeatField(entry, format.heat),
-                                 StringField(entry, format.link)});
+        items.push_back(
+            FeedItem{StringField(entry, format.title), HeatField(entry, format.heat), StringField(entry, format.link)});
     }
     return items;
 }
@@ -239,11 +248,13 @@ std::string StripTags(std::string_view text) {
                 const std::size_t close = text.find('>', i + 1);
                 if (close != std::string_view::npos) {
                     std::string tag(text.substr(i + 1, std::min<std::size_t>(close - i - 1, 4)));
-                    std::transform(tag.begin(), tag.end(), tag.begin(), [](unsigned char c) { return std::tolower(c); });
+                    std::transform(tag.begin(), tag.end(), tag.begin(),
+                                   [](unsigned char c) { return std::tolower(c); });
                     if (tag.starts_with("/")) tag.erase(0, 1);
                     for (const char* block : {"br", "p", "div", "li"}) {
                         const std::string_view b(block);
-                        if (tag.starts_with(b) && (tag.size() == b.size() || !std::isalpha(static_cast<unsigned char>(tag[b.size()]))))
+                        if (tag.starts_with(b) &&
+                            (tag.size() == b.size() || !std::isalpha(static_cast<unsigned char>(tag[b.size()]))))
                             out.push_back(' ');
                     }
                     i = close;
@@ -276,9 +287,9 @@ void AppendUtf8(std::string& out, std::uint32_t cp) {
 
 std::string DecodeEntities(std::string_view text) {
     static const std::pair<const char*, std::uint32_t> kNamed[] = {
-        {"amp", '&'},     {"lt", '<'},       {"gt", '>'},       {"quot", '"'},     {"apos", '\''},
-        {"nbsp", 0xA0},   {"middot", 0xB7},  {"hellip", 0x2026}, {"mdash", 0x2014}, {"ndash", 0x2013},
-        {"ldquo", 0x201C}, {"rdquo", 0x201D}, {"lsquo", 0x2018}, {"rsquo", 0x2019}, {"times", 0xD7},
+        {"amp", '&'},      {"lt", '<'},       {"gt", '>'},        {"quot", '"'},     {"apos", '\''},
+        {"nbsp", 0xA0},    {"middot", 0xB7},  {"hellip", 0x2026}, {"mdash", 0x2014}, {"ndash", 0x2013},
+        {"ldquo", 0x201C}, {"rdquo", 0x201D}, {"lsquo", 0x2018},  {"rsquo", 0x2019}, {"times", 0xD7},
     };
     std::string out;
     out.reserve(text.size());
@@ -292,7 +303,8 @@ std::string DecodeEntities(std::string_view text) {
                 if (name.size() >= 2 && name[0] == '#') {
                     const bool hex = name[1] == 'x' || name[1] == 'X';
                     const std::string_view digits = name.substr(hex ? 2 : 1);
-                    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), cp, hex ? 16 : 10);
+                    const auto [end, ec] =
+                        std::from_chars(digits.data(), digits.data() + digits.size(), cp, hex ? 16 : 10);
                     known = !digits.empty() && ec == std::errc() && end == digits.data() + digits.size() && cp > 0 &&
                             cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
                 } else {
@@ -320,7 +332,11 @@ std::string DecodeEntities(std::string_view text) {
 std::uint32_t NextCodePoint(std::string_view text, std::size_t& i) {
     const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
     const unsigned char lead = byte(i);
-    std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+    std::size_t length = lead < 0x80           ? 1
+                         : (lead >> 5) == 0x6  ? 2
+                         : (lead >> 4) == 0xE  ? 3
+                         : (lead >> 3) == 0x1E ? 4
+                                               : 0;
     if (length == 0 || i + length > text.size()) {
         ++i;
         return 0xFFFFFFFF;
@@ -400,7 +416,9 @@ std::vector<FeedItem> ParseFeed(std::string_view body, const FeedFormat& format)
     std::vector<FeedItem> items;
     switch (format.kind) {
         case K::Rss:
-        case K::Atom: items = ParseXml(body, format.kind); break;
+        case K::Atom:
+            items = ParseXml(body, format.kind);
+            break;
         case K::Auto:
             if (body[first] == '<') {
                 items = ParseXml(body, format.kind);
@@ -410,7 +428,9 @@ std::vector<FeedItem> ParseFeed(std::string_view body, const FeedFormat& format)
                 throw FeedError("neither XML nor JSON");
             }
             break;
-        default: items = ParseJsonFeed(body.substr(first), format); break;
+        default:
+            items = ParseJsonFeed(body.substr(first), format);
+            break;
     }
     if (items.empty()) throw FeedError("no items");
     return items;
@@ -463,12 +483,15 @@ std::int64_t ParseHeat(std::string_view text) {
     if (!digits) return 0;
     if (i + 1 < text.size() && text[i] == '.' && text[i + 1] >= '0' && text[i + 1] <= '9') {
         long double scale = 0.1L;
-        for (++i; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, scale /= 10) value += (text[i] - '0') * scale;
+        for (++i; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, scale /= 10)
+            value += (text[i] - '0') * scale;
     }
     while (i < text.size() && text[i] == ' ') ++i;
     const std::string_view unit = text.substr(i);
-    if (unit.starts_with("\xE4\xB8\x87")) value *= 1e4L;       // wan
-    else if (unit.starts_with("\xE4\xBA\xBF")) value *= 1e8L;  // yi
+    if (unit.starts_with("\xE4\xB8\x87"))
+        value *= 1e4L;  // wan
+    else if (unit.starts_with("\xE4\xBA\xBF"))
+        value *= 1e8L;  // yi
     if (value >= 9e18L) return INT64_MAX;
     return static_cast<std::int64_t>(std::llround(static_cast<double>(value)));
 }

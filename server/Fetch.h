@@ -17,8 +17,8 @@ struct FetchLimits {
 
 struct FetchRequest {
     std::string url;
-    std::string etag;          // sent as If-None-Match when not empty
-    std::string lastModified;  // sent as If-Modified-Since when not empty
+    std::string etag;                           // sent as If-None-Match when not empty
+    std::string lastModified;                   // sent as If-Modified-Since when not empty
     const std::atomic<bool>* cancel = nullptr;  // set: the transfer stops soon
 };
 

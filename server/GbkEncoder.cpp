@@ -34,8 +34,8 @@ std::string GbkEncoder::Encode(std::string_view utf8) {
             if (errno == E2BIG) continue;
             const auto offset = static_cast<std::size_t>(in - input.data());
             throw std::runtime_error(
-                std::string(errno == EILSEQ ? "text has no GBK form" : "incomplete UTF-8 sequence") +
-                " at byte " + std::to_string(offset));
+                std::string(errno == EILSEQ ? "text has no GBK form" : "incomplete UTF-8 sequence") + " at byte " +
+                std::to_string(offset));
         }
     }
     char* dst = chunk.data();

@@ -6,7 +6,7 @@
 namespace kivo::server {
 namespace {
 
-constexpr int kMinCodeSize = 7;                   // log2(kPaletteSize)
+constexpr int kMinCodeSize = 7;  // log2(kPaletteSize)
 constexpr std::uint8_t kClearCode = 1u << kMinCodeSize;
 constexpr std::uint8_t kEndCode = kClearCode + 1;
 // After a clear code the decoder adds one table entry per further code and
@@ -89,9 +89,9 @@ GifImage GifImage::ListBackground() {
     constexpr int kTop[3] = {0x2E, 0x33, 0x3A};
     constexpr int kBottom[3] = {0x0C, 0x0E, 0x11};
     for (int i = 0; i < kPaletteSize; ++i) {
-        palette[static_cast<std::size_t>(i)] = Rgb{Mix(kTop[0], kBottom[0], i, kPaletteSize - 1),
-                                                   Mix(kTop[1], kBottom[1], i, kPaletteSize - 1),
-                                                   Mix(kTop[2], kBottom[2], i, kPaletteSize - 1)};
+        palette[static_cast<std::size_t>(i)] =
+            Rgb{Mix(kTop[0], kBottom[0], i, kPaletteSize - 1), Mix(kTop[1], kBottom[1], i, kPaletteSize - 1),
+                Mix(kTop[2], kBottom[2], i, kPaletteSize - 1)};
     }
 
     std::vector<std::uint8_t> pixels(static_cast<std::size_t>(kWidth) * kHeight);

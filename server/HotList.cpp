@@ -99,9 +99,8 @@ HotList HotList::Parse(std::string_view text, const std::string& source) {
     const std::string last = source + ":" + std::to_string(std::max(lineNo, 1)) + ": ";
     if (!haveTitle) throw std::runtime_error(last + "no title line");
     if (list.entries.size() < kMinEntries || list.entries.size() > kMaxEntries) {
-        throw std::runtime_error(last + std::to_string(list.entries.size()) +
-                                 " entries, expected " + std::to_string(kMinEntries) + " to " +
-                                 std::to_string(kMaxEntries));
+        throw std::runtime_error(last + std::to_string(list.entries.size()) + " entries, expected " +
+                                 std::to_string(kMinEntries) + " to " + std::to_string(kMaxEntries));
     }
     return list;
 }

@@ -13,11 +13,11 @@ enum class Trend { Up, Down, Same };
 
 struct HotListEntry {
     int rank = 0;
-    std::string name;   // UTF-8
+    std::string name;  // UTF-8
     std::int64_t heat = 0;
     Trend trend = Trend::Same;
-    std::string link;   // the entry's own http(s) address; empty: the web search for its name
-    int line = 0;       // line of the data file it came from
+    std::string link;  // the entry's own http(s) address; empty: the web search for its name
+    int line = 0;      // line of the data file it came from
 };
 
 struct HotList {

@@ -18,8 +18,7 @@ constexpr std::size_t kConnectionMemory = 16 * 1024;  // the request head and th
 constexpr std::chrono::milliseconds kSweepEvery{200};
 
 std::int64_t NowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
@@ -114,8 +113,7 @@ int HttpServer::SystemBacklog() {
     return somaxconn > 0 ? somaxconn : SOMAXCONN;
 }
 
-HttpServer::HttpServer(const Settings& settings, Handler handler)
-    : settings_(settings), handler_(std::move(handler)) {
+HttpServer::HttpServer(const Settings& settings, Handler handler) : settings_(settings), handler_(std::move(handler)) {
     listenFd_ = Listen(settings.host, settings.port);
     port_ = PortOf(listenFd_);
 
@@ -138,8 +136,7 @@ HttpServer::HttpServer(const Settings& settings, Handler handler)
         {threads > 1 ? MHD_OPTION_THREAD_POOL_SIZE : MHD_OPTION_END, static_cast<intptr_t>(threads), nullptr},
         {MHD_OPTION_END, 0, nullptr},
     };
-    daemon_ = MHD_start_daemon(flags, 0, nullptr, nullptr, &OnRequest, this, MHD_OPTION_ARRAY, options,
-                               MHD_OPTION_END);
+    daemon_ = MHD_start_daemon(flags, 0, nullptr, nullptr, &OnRequest, this, MHD_OPTION_ARRAY, options, MHD_OPTION_END);
     if (daemon_ == nullptr) {
         ::close(listenFd_);
         throw std::runtime_error("cannot start the HTTP server on port " + std::to_string(port_));

@@ -55,9 +55,7 @@ std::map<std::string, int> Ranks(const std::vector<SnapshotEntry>& entries) {
     return ranks;
 }
 
-const char* TrendWord(Trend trend) {
-    return trend == Trend::Up ? "up" : trend == Trend::Down ? "down" : "same";
-}
+const char* TrendWord(Trend trend) { return trend == Trend::Up ? "up" : trend == Trend::Down ? "down" : "same"; }
 
 std::string Shorten(std::string text, std::size_t max = 300) {
     if (text.size() > max) text = text.substr(0, max) + "...";
@@ -110,9 +108,10 @@ Importer::Attempt Importer::Import(const SourceLine& line, std::int64_t nowMs) {
         const std::string validatorKey = line.page + " " + url;
         const Validators validators = store_.ValidatorsOf(validatorKey);
         WaitForHost(url);
-        const FetchResult answer = Fetch(FetchRequest{url, validators.etag, validators.lastModified, &stop_},
-                                         settings_.limits);
-        if (answer.retryAfterSeconds >= 0 && url == line.urls.front()) attempt.retryAfterSeconds = answer.retryAfterSeconds;
+        const FetchResult answer =
+            Fetch(FetchRequest{url, validators.etag, validators.lastModified, &stop_}, settings_.limits);
+        if (answer.retryAfterSeconds >= 0 && url == line.urls.front())
+            attempt.retryAfterSeconds = answer.retryAfterSeconds;
         if (answer.outcome == FetchResult::Outcome::NotModified) {
             attempt.outcome = Outcome::Unchanged;
         } else if (answer.outcome == FetchResult::Outcome::Failed) {
@@ -167,7 +166,7 @@ Importer::Attempt Importer::Import(const SourceLine& line, std::int64_t nowMs) {
 }
 
 std::map<std::string, Importer::Attempt> Importer::ImportEach(const std::vector<SourceLine>& lines,
-                                                               std::int64_t nowMs) {
+                                                              std::int64_t nowMs) {
     std::map<std::string, Attempt> results;
     std::mutex resultsMutex;
     std::atomic<std::size_t> next{0};
@@ -177,7 +176,8 @@ std::map<std::string, Importer::Attempt> Importer::ImportEach(const std::vector<
             try {
                 attempt = Import(lines[i], nowMs);
             } catch (const std::exception& e) {  // the store failed: the list stays as it is
-                ListState state{lines[i].page, "imported", "", 0, 0, nowMs, Shorten(e.what()), 1, lines[i].everyMinutes};
+                ListState state{lines[i].page,        "imported", "", 0, 0, nowMs, Shorten(e.what()), 1,
+                                lines[i].everyMinutes};
                 try {
                     if (auto old = store_.State(lines[i].page)) {
                         state = *old;
@@ -193,7 +193,8 @@ std::map<std::string, Importer::Attempt> Importer::ImportEach(const std::vector<
             results[lines[i].page] = attempt;
         }
     };
-    const std::size_t count = std::min<std::size_t>(lines.size(), static_cast<std::size_t>(std::max(1, settings_.workers)));
+    const std::size_t count =
+        std::min<std::size_t>(lines.size(), static_cast<std::size_t>(std::max(1, settings_.workers)));
     std::vector<std::thread> workers;
     for (std::size_t i = 1; i < count; ++i) workers.emplace_back(work);
     work();
@@ -265,7 +266,8 @@ void Importer::Derive(const Sources& sources, std::int64_t nowMs) {
                 const std::vector<std::string> imported(pages.begin(), pages.end());
                 const std::int64_t week = 7 * 24 * 60 * kMinute, earlier = nowMs - 30 * kMinute;
                 entries = store_.TopScores(imported, nowMs - week, nowMs, Sources::kDerivedEntries);
-                const auto before = Ranks(store_.TopScores(imported, earlier - week, earlier, Sources::kDerivedEntries));
+                const auto before =
+                    Ranks(store_.TopScores(imported, earlier - week, earlier, Sources::kDerivedEntries));
                 for (const SnapshotEntry& entry : entries)
                     trends.push_back(TrendAgainst(before, !before.empty(), entry.name, entry.rank));
             }
@@ -357,8 +359,10 @@ void Importer::Run() {
         for (const SourceLine& line : sources.lines) {
             if (line.kind != SourceLine::Kind::Imported) continue;
             const Schedule& when = schedule_[line.page];
-            if (when.dueMs <= now) due.push_back(line);
-            else nextDue = std::min(nextDue, when.dueMs);
+            if (when.dueMs <= now)
+                due.push_back(line);
+            else
+                nextDue = std::min(nextDue, when.dueMs);
         }
         if (due.empty()) {
             wake_.wait_for(lock, std::chrono::milliseconds(std::max<std::int64_t>(10, nextDue - now)));
@@ -376,7 +380,8 @@ void Importer::Run() {
             std::int64_t delay = every;
             if (it->second.outcome == Outcome::Rejected) {
                 ++when.failures;
-                const std::int64_t cap = std::chrono::duration_cast<std::chrono::milliseconds>(settings_.maxBackoff).count();
+                const std::int64_t cap =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(settings_.maxBackoff).count();
                 std::int64_t backoff = every;
                 for (int i = 0; i < when.failures && backoff < cap; ++i) backoff *= 2;
                 delay = std::max(every, std::min(backoff, cap));

@@ -68,8 +68,8 @@ private:
     std::map<std::string, Attempt> ImportEach(const std::vector<SourceLine>& lines, std::int64_t nowMs);
     void Derive(const Sources& sources, std::int64_t nowMs);
     void WaitForHost(const std::string& url);
-    bool WriteList(const std::string& page, const std::vector<SnapshotEntry>& entries,
-                   const std::vector<Trend>& trends, std::string& error);
+    bool WriteList(const std::string& page, const std::vector<SnapshotEntry>& entries, const std::vector<Trend>& trends,
+                   std::string& error);
     void Run();
 
     std::filesystem::path dataDir_;

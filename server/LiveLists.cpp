@@ -123,7 +123,6 @@ void LiveLists::Reload(std::ostream& err) {
     }
 }
 
-
 std::vector<ListState> LiveLists::ImportedStates() {
     Sources sources;
     {

@@ -17,13 +17,11 @@ namespace kivo::server {
 
 // Exit status 0 when every imported list was accepted or unchanged, 1 when
 // any was rejected (and 1 with a message for a bad sources.txt or store).
-int RunImportCommand(const std::filesystem::path& dataDir, const std::string& db, std::ostream& out,
-                     std::ostream& err);
+int RunImportCommand(const std::filesystem::path& dataDir, const std::string& db, std::ostream& out, std::ostream& err);
 
 // One line per list; exit status 1 when an imported list has failed for
 // more than three of its periods.
-int RunStatusCommand(const std::filesystem::path& dataDir, const std::string& db, std::ostream& out,
-                     std::ostream& err);
+int RunStatusCommand(const std::filesystem::path& dataDir, const std::string& db, std::ostream& out, std::ostream& err);
 
 // The importer of a serving kivo-server: started with the data folder's
 // sources.txt (throws std::runtime_error naming the bad line), and told by

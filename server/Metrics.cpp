@@ -71,11 +71,16 @@ Metrics::Route Metrics::RouteOf(std::string_view path) {
 
 const char* Metrics::RouteName(Route route) {
     switch (route) {
-        case kPages: return "/sml/";
-        case kVersion: return "/kivoversion.php";
-        case kUpdates: return "/update/";
-        case kSubscribe: return "/postmail.php";
-        default: return "other";
+        case kPages:
+            return "/sml/";
+        case kVersion:
+            return "/kivoversion.php";
+        case kUpdates:
+            return "/update/";
+        case kSubscribe:
+            return "/postmail.php";
+        default:
+            return "other";
     }
 }
 
@@ -118,7 +123,8 @@ std::string Metrics::Render() const {
     for (int route = 0; route < kRouteCount; ++route) {
         for (unsigned status = 0; status < kStatusCount; ++status) {
             std::uint64_t n = 0;
-            for (unsigned i = 0; i < kShards; ++i) n += shards_[i].requests[route][status].load(std::memory_order_relaxed);
+            for (unsigned i = 0; i < kShards; ++i)
+                n += shards_[i].requests[route][status].load(std::memory_order_relaxed);
             if (n == 0) continue;
             Sample(out, "kivo_http_requests_total",
                    std::string("route=\"") + RouteName(static_cast<Route>(route)) + "\",code=\"" +

@@ -23,7 +23,7 @@
 namespace kivo::server {
 
 struct ListGauge {
-    std::string page;  // the page file name, e.g. "today.html"
+    std::string page;              // the page file name, e.g. "today.html"
     std::int64_t lastSuccessUnix;  // 0: never
     int consecutiveFailures;
 };

@@ -35,11 +35,20 @@ std::string EscapeHtml(const std::string& text) {
     out.reserve(text.size());
     for (const char c : text) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            default: out.push_back(c);
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out.push_back(c);
         }
     }
     return out;
@@ -47,27 +56,36 @@ std::string EscapeHtml(const std::string& text) {
 
 const char* TrendClass(Trend trend) {
     switch (trend) {
-        case Trend::Up: return "up";
-        case Trend::Down: return "down";
-        case Trend::Same: break;
+        case Trend::Up:
+            return "up";
+        case Trend::Down:
+            return "down";
+        case Trend::Same:
+            break;
     }
     return "same";
 }
 
 const char* TrendArrow(Trend trend) {
     switch (trend) {
-        case Trend::Up: return "\xE2\x96\xB2";    // U+25B2 black up-pointing triangle
-        case Trend::Down: return "\xE2\x96\xBC";  // U+25BC black down-pointing triangle
-        case Trend::Same: break;
+        case Trend::Up:
+            return "\xE2\x96\xB2";  // U+25B2 black up-pointing triangle
+        case Trend::Down:
+            return "\xE2\x96\xBC";  // U+25BC black down-pointing triangle
+        case Trend::Same:
+            break;
     }
     return "\xEF\xBC\x8D";  // U+FF0D fullwidth hyphen-minus
 }
 
 const char* TrendWord(Trend trend) {
     switch (trend) {
-        case Trend::Up: return "\xE4\xB8\x8A\xE5\x8D\x87";    // 上升
-        case Trend::Down: return "\xE4\xB8\x8B\xE9\x99\x8D";  // 下降
-        case Trend::Same: break;
+        case Trend::Up:
+            return "\xE4\xB8\x8A\xE5\x8D\x87";  // 上升
+        case Trend::Down:
+            return "\xE4\xB8\x8B\xE9\x99\x8D";  // 下降
+        case Trend::Same:
+            break;
     }
     return "\xE6\x8C\x81\xE5\xB9\xB3";  // 持平
 }
@@ -77,13 +95,14 @@ std::string Px(int value) { return std::to_string(value) + "px"; }
 std::string Style(const RowMetrics& m) {
     const std::string row = Px(m.lineHeight);
     const std::string badge = Px(m.lineHeight - 2);
-    const std::string separator =
-        m.border > 0 ? Px(m.border) + " dotted #1f2429" : std::string("0 none");
+    const std::string separator = m.border > 0 ? Px(m.border) + " dotted #1f2429" : std::string("0 none");
     return "<style type=\"text/css\">\n"
            "html,body{margin:0;padding:0;overflow:hidden}\n"
            "body{width:156px;height:135px;background:#111418 url(main_back.gif) no-repeat 0 0;"
            "color:#d5d9de;font-family:\"\xE5\xAE\x8B\xE4\xBD\x93\",SimSun,Tahoma,Verdana,sans-serif;"
-           "font-size:" + Px(m.fontSize) + ";line-height:" + row + ";cursor:default;"
+           "font-size:" +
+           Px(m.fontSize) + ";line-height:" + row +
+           ";cursor:default;"
            "scrollbar-face-color:#2a2f35;scrollbar-track-color:#111418;"
            "scrollbar-arrow-color:#e8601c;scrollbar-shadow-color:#111418}\n"
            ".head{height:16px;line-height:16px;margin:0;padding:0 4px;"
@@ -91,13 +110,23 @@ std::string Style(const RowMetrics& m) {
            "white-space:nowrap;overflow:hidden;text-overflow:ellipsis;"
            "background:transparent}\n"
            ".head b{color:#ff4a24;font-weight:bold}\n"
-           "ol{list-style:none;margin:0;padding:" + Px(kListPadding) + " 0 0 0}\n"
-           "li{position:relative;height:" + row + ";line-height:" + row + ";margin:0;"
+           "ol{list-style:none;margin:0;padding:" +
+           Px(kListPadding) +
+           " 0 0 0}\n"
+           "li{position:relative;height:" +
+           row + ";line-height:" + row +
+           ";margin:0;"
            "padding:0 13px 0 20px;white-space:nowrap;overflow:hidden;"
-           "text-overflow:ellipsis;border-bottom:" + separator + "}\n"
+           "text-overflow:ellipsis;border-bottom:" +
+           separator +
+           "}\n"
            "li:hover{background:#262b31;color:#ffb15a}\n"
-           "li .r{position:absolute;left:3px;top:1px;width:14px;height:" + badge + ";"
-           "line-height:" + badge + ";text-align:center;"
+           "li .r{position:absolute;left:3px;top:1px;width:14px;height:" +
+           badge +
+           ";"
+           "line-height:" +
+           badge +
+           ";text-align:center;"
            "font-family:Tahoma,Verdana,Arial,sans-serif;font-size:10px;"
            "font-weight:bold;color:#aab2bb;background:#2b3138}\n"
            "li.t1 .r{background:#d4321c;color:#ffffff}\n"
@@ -119,7 +148,6 @@ std::string Style(const RowMetrics& m) {
 }  // namespace
 
 std::string PageRenderer::RenderUtf8(const HotList& list) {
-
     const std::string title = EscapeHtml(list.title);
     std::string html;
     html += "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01 Transitional//EN\">\n";
@@ -143,8 +171,8 @@ std::string PageRenderer::RenderUtf8(const HotList& list) {
         // the search box; the page is GBK, so the words reach the address as
         // GBK bytes.
         const std::string href = e.link.empty() ? kszSearchPrefix + e.name : e.link;
-        html += "<span class=\"n\"><a href=\"" + EscapeHtml(href) + "\" target=\"_blank\">" +
-                EscapeHtml(e.name) + "</a></span>";
+        html += "<span class=\"n\"><a href=\"" + EscapeHtml(href) + "\" target=\"_blank\">" + EscapeHtml(e.name) +
+                "</a></span>";
         html += "<span class=\"a\">" + std::string(TrendArrow(e.trend)) + "</span></li>\n";
     }
     html += "</ol>\n";
@@ -172,8 +200,7 @@ std::string PageRenderer::Render(const HotList& list) const {
     }
     page += tail;
     if (page.size() < kMinPageBytes) {
-        throw std::runtime_error("page for \"" + list.title + "\" is only " +
-                                 std::to_string(page.size()) + " bytes");
+        throw std::runtime_error("page for \"" + list.title + "\" is only " + std::to_string(page.size()) + " bytes");
     }
     return page;
 }

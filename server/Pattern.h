@@ -8,9 +8,7 @@
 namespace kivo::server {
 
 // Byte number i of the endless pattern stream.
-inline unsigned char PatternByte(std::size_t i) {
-    return static_cast<unsigned char>((i * 131u + 7u) & 0xFFu);
-}
+inline unsigned char PatternByte(std::size_t i) { return static_cast<unsigned char>((i * 131u + 7u) & 0xFFu); }
 
 // Bytes [offset, offset + count) of the pattern stream.
 inline std::string PatternBytes(std::size_t count, std::size_t offset = 0) {

@@ -21,7 +21,8 @@ void PgConnection::Connect() {
         connection_ = nullptr;
         throw std::runtime_error("postgresql: cannot connect: " + why);
     }
-    PQsetNoticeProcessor(connection_, [](void*, const char*) {}, nullptr);
+    PQsetNoticeProcessor(
+        connection_, [](void*, const char*) {}, nullptr);
 }
 
 }  // namespace kivo::server

@@ -24,8 +24,9 @@ public:
         // catalogue; one creator at a time.
         db_.Run("BEGIN");
         db_.Run("SELECT pg_advisory_xact_lock(7164100)");
-        db_.Run("CREATE TABLE IF NOT EXISTS subscriptions(id bigserial, address bytea PRIMARY KEY, "
-                "first_seen timestamptz NOT NULL DEFAULT now())");
+        db_.Run(
+            "CREATE TABLE IF NOT EXISTS subscriptions(id bigserial, address bytea PRIMARY KEY, "
+            "first_seen timestamptz NOT NULL DEFAULT now())");
         db_.Run("COMMIT");
     }
     PgMailStore(const PgMailStore&) = delete;

@@ -140,10 +140,10 @@ MHD_Result PublicSite::Handle(Exchange& exchange) {
         std::lock_guard<std::mutex> lock(mutex_);
         snapshot = snapshot_;
     }
-    const PublicFile* file = path == Content::kVersionPath
-                                 ? &snapshot->content->VersionFor(exchange.Query("platform"))
-                                 : snapshot->content->Find(path);
-    const bool gzip = file != nullptr && file->HasGzip() && AcceptsGzip(exchange.Header(MHD_HTTP_HEADER_ACCEPT_ENCODING));
+    const PublicFile* file = path == Content::kVersionPath ? &snapshot->content->VersionFor(exchange.Query("platform"))
+                                                           : snapshot->content->Find(path);
+    const bool gzip =
+        file != nullptr && file->HasGzip() && AcceptsGzip(exchange.Header(MHD_HTTP_HEADER_ACCEPT_ENCODING));
     const Prepared* prepared = snapshot->Of(file, gzip);
     if (prepared == nullptr) return exchange.Reply(404, notFound_, kNotFound.size());
 
@@ -151,7 +151,8 @@ MHD_Result PublicSite::Handle(Exchange& exchange) {
     const std::string_view since = exchange.Header(MHD_HTTP_HEADER_IF_MODIFIED_SINCE);
     const bool unchanged = !tags.empty() ? TagListed(tags, gzip ? file->gzipEtag : file->etag)
                                          : !since.empty() && file->lastModified <= ParseHttpDate(since);
-    return unchanged ? exchange.Reply(304, prepared->notModified) : exchange.Reply(200, prepared->full, (gzip ? file->gzipBody : file->body).size());
+    return unchanged ? exchange.Reply(304, prepared->notModified)
+                     : exchange.Reply(200, prepared->full, (gzip ? file->gzipBody : file->body).size());
 }
 
 std::string PublicSite::AddressFromTarget(std::string_view target) {

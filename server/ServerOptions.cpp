@@ -13,10 +13,9 @@ template <typename Int>
 Int ParseNumber(const std::string& option, const std::string& text, Int min, Int max) {
     Int value{};
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value < min ||
-        value > max) {
-        throw UsageError(option + " expects a number from " + std::to_string(min) + " to " +
-                         std::to_string(max) + ", got '" + text + "'");
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value < min || value > max) {
+        throw UsageError(option + " expects a number from " + std::to_string(min) + " to " + std::to_string(max) +
+                         ", got '" + text + "'");
     }
     return value;
 }

@@ -24,7 +24,7 @@ struct ServerOptions {
     std::string accessLog;    // --access-log FILE; empty: none
     std::string metricsHost;  // --metrics HOST:PORT; empty: no metrics listener
     int metricsPort = 0;
-    std::string exportTo;     // --export-to DIR; empty: no exported tree
+    std::string exportTo;  // --export-to DIR; empty: no exported tree
 
     // The release these options publish (when the data folder has no release.txt).
     Release ToRelease() const { return Release{version, updateFiles}; }

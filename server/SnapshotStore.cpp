@@ -117,17 +117,20 @@ public:
         Transaction([&] {
             // Concurrent creators collide in PostgreSQL's catalogue: one at a time.
             if (postgres) sql_->Run("SELECT pg_advisory_xact_lock(7164101)");
-            sql_->Run("CREATE TABLE IF NOT EXISTS list_snapshots(taken BIGINT NOT NULL, page TEXT NOT NULL, "
-                      "rank INTEGER NOT NULL, name TEXT NOT NULL, heat BIGINT NOT NULL, link TEXT NOT NULL, "
-                      "source TEXT NOT NULL, PRIMARY KEY(page, taken, rank))");
+            sql_->Run(
+                "CREATE TABLE IF NOT EXISTS list_snapshots(taken BIGINT NOT NULL, page TEXT NOT NULL, "
+                "rank INTEGER NOT NULL, name TEXT NOT NULL, heat BIGINT NOT NULL, link TEXT NOT NULL, "
+                "source TEXT NOT NULL, PRIMARY KEY(page, taken, rank))");
             sql_->Run("CREATE INDEX IF NOT EXISTS list_snapshots_taken ON list_snapshots(taken)");
             sql_->Run("CREATE INDEX IF NOT EXISTS list_snapshots_name ON list_snapshots(name, taken)");
-            sql_->Run("CREATE TABLE IF NOT EXISTS list_states(page TEXT PRIMARY KEY, kind TEXT NOT NULL, "
-                      "source TEXT NOT NULL, entries INTEGER NOT NULL, last_success BIGINT NOT NULL, "
-                      "last_failure BIGINT NOT NULL, reason TEXT NOT NULL, failures INTEGER NOT NULL, "
-                      "every INTEGER NOT NULL)");
-            sql_->Run("CREATE TABLE IF NOT EXISTS feed_validators(url TEXT PRIMARY KEY, etag TEXT NOT NULL, "
-                      "last_modified TEXT NOT NULL)");
+            sql_->Run(
+                "CREATE TABLE IF NOT EXISTS list_states(page TEXT PRIMARY KEY, kind TEXT NOT NULL, "
+                "source TEXT NOT NULL, entries INTEGER NOT NULL, last_success BIGINT NOT NULL, "
+                "last_failure BIGINT NOT NULL, reason TEXT NOT NULL, failures INTEGER NOT NULL, "
+                "every INTEGER NOT NULL)");
+            sql_->Run(
+                "CREATE TABLE IF NOT EXISTS feed_validators(url TEXT PRIMARY KEY, etag TEXT NOT NULL, "
+                "last_modified TEXT NOT NULL)");
         });
     }
 
@@ -139,10 +142,11 @@ public:
             std::int64_t taken = snapshot.takenMs;
             if (!latest.empty() && !latest[0][0].empty()) taken = std::max(taken, Number(latest[0][0]) + 1);
             for (const SnapshotEntry& entry : snapshot.entries) {
-                sql_->Run("INSERT INTO list_snapshots(taken, page, rank, name, heat, link, source) "
-                          "VALUES($1, $2, $3, $4, $5, $6, $7)",
-                          {std::to_string(taken), snapshot.page, std::to_string(entry.rank), entry.name,
-                           std::to_string(entry.heat), entry.link, snapshot.source});
+                sql_->Run(
+                    "INSERT INTO list_snapshots(taken, page, rank, name, heat, link, source) "
+                    "VALUES($1, $2, $3, $4, $5, $6, $7)",
+                    {std::to_string(taken), snapshot.page, std::to_string(entry.rank), entry.name,
+                     std::to_string(entry.heat), entry.link, snapshot.source});
             }
             const std::int64_t oldest = taken - std::int64_t{kKeepDays} * 24 * 3600 * 1000;
             sql_->Run("DELETE FROM list_snapshots WHERE taken < $1", {std::to_string(oldest)});
@@ -174,16 +178,21 @@ public:
             in += in.empty() ? "$" : ", $";
             in += std::to_string(params.size());
         }
-        const auto top = sql_->Run("SELECT name, SUM(11 - rank) AS score, MIN(rank) AS best FROM list_snapshots "
-                                   "WHERE taken >= $1 AND taken <= $2 AND page IN (" + in + ") GROUP BY name "
-                                   "ORDER BY score DESC, best ASC, name ASC LIMIT " + std::to_string(limit),
-                                   params);
+        const auto top = sql_->Run(
+            "SELECT name, SUM(11 - rank) AS score, MIN(rank) AS best FROM list_snapshots "
+            "WHERE taken >= $1 AND taken <= $2 AND page IN (" +
+                in +
+                ") GROUP BY name "
+                "ORDER BY score DESC, best ASC, name ASC LIMIT " +
+                std::to_string(limit),
+            params);
         std::vector<SnapshotEntry> entries;
         for (const Row& row : top) {
             SnapshotEntry entry{static_cast<int>(entries.size()) + 1, row[0], 0, {}};
-            const auto latest = sql_->Run("SELECT heat, link FROM list_snapshots WHERE name = $1 AND taken <= $2 "
-                                          "ORDER BY taken DESC LIMIT 1",
-                                          {row[0], std::to_string(untilMs)});
+            const auto latest = sql_->Run(
+                "SELECT heat, link FROM list_snapshots WHERE name = $1 AND taken <= $2 "
+                "ORDER BY taken DESC LIMIT 1",
+                {row[0], std::to_string(untilMs)});
             if (!latest.empty()) {
                 entry.heat = Number(latest[0][0]);
                 entry.link = latest[0][1];
@@ -195,14 +204,14 @@ public:
 
     void PutState(const ListState& s) override {
         std::lock_guard<std::mutex> lock(mutex_);
-        sql_->Run("INSERT INTO list_states(page, kind, source, entries, last_success, last_failure, reason, "
-                  "failures, every) VALUES($1, $2, $3, $4, $5, $6, $7, $8, $9) ON CONFLICT(page) DO UPDATE SET "
-                  "kind = excluded.kind, source = excluded.source, entries = excluded.entries, "
-                  "last_success = excluded.last_success, last_failure = excluded.last_failure, "
-                  "reason = excluded.reason, failures = excluded.failures, every = excluded.every",
-                  {s.page, s.kind, s.source, std::to_string(s.entries), std::to_string(s.lastSuccessMs),
-                   std::to_string(s.lastFailureMs), s.reason, std::to_string(s.failures),
-                   std::to_string(s.everyMinutes)});
+        sql_->Run(
+            "INSERT INTO list_states(page, kind, source, entries, last_success, last_failure, reason, "
+            "failures, every) VALUES($1, $2, $3, $4, $5, $6, $7, $8, $9) ON CONFLICT(page) DO UPDATE SET "
+            "kind = excluded.kind, source = excluded.source, entries = excluded.entries, "
+            "last_success = excluded.last_success, last_failure = excluded.last_failure, "
+            "reason = excluded.reason, failures = excluded.failures, every = excluded.every",
+            {s.page, s.kind, s.source, std::to_string(s.entries), std::to_string(s.lastSuccessMs),
+             std::to_string(s.lastFailureMs), s.reason, std::to_string(s.failures), std::to_string(s.everyMinutes)});
     }
 
     std::optional<ListState> State(const std::string& page) override {
@@ -226,9 +235,10 @@ public:
 
     void PutValidators(const std::string& url, const Validators& v) override {
         std::lock_guard<std::mutex> lock(mutex_);
-        sql_->Run("INSERT INTO feed_validators(url, etag, last_modified) VALUES($1, $2, $3) "
-                  "ON CONFLICT(url) DO UPDATE SET etag = excluded.etag, last_modified = excluded.last_modified",
-                  {url, v.etag, v.lastModified});
+        sql_->Run(
+            "INSERT INTO feed_validators(url, etag, last_modified) VALUES($1, $2, $3) "
+            "ON CONFLICT(url) DO UPDATE SET etag = excluded.etag, last_modified = excluded.last_modified",
+            {url, v.etag, v.lastModified});
     }
 
 private:
@@ -250,11 +260,11 @@ private:
     std::vector<ListState> ReadStates(const std::string& where, const Params& params) {
         std::vector<ListState> states;
         for (const Row& r : sql_->Run("SELECT page, kind, source, entries, last_success, last_failure, reason, "
-                                      "failures, every FROM list_states " + where + " ORDER BY page",
+                                      "failures, every FROM list_states " +
+                                          where + " ORDER BY page",
                                       params)) {
-            states.push_back(ListState{r[0], r[1], r[2], static_cast<int>(Number(r[3])), Number(r[4]),
-                                       Number(r[5]), r[6], static_cast<int>(Number(r[7])),
-                                       static_cast<int>(Number(r[8]))});
+            states.push_back(ListState{r[0], r[1], r[2], static_cast<int>(Number(r[3])), Number(r[4]), Number(r[5]),
+                                       r[6], static_cast<int>(Number(r[7])), static_cast<int>(Number(r[8]))});
         }
         return states;
     }

@@ -23,15 +23,15 @@ struct SnapshotEntry {
 struct Snapshot {
     std::int64_t takenMs = 0;  // Unix time in milliseconds
     std::string page;
-    std::string source;        // the URL it came from
+    std::string source;  // the URL it came from
     std::vector<SnapshotEntry> entries;
 };
 
 // A list's state as the operator sees it.
 struct ListState {
     std::string page;
-    std::string kind;      // "imported", "derived"
-    std::string source;    // the URL last used
+    std::string kind;    // "imported", "derived"
+    std::string source;  // the URL last used
     int entries = 0;
     std::int64_t lastSuccessMs = 0;  // 0: never
     std::int64_t lastFailureMs = 0;  // 0: never

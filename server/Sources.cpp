@@ -17,9 +17,15 @@ struct CatalogueEntry {
 
 // The titles of the hand-written data files (UTF-8).
 const CatalogueEntry kCatalogue[] = {
-    {"today", "\xE4\xB8\x8A\xE5\x8D\x87\xE6\x9C\x80\xE5\xBF\xAB" "Top8"},
-    {"week", "\xE4\xB8\x80\xE5\x91\xA8\xE7\x83\xAD\xE7\x82\xB9" "Top8"},
-    {"hot", "\xE7\x83\xAD\xE9\x97\xA8\xE6\x90\x9C\xE7\xB4\xA2" "Top8"},
+    {"today",
+     "\xE4\xB8\x8A\xE5\x8D\x87\xE6\x9C\x80\xE5\xBF\xAB"
+     "Top8"},
+    {"week",
+     "\xE4\xB8\x80\xE5\x91\xA8\xE7\x83\xAD\xE7\x82\xB9"
+     "Top8"},
+    {"hot",
+     "\xE7\x83\xAD\xE9\x97\xA8\xE6\x90\x9C\xE7\xB4\xA2"
+     "Top8"},
     {"movie", "\xE7\x94\xB5\xE5\xBD\xB1\xE6\xB5\x81\xE8\xA1\x8C\xE6\xA6\x9C"},
     {"teleplay", "\xE7\x94\xB5\xE8\xA7\x86\xE5\x89\xA7\xE6\xB5\x81\xE8\xA1\x8C\xE6\xA6\x9C"},
     {"game", "\xE6\xB8\xB8\xE6\x88\x8F\xE6\xB5\x81\xE8\xA1\x8C\xE6\xA6\x9C"},
@@ -142,7 +148,8 @@ Sources Sources::Parse(std::string_view text, const std::string& source) {
             int amount = 0;
             if (key == "format") {
                 if (!FeedFormat::Parse(value, line.format))
-                    fail("unknown format \"" + value + "\" (auto, rss, atom, jsonfeed, dailyhot, newsnow, json:ITEMS:TITLE:HEAT:LINK)");
+                    fail("unknown format \"" + value +
+                         "\" (auto, rss, atom, jsonfeed, dailyhot, newsnow, json:ITEMS:TITLE:HEAT:LINK)");
             } else if (key == "every") {
                 if (!ParseInt(value, amount) || amount < kMinEvery || amount > kMaxEvery)
                     fail("every= expects minutes from 5 to 1440");

@@ -27,13 +27,13 @@ struct FeedFormat {
 
 struct SourceLine {
     enum class Kind { Imported, Rising, Week };
-    std::string page;               // "today", "week", ... (no ".html")
+    std::string page;  // "today", "week", ... (no ".html")
     Kind kind = Kind::Imported;
     std::vector<std::string> urls;  // the source, then its fallbacks in order
     FeedFormat format;
     int everyMinutes = 10;
-    std::size_t keep = 10;          // entries written (8 to 10)
-    int windowMinutes = 30;         // age of the trend baseline; 0: the previous snapshot
+    std::size_t keep = 10;   // entries written (8 to 10)
+    int windowMinutes = 30;  // age of the trend baseline; 0: the previous snapshot
     int line = 0;
 };
 

@@ -56,8 +56,9 @@ SqliteMailStore::SqliteMailStore(const std::string& file) {
     try {
         // Other processes may write the same file: wait for their locks.
         sqlite3_busy_timeout(db_, 5000);
-        Exec("CREATE TABLE IF NOT EXISTS subscriptions("
-             "address BLOB PRIMARY KEY, first_seen INTEGER)");
+        Exec(
+            "CREATE TABLE IF NOT EXISTS subscriptions("
+            "address BLOB PRIMARY KEY, first_seen INTEGER)");
     } catch (...) {
         sqlite3_close(db_);
         db_ = nullptr;
@@ -76,14 +77,12 @@ void SqliteMailStore::Exec(const char* sql) const {
 
 bool SqliteMailStore::Add(std::string_view address) {
     std::lock_guard<std::mutex> lock(mutex_);
-    Statement stmt =
-        Prepare(db_, "INSERT OR IGNORE INTO subscriptions(address, first_seen) VALUES(?1, ?2)");
+    Statement stmt = Prepare(db_, "INSERT OR IGNORE INTO subscriptions(address, first_seen) VALUES(?1, ?2)");
     // A zero-length blob must not become NULL, so never pass a null pointer.
     static const char kEmpty = 0;
     const char* data = address.empty() ? &kEmpty : address.data();
     if (sqlite3_bind_blob64(stmt.get(), 1, data, address.size(), SQLITE_TRANSIENT) != SQLITE_OK ||
-        sqlite3_bind_int64(stmt.get(), 2, static_cast<sqlite3_int64>(std::time(nullptr))) !=
-            SQLITE_OK) {
+        sqlite3_bind_int64(stmt.get(), 2, static_cast<sqlite3_int64>(std::time(nullptr))) != SQLITE_OK) {
         Fail(db_, "bind");
     }
     if (sqlite3_step(stmt.get()) != SQLITE_DONE) Fail(db_, "insert");

@@ -123,8 +123,10 @@ int main(int argc, char** argv) {
 
     ServerOptions options;
     try {
-        options = ServerOptions::Parse(
-            std::vector<std::string>(args.begin() + (exporting ? 2 : importing ? 1 : 0), args.end()));
+        options = ServerOptions::Parse(std::vector<std::string>(args.begin() + (exporting   ? 2
+                                                                                : importing ? 1
+                                                                                            : 0),
+                                                                args.end()));
     } catch (const UsageError& e) {
         std::cerr << "kivo-server: " << e.what() << "\n" << ServerOptions::Usage();
         return 2;

@@ -18,6 +18,8 @@ void CDialogBase::OnCancel() {
 }
 
 void CDialogBase::OnClicked(int nId) {
-    if (nId == IDC_OK) OnOK();
-    else if (nId == IDC_CANCEL) OnCancel();
+    if (nId == IDC_OK)
+        OnOK();
+    else if (nId == IDC_CANCEL)
+        OnCancel();
 }

@@ -17,11 +17,12 @@ bool IsCategoryIndex(int nIndex) { return nIndex >= 0 && nIndex < kCategoryCount
 
 CHotListDlg::CHotListDlg(kivo::app::Core& core, IHotListView& view, IJobStarter& jobs)
     : m_core(core),
-      m_config(core.config), m_view(view), m_scheduler(view, jobs, [this] { PlacePopup(); }), m_page(view) {}
+      m_config(core.config),
+      m_view(view),
+      m_scheduler(view, jobs, [this] { PlacePopup(); }),
+      m_page(view) {}
 
-std::string CHotListDlg::SearchAddress(const std::string& text) {
-    return kszSearchPrefix + text;
-}
+std::string CHotListDlg::SearchAddress(const std::string& text) { return kszSearchPrefix + text; }
 
 std::string CHotListDlg::SiteAddress() { return "http://" KIVO_SITE_HOST; }
 
@@ -57,8 +58,10 @@ void CHotListDlg::OnDestroy() {
 }
 
 void CHotListDlg::OnTimer(unsigned nIDEvent) {
-    if (nIDEvent == kTimerPageRetry) m_page.OnRetryTimer();
-    else m_scheduler.OnTimer(nIDEvent);
+    if (nIDEvent == kTimerPageRetry)
+        m_page.OnRetryTimer();
+    else
+        m_scheduler.OnTimer(nIDEvent);
 }
 
 void CHotListDlg::PlacePopup() {
@@ -70,16 +73,33 @@ void CHotListDlg::PlacePopup() {
 void CHotListDlg::OnCommand(int nId) {
     switch (nId) {
         case IDC_VISIT:
-        case ID_VISIT_SITE: OnVisitSite(); break;
-        case IDC_CLOSE: OnHide(); break;
-        case IDC_SEARCH: OnSearch(); break;
-        case ID_SETTINGS: OnSettings(); break;
-        case ID_EXIT: OnExit(); break;
+        case ID_VISIT_SITE:
+            OnVisitSite();
+            break;
+        case IDC_CLOSE:
+            OnHide();
+            break;
+        case IDC_SEARCH:
+            OnSearch();
+            break;
+        case ID_SETTINGS:
+            OnSettings();
+            break;
+        case ID_EXIT:
+            OnExit();
+            break;
         case ID_ABOUT:
-        case IDM_ABOUTBOX: OnAbout(); break;
-        case IDC_OK: OnExit(); break;
-        case IDC_CANCEL: OnCancel(); break;
-        default: break;
+        case IDM_ABOUTBOX:
+            OnAbout();
+            break;
+        case IDC_OK:
+            OnExit();
+            break;
+        case IDC_CANCEL:
+            OnCancel();
+            break;
+        default:
+            break;
     }
 }
 
@@ -155,10 +175,14 @@ void CHotListDlg::OnTrayActivated() {
 void CHotListDlg::OnTrayMenu(int x, int y) { m_view.TrackPopupMenu(g_trayMenu, g_nTrayMenuItems, x, y); }
 
 void CHotListDlg::OnLaterCopy(const std::string& message) {
-    if (message == "show") OnTrayActivated();
-    else if (message == "settings") OnSettings();
-    else if (message == "about") OnAbout();
-    else if (message == "exit") OnExit();
+    if (message == "show")
+        OnTrayActivated();
+    else if (message == "settings")
+        OnSettings();
+    else if (message == "about")
+        OnAbout();
+    else if (message == "exit")
+        OnExit();
 }
 
 bool CHotListDlg::OnKey(Key key, int nFocusedId) {

@@ -66,8 +66,10 @@ bool CSettingsDlg::OnInitDialog() {
 }
 
 void CSettingsDlg::OnClicked(int nId) {
-    if (nId == IDC_ADVANCED) OnAdvanced();
-    else CDialogBase::OnClicked(nId);
+    if (nId == IDC_ADVANCED)
+        OnAdvanced();
+    else
+        CDialogBase::OnClicked(nId);
 }
 
 void CSettingsDlg::OnFocused(int nId) {

@@ -24,13 +24,14 @@ unsigned PageRetrySeconds() {
 
 std::string StandInHtml(const std::string& uri) {
     const char* heading = IsWebAddress(uri) ? kszNoServer : kszNoPage;
-    return std::string("<html><head><meta charset=\"gbk\"><style>"
-                       "html,body{margin:0;background:#111418;overflow:hidden}"
-                       "body{color:#A9B0B8;font-size:12px;text-align:center}"
-                       "h1{margin:0;padding:36px 4px 10px 4px;color:#E8453C;font-size:12px;line-height:16px;"
-                       "font-weight:bold}"
-                       "p{margin:0;padding:0 10px;line-height:18px}"
-                       "</style></head><body><h1>") +
+    return std::string(
+               "<html><head><meta charset=\"gbk\"><style>"
+               "html,body{margin:0;background:#111418;overflow:hidden}"
+               "body{color:#A9B0B8;font-size:12px;text-align:center}"
+               "h1{margin:0;padding:36px 4px 10px 4px;color:#E8453C;font-size:12px;line-height:16px;"
+               "font-weight:bold}"
+               "p{margin:0;padding:0 10px;line-height:18px}"
+               "</style></head><body><h1>") +
            heading + "</h1><p>" + kszNoPageHelp + "</p></body></html>";
 }
 
@@ -64,8 +65,10 @@ void CStandInPage::OnShown() {
 }
 
 void CStandInPage::OnRetryTimer() {
-    if (Standing()) Retry();
-    else m_view.KillTimer(kTimerPageRetry);
+    if (Standing())
+        Retry();
+    else
+        m_view.KillTimer(kTimerPageRetry);
 }
 
 void CStandInPage::Retry() {

@@ -13,9 +13,9 @@ enum class ItemKind {
     Edit,           // a one-line edit box with a border
     DefPushButton,  // the default push button
     PushButton,
-    Text,           // a static text
-    CheckBox,       // a two-state check box that toggles itself
-    Icon,           // the application icon
+    Text,      // a static text
+    CheckBox,  // a two-state check box that toggles itself
+    Icon,      // the application icon
 };
 
 // Initial entries of a drop-down list.
@@ -30,8 +30,8 @@ enum ItemOption : unsigned {
 struct DialogItem {
     int nId;  // IDC_STATIC (-1) for items without one
     ItemKind kind;
-    int x, y, cx, cy;  // dialog units; cy of a list includes its dropped part
-    int nBitmap;       // image items: the bitmap id
+    int x, y, cx, cy;    // dialog units; cy of a list includes its dropped part
+    int nBitmap;         // image items: the bitmap id
     const char* szText;  // GBK; null when the item has no text
     ListData list;
     unsigned options = 0;  // ItemOption bits
@@ -39,8 +39,8 @@ struct DialogItem {
 
 struct DialogTemplate {
     int nId;
-    int cx, cy;  // dialog units
-    const char* szCaption;  // GBK; empty for the popup
+    int cx, cy;                // dialog units
+    const char* szCaption;     // GBK; empty for the popup
     const DialogItem* pItems;  // template order: z-order from the top, tab order
     int nItems;
 };

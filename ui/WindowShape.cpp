@@ -17,8 +17,10 @@ CRegion CRegion::RoundRect(int l, int t, int r, int b, int w, int h) {
         // Distance of the row's centre from the nearer corner ellipses' centre row.
         const double centre = y + 0.5;
         double dy = 0;
-        if (centre < t + ry) dy = t + ry - centre;
-        else if (centre > b - ry) dy = centre - (b - ry);
+        if (centre < t + ry)
+            dy = t + ry - centre;
+        else if (centre > b - ry)
+            dy = centre - (b - ry);
         int inset = 0;
         if (dy > 0) {
             const double q = 1.0 - (dy / ry) * (dy / ry);

@@ -16,10 +16,14 @@ int main(int argc, char** argv) {
         "[Desktop Entry]\n"
         "Type=Application\n"
         "Name=Kivo\n"
-        "Name[zh_CN]=" + std::string(kszAppMenuName) + "\n"
+        "Name[zh_CN]=" +
+        std::string(kszAppMenuName) +
+        "\n"
         "GenericName=Hot lists\n"
         "Comment=What is popular on the Chinese web right now, from the notification area\n"
-        "Comment[zh_CN]=" + std::string(kszAppMenuComment) + "\n"
+        "Comment[zh_CN]=" +
+        std::string(kszAppMenuComment) +
+        "\n"
         "Exec=kivo\n"
         "Icon=kivo\n"
         "Terminal=false\n"

@@ -20,8 +20,8 @@ namespace {
 // A header value without its surrounding blanks and line end.
 std::string_view Trimmed(std::string_view value) {
     while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
-    while (!value.empty() && (value.back() == '\r' || value.back() == '\n' || value.back() == ' ' ||
-                              value.back() == '\t'))
+    while (!value.empty() &&
+           (value.back() == '\r' || value.back() == '\n' || value.back() == ' ' || value.back() == '\t'))
         value.remove_suffix(1);
     return value;
 }

@@ -36,18 +36,17 @@ const Crypto* Load() {
     void* library = OpenLibrary("libcrypto.so.3");
     if (library == nullptr) return nullptr;
     static Crypto crypto;
-    const bool bound = Bind(library, "BIO_new_mem_buf", crypto.bio_new_mem_buf) &&
-                       Bind(library, "BIO_free_all", crypto.bio_free_all) &&
-                       Bind(library, "PEM_read_bio_PUBKEY", crypto.pem_read_bio_pubkey) &&
-                       Bind(library, "EVP_PKEY_is_a", crypto.pkey_is_a) &&
-                       Bind(library, "EVP_PKEY_get_group_name", crypto.pkey_get_group_name) &&
-                       Bind(library, "EVP_PKEY_free", crypto.pkey_free) &&
-                       Bind(library, "EVP_MD_CTX_new", crypto.md_ctx_new) &&
-                       Bind(library, "EVP_MD_CTX_free", crypto.md_ctx_free) &&
-                       Bind(library, "EVP_sha256", crypto.sha256) &&
-                       Bind(library, "EVP_DigestVerifyInit", crypto.verify_init) &&
-                       Bind(library, "EVP_DigestVerifyUpdate", crypto.verify_update) &&
-                       Bind(library, "EVP_DigestVerifyFinal", crypto.verify_final);
+    const bool bound =
+        Bind(library, "BIO_new_mem_buf", crypto.bio_new_mem_buf) &&
+        Bind(library, "BIO_free_all", crypto.bio_free_all) &&
+        Bind(library, "PEM_read_bio_PUBKEY", crypto.pem_read_bio_pubkey) &&
+        Bind(library, "EVP_PKEY_is_a", crypto.pkey_is_a) &&
+        Bind(library, "EVP_PKEY_get_group_name", crypto.pkey_get_group_name) &&
+        Bind(library, "EVP_PKEY_free", crypto.pkey_free) && Bind(library, "EVP_MD_CTX_new", crypto.md_ctx_new) &&
+        Bind(library, "EVP_MD_CTX_free", crypto.md_ctx_free) && Bind(library, "EVP_sha256", crypto.sha256) &&
+        Bind(library, "EVP_DigestVerifyInit", crypto.verify_init) &&
+        Bind(library, "EVP_DigestVerifyUpdate", crypto.verify_update) &&
+        Bind(library, "EVP_DigestVerifyFinal", crypto.verify_final);
     return bound ? &crypto : nullptr;
 }
 

@@ -100,7 +100,11 @@ bool IsStartableProgram(const std::string& path) {
     const std::size_t got = std::fread(head, 1, sizeof head, file);
     std::fclose(file);
     if (got >= 2 && head[0] == '#' && head[1] == '!') return true;
-    if (got < sizeof head || std::memcmp(head, "\x7F" "ELF", 4) != 0) return false;
+    if (got < sizeof head || std::memcmp(head,
+                                         "\x7F"
+                                         "ELF",
+                                         4) != 0)
+        return false;
 #if defined(__x86_64__)
     const unsigned kMachine = 62, kClass = 2;  // EM_X86_64, ELFCLASS64
 #elif defined(__aarch64__)
@@ -128,9 +132,7 @@ bool MakeDir(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0;
 
 bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
-bool RenameOver(const std::string& from, const std::string& to) {
-    return ::rename(from.c_str(), to.c_str()) == 0;
-}
+bool RenameOver(const std::string& from, const std::string& to) { return ::rename(from.c_str(), to.c_str()) == 0; }
 
 bool SyncFile(std::FILE* file) {
     if (std::fflush(file) != 0) return false;

@@ -27,9 +27,7 @@ std::uint32_t get16(const Bytes& in, std::size_t at) {
     return static_cast<std::uint32_t>(in[at]) | (static_cast<std::uint32_t>(in[at + 1]) << 8);
 }
 
-std::uint32_t get32(const Bytes& in, std::size_t at) {
-    return get16(in, at) | (get16(in, at + 2) << 16);
-}
+std::uint32_t get32(const Bytes& in, std::size_t at) { return get16(in, at) | (get16(in, at + 2) << 16); }
 
 std::uint32_t get32be(const Bytes& in, std::size_t at) {
     return (static_cast<std::uint32_t>(in[at]) << 24) | (static_cast<std::uint32_t>(in[at + 1]) << 16) |
@@ -137,7 +135,8 @@ Bytes encode_ico(const std::vector<cairo_surface_t*>& images) {
         for (int y = h - 1; y >= 0; --y) {
             Bytes row(and_row, 0);
             for (int x = 0; x < w; ++x) {
-                if (pixel_at(image, x, y).a < 128) row[static_cast<std::size_t>(x / 8)] |= static_cast<std::uint8_t>(0x80u >> (x % 8));
+                if (pixel_at(image, x, y).a < 128)
+                    row[static_cast<std::size_t>(x / 8)] |= static_cast<std::uint8_t>(0x80u >> (x % 8));
             }
             body.insert(body.end(), row.begin(), row.end());
         }
@@ -208,7 +207,8 @@ std::string check_bmp24(const std::string& path, int width, int height) {
     const std::uint32_t image_bytes = bmp_row_bytes(width, 24) * static_cast<std::uint32_t>(height);
     if (get32(f, 34) != 0 && get32(f, 34) != image_bytes) return describe(path, "biSizeImage is wrong");
     if (f.size() != offset + image_bytes) {
-        return describe(path, "file size " + std::to_string(f.size()) + ", expected " + std::to_string(offset + image_bytes));
+        return describe(path,
+                        "file size " + std::to_string(f.size()) + ", expected " + std::to_string(offset + image_bytes));
     }
     return {};
 }
@@ -230,8 +230,11 @@ std::string check_ico(const std::string& path, const std::vector<int>& sizes) {
         const std::uint32_t at = get32(f, e + 12);
         const auto u = static_cast<std::uint32_t>(s);
         const std::uint32_t expect = kInfoHeaderSize + u * u * 4 + bmp_row_bytes(s, 1) * u;
-        if (bytes != expect) return describe(path, which + "has " + std::to_string(bytes) + " bytes, expected " + std::to_string(expect));
-        if (static_cast<std::size_t>(at) + bytes > f.size()) return describe(path, which + "runs past the end of the file");
+        if (bytes != expect)
+            return describe(path,
+                            which + "has " + std::to_string(bytes) + " bytes, expected " + std::to_string(expect));
+        if (static_cast<std::size_t>(at) + bytes > f.size())
+            return describe(path, which + "runs past the end of the file");
         if (get32(f, at) != kInfoHeaderSize || get32(f, at + 4) != u || get32(f, at + 8) != 2 * u ||
             get16(f, at + 12) != 1 || get16(f, at + 14) != 32 || get32(f, at + 16) != kBiRgb) {
             return describe(path, which + "has a bad BITMAPINFOHEADER");
@@ -246,7 +249,8 @@ std::string check_png(const std::string& path, int width, int height) {
     if (!ok) return describe(path, "cannot be read");
     static const std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     if (f.size() < 33 || !std::equal(kSignature, kSignature + 8, f.begin())) return describe(path, "no PNG signature");
-    if (get32be(f, 8) != 13 || f[12] != 'I' || f[13] != 'H' || f[14] != 'D' || f[15] != 'R') return describe(path, "no IHDR chunk");
+    if (get32be(f, 8) != 13 || f[12] != 'I' || f[13] != 'H' || f[14] != 'D' || f[15] != 'R')
+        return describe(path, "no IHDR chunk");
     if (get32be(f, 16) != static_cast<std::uint32_t>(width) || get32be(f, 20) != static_cast<std::uint32_t>(height)) {
         return describe(path, "is not " + std::to_string(width) + "x" + std::to_string(height));
     }

@@ -32,9 +32,8 @@ struct Piece {
 };
 
 const std::vector<std::string> kListTitles = {
-    "今日上升最快Top8", "一周热点Top8", "热门搜索Top8", "电影流行榜", "电视剧流行榜",
-    "游戏流行榜",       "小说流行榜",   "十大美女",     "十大帅哥",   "最火女歌手榜",
-    "最火男歌手榜",     "十佳旅游景点", "新歌流行榜",   "中文金曲榜",
+    "今日上升最快Top8", "一周热点Top8", "热门搜索Top8", "电影流行榜",   "电视剧流行榜", "游戏流行榜", "小说流行榜",
+    "十大美女",         "十大帅哥",     "最火女歌手榜", "最火男歌手榜", "十佳旅游景点", "新歌流行榜", "中文金曲榜",
 };
 
 int banner_id(std::size_t list_index) {
@@ -51,17 +50,18 @@ std::vector<Piece> pieces() {
                        "banner of list " + std::to_string(i + 1) + ": " + title,
                        [title](cairo_t* cr, int w, int h) { draw_banner(cr, w, h, title); }});
     }
-    all.push_back({151, 17, 17, kHideButtonX, kHideButtonY, "hide button (minus), drawn over the banner", draw_hide_button});
+    all.push_back(
+        {151, 17, 17, kHideButtonX, kHideButtonY, "hide button (minus), drawn over the banner", draw_hide_button});
     all.push_back({142, 6, 197, 0, 24, "left frame edge", draw_left_edge});
     all.push_back({137, 6, 197, 159, 24, "right frame edge", draw_right_edge});
     all.push_back({170, 155, 3, 4, 153, "frame strip above the chooser row", draw_strip_under_page});
-    all.push_back({147, 60, 18, 4, 156, "caption 选择分类:",
-                   [](cairo_t* cr, int w, int h) { draw_caption(cr, w, h, "选择分类:"); }});
+    all.push_back({147, 60, 18, 4, 156,
+                   "caption 选择分类:", [](cairo_t* cr, int w, int h) { draw_caption(cr, w, h, "选择分类:"); }});
     all.push_back({169, 4, 18, 154, 156, "filler right of the chooser", draw_filler});
     all.push_back({146, 154, 5, 4, 172, "frame strip under the chooser row", draw_strip_under_chooser});
     all.push_back({144, 153, 5, 6, 177, "frame strip above the search row", draw_strip_over_search});
-    all.push_back({145, 39, 16, 6, 181, "caption 搜索:",
-                   [](cairo_t* cr, int w, int h) { draw_caption(cr, w, h, "搜索:"); }});
+    all.push_back(
+        {145, 39, 16, 6, 181, "caption 搜索:", [](cairo_t* cr, int w, int h) { draw_caption(cr, w, h, "搜索:"); }});
     all.push_back({168, 5, 17, 138, 181, "filler between the search box and the search button", draw_filler});
     all.push_back({150, 17, 16, 142, 181, "search button (magnifying glass)", draw_search_button});
     all.push_back({143, 153, 4, 6, 196, "frame strip above the bottom bar", draw_strip_over_bar});
@@ -183,8 +183,10 @@ int check(const std::filesystem::path& dir, bool compare) {
         if (problem.empty() && compare) {
             bool ok = false;
             const skin::Bytes on_disk = skin::read_file(path, &ok);
-            if (!ok) problem = path + ": cannot be read";
-            else if (on_disk != o.bytes) problem = path + ": differs from a fresh rendering";
+            if (!ok)
+                problem = path + ": cannot be read";
+            else if (on_disk != o.bytes)
+                problem = path + ": differs from a fresh rendering";
         }
         ++checked;
         if (!problem.empty()) {
@@ -193,8 +195,7 @@ int check(const std::filesystem::path& dir, bool compare) {
         }
     }
     if (problems) return 1;
-    std::printf("%d files under %s are well formed%s\n", checked, dir.c_str(),
-                compare ? " and up to date" : "");
+    std::printf("%d files under %s are well formed%s\n", checked, dir.c_str(), compare ? " and up to date" : "");
     return 0;
 }
 

@@ -10,7 +10,7 @@ namespace {
 
 // Frame palette, darkest to lightest. The panel colour is the darkest frame tone,
 // so strips that fade down to it run on into the rows of controls.
-constexpr unsigned kOutline = 0x0B0E10;   // one-pixel border around the popup
+constexpr unsigned kOutline = 0x0B0E10;    // one-pixel border around the popup
 constexpr unsigned kFrameDark = 0x1A1F22;  // == kPanelColour
 constexpr unsigned kFrameMid = 0x242B2F;
 constexpr unsigned kFrame = 0x2F3A40;
@@ -21,7 +21,7 @@ constexpr unsigned kBarTop = 0x3B4A52;     // banner and bottom bar gradient
 constexpr unsigned kBarBottom = 0x222A2F;
 constexpr unsigned kDots = 0x7A858B;
 constexpr unsigned kButtonBorder = 0x5E7079;
-constexpr unsigned kGlyph = 0xD8DEE1;      // light glyphs on buttons
+constexpr unsigned kGlyph = 0xD8DEE1;  // light glyphs on buttons
 constexpr unsigned kTextShadow = 0x000000;
 constexpr unsigned kFlameOuter1 = 0xFF7A1E, kFlameOuter2 = 0xD81E16;
 constexpr unsigned kFlameInner1 = 0xFFE07A, kFlameInner2 = 0xFF9A22;
@@ -34,7 +34,8 @@ void set_colour(cairo_t* cr, unsigned hex, double alpha = 1.0) {
 }
 
 void add_stop(cairo_pattern_t* p, double at, unsigned hex) {
-    cairo_pattern_add_color_stop_rgb(p, at, ((hex >> 16) & 0xFF) / 255.0, ((hex >> 8) & 0xFF) / 255.0, (hex & 0xFF) / 255.0);
+    cairo_pattern_add_color_stop_rgb(p, at, ((hex >> 16) & 0xFF) / 255.0, ((hex >> 8) & 0xFF) / 255.0,
+                                     (hex & 0xFF) / 255.0);
 }
 
 // Fills the current path (or the rectangle y0..y1 if asked) with a vertical gradient.
@@ -230,9 +231,7 @@ void draw_right_edge(cairo_t* cr, int w, int h) {
     fill_rect(cr, 0, h - 1, w, 1, kOutline);
 }
 
-void draw_strip_under_page(cairo_t* cr, int w, int) {
-    paint_rows(cr, w, {kGroove, kHighlight, kFrameMid});
-}
+void draw_strip_under_page(cairo_t* cr, int w, int) { paint_rows(cr, w, {kGroove, kHighlight, kFrameMid}); }
 
 void draw_strip_under_chooser(cairo_t* cr, int w, int) {
     paint_rows(cr, w, {kFrameDark, kGroove, kHighlight, kFrame, kFrameMid});
@@ -242,9 +241,7 @@ void draw_strip_over_search(cairo_t* cr, int w, int) {
     paint_rows(cr, w, {0x1F2528, kFrameDark, kFrameDark, kFrameDark, kFrameDark});
 }
 
-void draw_strip_over_bar(cairo_t* cr, int w, int) {
-    paint_rows(cr, w, {kFrameDark, kFrameDark, kFrameMid, kGroove});
-}
+void draw_strip_over_bar(cairo_t* cr, int w, int) { paint_rows(cr, w, {kFrameDark, kFrameDark, kFrameMid, kGroove}); }
 
 void draw_caption(cairo_t* cr, int, int, const std::string& text) {
     set_colour(cr, kPanelColour);

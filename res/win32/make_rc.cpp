@@ -46,19 +46,28 @@ struct Form {
 
 Form FormOf(const DialogItem& item) {
     switch (item.kind) {
-        case ItemKind::ImageStatic: return {"0x82", "SS_BITMAP"};
-        case ItemKind::ImageButton: return {"0x82", "SS_BITMAP | SS_NOTIFY"};
-        case ItemKind::Browser: return {kszBrowserClass, "WS_TABSTOP"};
-        case ItemKind::DropList: return {"0x85", "CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP"};
+        case ItemKind::ImageStatic:
+            return {"0x82", "SS_BITMAP"};
+        case ItemKind::ImageButton:
+            return {"0x82", "SS_BITMAP | SS_NOTIFY"};
+        case ItemKind::Browser:
+            return {kszBrowserClass, "WS_TABSTOP"};
+        case ItemKind::DropList:
+            return {"0x85", "CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP"};
         case ItemKind::Edit:
             return {"0x81", std::string("WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL") +
                                 ((item.options & kItemWantsReturn) != 0 ? " | ES_WANTRETURN" : "")};
-        case ItemKind::DefPushButton: return {"0x80", "BS_DEFPUSHBUTTON | WS_TABSTOP"};
-        case ItemKind::PushButton: return {"0x80", "BS_PUSHBUTTON | WS_TABSTOP"};
+        case ItemKind::DefPushButton:
+            return {"0x80", "BS_DEFPUSHBUTTON | WS_TABSTOP"};
+        case ItemKind::PushButton:
+            return {"0x80", "BS_PUSHBUTTON | WS_TABSTOP"};
         case ItemKind::Text:
-            return {"0x82", std::string("SS_LEFT | WS_GROUP") + ((item.options & kItemNoPrefix) != 0 ? " | SS_NOPREFIX" : "")};
-        case ItemKind::CheckBox: return {"0x80", "BS_AUTOCHECKBOX | WS_TABSTOP"};
-        case ItemKind::Icon: return {"0x82", "SS_ICON"};
+            return {"0x82",
+                    std::string("SS_LEFT | WS_GROUP") + ((item.options & kItemNoPrefix) != 0 ? " | SS_NOPREFIX" : "")};
+        case ItemKind::CheckBox:
+            return {"0x80", "BS_AUTOCHECKBOX | WS_TABSTOP"};
+        case ItemKind::Icon:
+            return {"0x82", "SS_ICON"};
     }
     return {"0x82", "0"};
 }
@@ -68,8 +77,8 @@ bool ShowsImage(ItemKind kind) {
 }
 
 std::string Dialog(const DialogTemplate& dlg) {
-    std::string rc = std::to_string(dlg.nId) + " DIALOGEX 0, 0, " + std::to_string(dlg.cx) + ", " +
-                     std::to_string(dlg.cy) + "\n";
+    std::string rc =
+        std::to_string(dlg.nId) + " DIALOGEX 0, 0, " + std::to_string(dlg.cx) + ", " + std::to_string(dlg.cy) + "\n";
     if (dlg.nId == IDD_KIVO_DIALOG) {
         // The popup: no caption, no frame; initialisation makes it a tool window.
         rc += "STYLE WS_POPUP | WS_VISIBLE | DS_SETFONT\nEXSTYLE WS_EX_APPWINDOW\n";
@@ -98,8 +107,7 @@ std::string DialogInit(const DialogTemplate& dlg) {
         const DialogItem& item = dlg.pItems[i];
         if (item.list == ListData::None) continue;
         for (const CategoryInfo& category : g_categories) {
-            const char* szText =
-                item.list == ListData::PopupNames ? category.szPopupText : category.szSettingsText;
+            const char* szText = item.list == ListData::PopupNames ? category.szPopupText : category.szSettingsText;
             const std::string quoted = Quoted(szText);
             entries += "    " + std::to_string(item.nId) + ", 0x0403, " + std::to_string(std::strlen(szText) + 1) +
                        "L, " + quoted.substr(0, quoted.size() - 1) + "\\0\",\n";
@@ -126,9 +134,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: make_rc OUTPUT.rc ICON.ico BITMAP.bmp...\n");
         return 2;
     }
-    std::string rc = "// Resources of kivo.exe, written by res/win32/make_rc.cpp from the program's\n"
-                     "// tables. GBK text: compile with windres --codepage=936.\n"
-                     "#include <windows.h>\n\n";
+    std::string rc =
+        "// Resources of kivo.exe, written by res/win32/make_rc.cpp from the program's\n"
+        "// tables. GBK text: compile with windres --codepage=936.\n"
+        "#include <windows.h>\n\n";
     for (int nId : {IDD_KIVO_DIALOG, IDD_SETTINGS, IDD_SYSSETTINGS, IDD_ABOUTBOX}) {
         const DialogTemplate* dlg = FindTemplate(nId);
         if (dlg == nullptr) {

@@ -213,9 +213,9 @@ bool CGtkDialogView::GetItemText(int nId, std::string& text) {
     text.clear();
     GtkWidget* widget = Item(nId);
     if (widget == nullptr) return true;
-    const char* utf8 = GTK_IS_ENTRY(widget) ? gtk_entry_get_text(GTK_ENTRY(widget))
+    const char* utf8 = GTK_IS_ENTRY(widget)    ? gtk_entry_get_text(GTK_ENTRY(widget))
                        : GTK_IS_BUTTON(widget) ? gtk_button_get_label(GTK_BUTTON(widget))
-                                                : nullptr;
+                                               : nullptr;
     if (utf8 == nullptr) return true;
     const auto gbk = kivo::platform::Utf8ToGbk(utf8);
     if (!gbk) return false;
@@ -227,8 +227,10 @@ void CGtkDialogView::SetItemText(int nId, const std::string& text) {
     GtkWidget* widget = Item(nId);
     if (widget == nullptr) return;
     const std::string utf8 = ToUtf8(text);
-    if (GTK_IS_ENTRY(widget)) gtk_entry_set_text(GTK_ENTRY(widget), utf8.c_str());
-    else if (GTK_IS_BUTTON(widget)) gtk_button_set_label(GTK_BUTTON(widget), utf8.c_str());
+    if (GTK_IS_ENTRY(widget))
+        gtk_entry_set_text(GTK_ENTRY(widget), utf8.c_str());
+    else if (GTK_IS_BUTTON(widget))
+        gtk_button_set_label(GTK_BUTTON(widget), utf8.c_str());
 }
 
 int CGtkDialogView::GetCurSel(int nId) {
@@ -244,8 +246,7 @@ void CGtkDialogView::SetCurSel(int nId, int nIndex) {
 
 int CGtkDialogView::GetCheck(int nId) {
     GtkWidget* widget = Item(nId);
-    return widget != nullptr && GTK_IS_TOGGLE_BUTTON(widget) &&
-                   gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(widget))
+    return widget != nullptr && GTK_IS_TOGGLE_BUTTON(widget) && gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(widget))
                ? 1
                : 0;
 }

@@ -285,9 +285,7 @@ int CGtkPopup::DoModal(CHotListDlg& dlg) {
     return m_nResult;
 }
 
-void CGtkPopup::PostLaterCopy(const std::string& message) {
-    g_idle_add(OnLaterCopyIdle, new LaterCopy{this, message});
-}
+void CGtkPopup::PostLaterCopy(const std::string& message) { g_idle_add(OnLaterCopyIdle, new LaterCopy{this, message}); }
 
 gboolean CGtkPopup::OnLaterCopyIdle(gpointer data) {
     std::unique_ptr<LaterCopy> later(static_cast<LaterCopy*>(data));
@@ -441,8 +439,10 @@ void CGtkPopup::Navigate(const std::string& url) {
     Trace("navigate " + ToUtf8(url));
     CancelOwnPage();  // another page is asked for
     if (!m_pageView) return;
-    if (m_bSkinPainted) m_pageView->Load(ToUri(url));
-    else m_pendingUri = ToUri(url);
+    if (m_bSkinPainted)
+        m_pageView->Load(ToUri(url));
+    else
+        m_pendingUri = ToUri(url);
 }
 
 void CGtkPopup::ShowOwnPage(const std::string& html) {
@@ -450,7 +450,8 @@ void CGtkPopup::ShowOwnPage(const std::string& html) {
     // has finished with the page before it.
     std::string utf8 = ToUtf8(html);
     const std::string gbk = "charset=\"gbk\"";
-    if (const std::size_t at = utf8.find(gbk); at != std::string::npos) utf8.replace(at, gbk.size(), "charset=\"utf-8\"");
+    if (const std::size_t at = utf8.find(gbk); at != std::string::npos)
+        utf8.replace(at, gbk.size(), "charset=\"utf-8\"");
     m_ownPage = std::move(utf8);
     if (m_ownPageSource == 0) m_ownPageSource = g_idle_add(OnOwnPageIdle, this);
 }
@@ -507,8 +508,10 @@ void CGtkPopup::GetClientSize(int& width, int& height) {
     if (m_window == nullptr) return;
     // Until the window is made, the size it will have: asking the toolkit
     // then costs round trips to the X server before the first frame.
-    if (gtk_widget_get_realized(m_window)) gtk_window_get_size(GTK_WINDOW(m_window), &width, &height);
-    else WindowPixels(*FindTemplate(IDD_KIVO_DIALOG), width, height);
+    if (gtk_widget_get_realized(m_window))
+        gtk_window_get_size(GTK_WINDOW(m_window), &width, &height);
+    else
+        WindowPixels(*FindTemplate(IDD_KIVO_DIALOG), width, height);
 }
 
 int CGtkPopup::GetFullScreenWidth() {
@@ -648,7 +651,9 @@ gboolean CGtkPopup::OnDrawShaped(GtkWidget*, cairo_t* cr, gpointer self) {
     return FALSE;
 }
 
-void CGtkPopup::OnSizeAllocate(GtkWidget*, GdkRectangle*, gpointer self) { static_cast<CGtkPopup*>(self)->ApplyShape(); }
+void CGtkPopup::OnSizeAllocate(GtkWidget*, GdkRectangle*, gpointer self) {
+    static_cast<CGtkPopup*>(self)->ApplyShape();
+}
 
 void CGtkPopup::ShowWindow(bool bShow) {
     if (m_window == nullptr) return;
@@ -683,8 +688,10 @@ void CGtkPopup::AddTrayIcon(const TrayIconData& nid) {
     // At start the tray waits for the skin's first frame: finding the tray
     // and making the icon cost more than the rest of the window.
     const std::string tip = ToUtf8(nid.szTip);
-    if (m_bSkinPainted) CreateTrayIcon(tip);
-    else m_pendingTrayTip = tip;
+    if (m_bSkinPainted)
+        CreateTrayIcon(tip);
+    else
+        m_pendingTrayTip = tip;
 }
 
 void CGtkPopup::CreateTrayIcon(const std::string& tip) {
@@ -888,7 +895,8 @@ gboolean CGtkPopup::OnImageButtonPress(GtkWidget* widget, GdkEventButton* event,
     if (event->type != GDK_BUTTON_PRESS || event->button != 1 || popup->m_pDlg == nullptr) return TRUE;
     gint doubleClickMs = 400;
     g_object_get(gtk_widget_get_settings(widget), "gtk-double-click-time", &doubleClickMs, nullptr);
-    const bool second = popup->m_lastClickWidget == widget && event->time - popup->m_lastClickTime <= static_cast<guint32>(doubleClickMs);
+    const bool second = popup->m_lastClickWidget == widget &&
+                        event->time - popup->m_lastClickTime <= static_cast<guint32>(doubleClickMs);
     popup->m_lastClickWidget = second ? nullptr : widget;
     popup->m_lastClickTime = event->time;
     if (!second) popup->ClickImageButton(widget);
@@ -954,7 +962,8 @@ gboolean CGtkPopup::OnTrayButton(GtkStatusIcon*, GdkEventButton* event, gpointer
     if (popup->m_pDlg == nullptr) return TRUE;
     // A double click shows the popup; the right button opens the menu at
     // the pointer.
-    if (event->type == GDK_2BUTTON_PRESS && event->button == 1) popup->m_pDlg->OnTrayActivated();
+    if (event->type == GDK_2BUTTON_PRESS && event->button == 1)
+        popup->m_pDlg->OnTrayActivated();
     else if (event->type == GDK_BUTTON_PRESS && event->button == 3)
         popup->m_pDlg->OnTrayMenu(static_cast<int>(event->x_root), static_cast<int>(event->y_root));
     return TRUE;

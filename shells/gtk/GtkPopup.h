@@ -160,7 +160,7 @@ private:
     cairo_region_t* m_shape = nullptr;  // the window's shape, kept for each mapping
     std::unique_ptr<CGtkDialogs> m_dialogs;
     std::map<unsigned, guint> m_timers;
-    GdkEventButton m_press{};  // the left-button press being handled
+    GdkEventButton m_press{};                // the left-button press being handled
     GtkWidget* m_lastClickWidget = nullptr;  // the image button pressed last
     guint32 m_lastClickTime = 0;
     int m_menuX = 0, m_menuY = 0;

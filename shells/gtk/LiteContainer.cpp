@@ -119,9 +119,8 @@ std::string CLiteContainer::Family(const char* faceName) {
     return "Sans";
 }
 
-litehtml::uint_ptr CLiteContainer::create_font(const char* faceName, int size, int weight,
-                                               litehtml::font_style italic, unsigned int decoration,
-                                               litehtml::font_metrics* fm) {
+litehtml::uint_ptr CLiteContainer::create_font(const char* faceName, int size, int weight, litehtml::font_style italic,
+                                               unsigned int decoration, litehtml::font_metrics* fm) {
     auto font = std::make_unique<Font>();
     font->description = pango_font_description_new();
     pango_font_description_set_family(font->description, Family(faceName).c_str());
@@ -185,8 +184,7 @@ int CLiteContainer::text_width(const char* text, litehtml::uint_ptr hFont) {
     return width;
 }
 
-const CLiteContainer::EllipsisBox* CLiteContainer::EllipsisFor(const litehtml::position& pos,
-                                                                std::size_t& word) const {
+const CLiteContainer::EllipsisBox* CLiteContainer::EllipsisFor(const litehtml::position& pos, std::size_t& word) const {
     // The innermost box: boxes come parents first.
     for (std::size_t i = m_ellipsis.size(); i-- > 0;) {
         const std::vector<litehtml::position>& words = m_ellipsis[i].words;
@@ -261,8 +259,10 @@ const char* CLiteContainer::get_default_font_name() const { return "sans-serif";
 
 void CLiteContainer::transform_text(litehtml::tstring& text, litehtml::text_transform tt) {
     gchar* changed = nullptr;
-    if (tt == litehtml::text_transform_uppercase) changed = g_utf8_strup(text.c_str(), -1);
-    else if (tt == litehtml::text_transform_lowercase) changed = g_utf8_strdown(text.c_str(), -1);
+    if (tt == litehtml::text_transform_uppercase)
+        changed = g_utf8_strup(text.c_str(), -1);
+    else if (tt == litehtml::text_transform_lowercase)
+        changed = g_utf8_strdown(text.c_str(), -1);
     else if (tt == litehtml::text_transform_capitalize && !text.empty()) {
         const gchar* second = g_utf8_next_char(text.c_str());
         gchar* first = g_utf8_strup(text.c_str(), second - text.c_str());
@@ -326,8 +326,10 @@ void CLiteContainer::draw_background(litehtml::uint_ptr hdc, const litehtml::bac
         const double sy = static_cast<double>(bg.image_size.height) / height;
         const litehtml::position& clip = bg.clip_box;
         double x = clip.x, y = clip.y, w = clip.width, h = clip.height;
-        const bool repeatX = bg.repeat == litehtml::background_repeat_repeat || bg.repeat == litehtml::background_repeat_repeat_x;
-        const bool repeatY = bg.repeat == litehtml::background_repeat_repeat || bg.repeat == litehtml::background_repeat_repeat_y;
+        const bool repeatX =
+            bg.repeat == litehtml::background_repeat_repeat || bg.repeat == litehtml::background_repeat_repeat_x;
+        const bool repeatY =
+            bg.repeat == litehtml::background_repeat_repeat || bg.repeat == litehtml::background_repeat_repeat_y;
         if (!repeatX) {
             x = bg.position_x;
             w = bg.image_size.width;
@@ -365,8 +367,10 @@ void CLiteContainer::draw_borders(litehtml::uint_ptr hdc, const litehtml::border
             const double dash = border.style == litehtml::border_style_dotted ? w : 3 * w;
             for (double at = 0; at < length; at += 2 * dash) {
                 const double piece = std::min(dash, length - at);
-                if (horizontal) cairo_rectangle(cr, x + at, y, piece, w);
-                else cairo_rectangle(cr, x, y + at, w, piece);
+                if (horizontal)
+                    cairo_rectangle(cr, x + at, y, piece, w);
+                else
+                    cairo_rectangle(cr, x, y + at, w, piece);
             }
         } else if (horizontal) {
             cairo_rectangle(cr, x, y, length, w);
@@ -396,7 +400,8 @@ void CLiteContainer::draw_list_marker(litehtml::uint_ptr hdc, const litehtml::li
         SetColor(cr, marker.color);
         const double size = std::max(1, std::min(box.width, box.height));
         switch (marker.marker_type) {
-            case litehtml::list_style_type_none: break;
+            case litehtml::list_style_type_none:
+                break;
             case litehtml::list_style_type_square:
                 cairo_rectangle(cr, box.x, box.y, size, size);
                 cairo_fill(cr);

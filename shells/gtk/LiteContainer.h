@@ -118,7 +118,7 @@ private:
     std::string m_baseUri;
     PangoContext* m_pango = nullptr;    // text as drawn
     PangoContext* m_metrics = nullptr;  // line metrics, unhinted
-    std::set<std::string> m_families;  // lower case, of this system
+    std::set<std::string> m_families;   // lower case, of this system
     std::vector<litehtml::position> m_clips;
     std::map<std::string, GdkPixbuf*> m_images;  // null: failed
     std::vector<std::string> m_wanted;

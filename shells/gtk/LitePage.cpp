@@ -26,9 +26,9 @@ bool IsTagStart(const std::string& html, std::size_t at) {
 // levels, which it takes quadratic time for. Elements that close
 // themselves or are closed by the next of their kind do not nest.
 std::size_t RoughEnd(const std::string& html) {
-    static const std::set<std::string> kFlat{"area", "base", "br",  "col", "embed", "hr", "img", "input", "link",
-                                             "meta", "param", "source", "track", "wbr", "li", "p", "td", "th",
-                                             "tr", "option", "dt", "dd"};
+    static const std::set<std::string> kFlat{"area", "base", "br",    "col",    "embed", "hr",  "img", "input",
+                                             "link", "meta", "param", "source", "track", "wbr", "li",  "p",
+                                             "td",   "th",   "tr",    "option", "dt",    "dd"};
     std::size_t elements = 0, depth = 0;
     for (std::size_t at = html.find('<'); at != std::string::npos; at = html.find('<', at + 1)) {
         if (html.compare(at, 4, "<!--") == 0) {
@@ -162,8 +162,7 @@ void CollectBoxes(const litehtml::element::ptr& el, Boxes& boxes) {
         }
     }
     for (std::size_t i = 0; i < el->get_children_count(); ++i)
-        if (const litehtml::element::ptr child = el->get_child(static_cast<int>(i)); child)
-            CollectBoxes(child, boxes);
+        if (const litehtml::element::ptr child = el->get_child(static_cast<int>(i)); child) CollectBoxes(child, boxes);
 }
 
 }  // namespace
@@ -242,8 +241,10 @@ litehtml::position BoxOf(const litehtml::element::ptr& el) {
 void AppendCollapsed(std::string& to, const std::string& words) {
     for (const char c : words) {
         const bool space = c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
-        if (!space) to += c;
-        else if (!to.empty() && to.back() != ' ' && to.back() != '\n') to += ' ';
+        if (!space)
+            to += c;
+        else if (!to.empty() && to.back() != ' ' && to.back() != '\n')
+            to += ' ';
     }
 }
 
@@ -258,8 +259,8 @@ void CLitePage::Collect(const litehtml::element::ptr& el) {
         return;
     }
     const char* tag = el->get_tagName();
-    const bool block = el->get_display() != litehtml::display_inline &&
-                       el->get_display() != litehtml::display_inline_block;
+    const bool block =
+        el->get_display() != litehtml::display_inline && el->get_display() != litehtml::display_inline_block;
     const auto endLine = [&] {
         while (!m_text.empty() && m_text.back() == ' ') m_text.pop_back();
         if (!m_text.empty() && m_text.back() != '\n') m_text += '\n';

@@ -47,8 +47,8 @@ public:
 
     // A link as the keyboard and assistive technology reach it.
     struct Link {
-        std::string name;      // its text, spaces collapsed, UTF-8
-        std::string address;   // as a click on it reports it, UTF-8
+        std::string name;        // its text, spaces collapsed, UTF-8
+        std::string address;     // as a click on it reports it, UTF-8
         litehtml::position box;  // what it takes on the page (its boxes' union)
     };
     // The links that show, in reading (document) order.

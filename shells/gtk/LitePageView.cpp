@@ -226,8 +226,7 @@ std::unique_ptr<IPageView> CreatePageView(std::shared_ptr<platform::IHttpClient>
     return std::make_unique<CLitePageView>(std::move(http), width, height, std::move(events));
 }
 
-CLitePageView::CLitePageView(std::shared_ptr<platform::IHttpClient> http, int width, int height,
-                             PageViewEvents events)
+CLitePageView::CLitePageView(std::shared_ptr<platform::IHttpClient> http, int width, int height, PageViewEvents events)
     : m_http(std::move(http)), m_width(width), m_height(height), m_events(std::move(events)) {
     // Without a window of its own, so that the skin's images laid over the
     // page's edges show over it, as over the other controls.
@@ -238,8 +237,8 @@ CLitePageView::CLitePageView(std::shared_ptr<platform::IHttpClient> http, int wi
     gtk_widget_set_size_request(m_area, width, height);
     gtk_widget_set_can_focus(m_area, TRUE);
     gtk_widget_set_has_tooltip(m_area, TRUE);
-    gtk_widget_add_events(m_area, GDK_POINTER_MOTION_MASK | GDK_LEAVE_NOTIFY_MASK | GDK_BUTTON_PRESS_MASK |
-                                      GDK_BUTTON_RELEASE_MASK);
+    gtk_widget_add_events(
+        m_area, GDK_POINTER_MOTION_MASK | GDK_LEAVE_NOTIFY_MASK | GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK);
     g_signal_connect(m_area, "draw", G_CALLBACK(OnDraw), this);
     g_signal_connect(m_area, "motion-notify-event", G_CALLBACK(OnMotion), this);
     g_signal_connect(m_area, "leave-notify-event", G_CALLBACK(OnLeave), this);
@@ -321,13 +320,14 @@ void CLitePageView::FetchImages() {
     std::shared_ptr<platform::IHttpClient> http = m_http;
     for (const std::string& uri : m_page->TakeWantedImages()) {
         ++m_imagesPending;
-        RunOffThread<GdkPixbuf*>(
-            [http, uri]() { return DecodeImage(FetchUri(http.get(), uri, kImageLimit).bytes); },
-            [alive = std::weak_ptr<int>(m_alive), this, generation, uri](GdkPixbuf* image) {
-                if (!alive.expired()) ImageArrived(generation, uri, image);
-                else if (image != nullptr) g_object_unref(image);
-            },
-            nullptr);
+        RunOffThread<GdkPixbuf*>([http, uri]() { return DecodeImage(FetchUri(http.get(), uri, kImageLimit).bytes); },
+                                 [alive = std::weak_ptr<int>(m_alive), this, generation, uri](GdkPixbuf* image) {
+                                     if (!alive.expired())
+                                         ImageArrived(generation, uri, image);
+                                     else if (image != nullptr)
+                                         g_object_unref(image);
+                                 },
+                                 nullptr);
     }
 }
 
@@ -447,7 +447,8 @@ gboolean CLitePageView::OnFocus(GtkWidget* widget, GtkDirectionType direction, g
 
 gboolean CLitePageView::OnFocusChange(GtkWidget*, GdkEventFocus* event, gpointer self) {
     auto* view = static_cast<CLitePageView*>(self);
-    if (event->in && view->m_focused < 0 && !view->Links().empty()) view->FocusLink(0);
+    if (event->in && view->m_focused < 0 && !view->Links().empty())
+        view->FocusLink(0);
     else if (view->m_focused >= 0 && static_cast<std::size_t>(view->m_focused) < view->m_linkAccessibles.size())
         atk_object_notify_state_change(view->m_linkAccessibles[static_cast<std::size_t>(view->m_focused)],
                                        ATK_STATE_FOCUSED, event->in);
@@ -461,10 +462,15 @@ gboolean CLitePageView::OnKeyPress(GtkWidget*, GdkEventKey* event, gpointer self
     if ((event->state & (GDK_CONTROL_MASK | GDK_MOD1_MASK)) != 0 || count == 0) return FALSE;
     switch (event->keyval) {
         case GDK_KEY_Down:
-        case GDK_KEY_KP_Down: view->FocusLink(std::min(view->m_focused + 1, count - 1)); return TRUE;
+        case GDK_KEY_KP_Down:
+            view->FocusLink(std::min(view->m_focused + 1, count - 1));
+            return TRUE;
         case GDK_KEY_Up:
-        case GDK_KEY_KP_Up: view->FocusLink(std::max(view->m_focused - 1, 0)); return TRUE;
-        default: break;
+        case GDK_KEY_KP_Up:
+            view->FocusLink(std::max(view->m_focused - 1, 0));
+            return TRUE;
+        default:
+            break;
     }
     if (!IsActivateKey(event->keyval)) return FALSE;
     view->ActivateLink(view->m_focused);
@@ -514,8 +520,8 @@ gboolean CLitePageView::OnMotion(GtkWidget* widget, GdkEventMotion* event, gpoin
     if (cursor != view->m_cursor) {
         view->m_cursor = cursor;
         GdkWindow* window = gtk_widget_get_window(widget);
-        GdkCursor* shape = cursor == "pointer" ? gdk_cursor_new_from_name(gdk_window_get_display(window), "pointer")
-                                               : nullptr;
+        GdkCursor* shape =
+            cursor == "pointer" ? gdk_cursor_new_from_name(gdk_window_get_display(window), "pointer") : nullptr;
         gdk_window_set_cursor(window, shape);
         if (shape != nullptr) g_object_unref(shape);
     }

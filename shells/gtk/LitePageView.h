@@ -80,12 +80,12 @@ private:
     PageViewEvents m_events;
     GtkWidget* m_area = nullptr;
     std::unique_ptr<CLitePage> m_page;
-    std::string m_uri;      // of the page shown or coming
+    std::string m_uri;       // of the page shown or coming
     std::string m_shownUri;  // of the page shown
-    std::string m_charset;  // of the page shown
+    std::string m_charset;   // of the page shown
     std::string m_cursor;
     unsigned m_generation = 0;  // one more for every page asked for
-    int m_focused = -1;          // the link with the keyboard
+    int m_focused = -1;         // the link with the keyboard
     std::string m_focusedAddress;
     std::vector<AtkObject*> m_linkAccessibles;  // made when asked for
     std::size_t m_imagesPending = 0;

@@ -89,7 +89,8 @@ GdkPixbuf* DecodeImage(const std::string& bytes) {
     GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
     bool tooLarge = false;
     g_signal_connect(loader, "size-prepared", G_CALLBACK(OnSizePrepared), &tooLarge);
-    const bool written = gdk_pixbuf_loader_write(loader, reinterpret_cast<const guchar*>(bytes.data()), bytes.size(), nullptr);
+    const bool written =
+        gdk_pixbuf_loader_write(loader, reinterpret_cast<const guchar*>(bytes.data()), bytes.size(), nullptr);
     const bool closed = gdk_pixbuf_loader_close(loader, nullptr);
     GdkPixbuf* image = written && closed && !tooLarge ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
     if (image != nullptr) g_object_ref(image);

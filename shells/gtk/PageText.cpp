@@ -20,9 +20,9 @@ bool StartsWith(std::string_view bytes, std::string_view prefix) {
 }
 
 bool IsImage(std::string_view bytes) {
-    static constexpr std::array<std::string_view, 4> kSignatures{
-        std::string_view("GIF87a"), std::string_view("GIF89a"), std::string_view("\x89PNG\r\n\x1A\n", 8),
-        std::string_view("\xFF\xD8\xFF")};
+    static constexpr std::array<std::string_view, 4> kSignatures{std::string_view("GIF87a"), std::string_view("GIF89a"),
+                                                                 std::string_view("\x89PNG\r\n\x1A\n", 8),
+                                                                 std::string_view("\xFF\xD8\xFF")};
     if (std::any_of(kSignatures.begin(), kSignatures.end(), [&](std::string_view s) { return StartsWith(bytes, s); }))
         return true;
     return bytes.size() >= 12 && StartsWith(bytes, "RIFF") && bytes.substr(8, 4) == "WEBP";
@@ -49,7 +49,8 @@ std::string DeclaredCharset(std::string_view bytes) {
         while (at < end && (std::isspace(static_cast<unsigned char>(head[at])) || head[at] == '"' || head[at] == '\''))
             ++at;
         std::string name;
-        while (at < end && (std::isalnum(static_cast<unsigned char>(head[at])) || std::string_view("-_.:").find(head[at]) != std::string_view::npos))
+        while (at < end && (std::isalnum(static_cast<unsigned char>(head[at])) ||
+                            std::string_view("-_.:").find(head[at]) != std::string_view::npos))
             name.push_back(head[at++]);
         if (!name.empty()) return name;
     }
@@ -57,8 +58,8 @@ std::string DeclaredCharset(std::string_view bytes) {
 }
 
 bool IsGbkFamily(const std::string& name) {
-    static constexpr std::array<std::string_view, 10> kNames{"gbk",     "gb2312", "gb_2312-80", "x-gbk",     "cp936",
-                                                            "windows-936", "euc-cn", "csgb2312",   "iso-ir-58", "chinese"};
+    static constexpr std::array<std::string_view, 10> kNames{
+        "gbk", "gb2312", "gb_2312-80", "x-gbk", "cp936", "windows-936", "euc-cn", "csgb2312", "iso-ir-58", "chinese"};
     return std::find(kNames.begin(), kNames.end(), name) != kNames.end();
 }
 

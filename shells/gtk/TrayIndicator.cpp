@@ -85,12 +85,12 @@ const IndicatorLibrary* LoadIndicator() {
     if (library == nullptr) return nullptr;
     static IndicatorLibrary functions{};
     using kivo::platform::Bind;
-    const bool bound = Bind(library, "app_indicator_new_with_path", functions.new_with_path) &&
-                       Bind(library, "app_indicator_set_title", functions.set_title) &&
-                       Bind(library, "app_indicator_set_menu", functions.set_menu) &&
-                       Bind(library, "app_indicator_set_secondary_activate_target",
-                            functions.set_secondary_activate_target) &&
-                       Bind(library, "app_indicator_set_status", functions.set_status);
+    const bool bound =
+        Bind(library, "app_indicator_new_with_path", functions.new_with_path) &&
+        Bind(library, "app_indicator_set_title", functions.set_title) &&
+        Bind(library, "app_indicator_set_menu", functions.set_menu) &&
+        Bind(library, "app_indicator_set_secondary_activate_target", functions.set_secondary_activate_target) &&
+        Bind(library, "app_indicator_set_status", functions.set_status);
     return bound ? &functions : nullptr;
 }
 
@@ -115,11 +115,10 @@ bool HasWatcher() {
     GSource* timeout = g_timeout_source_new(kBusTimeoutMs);
     g_source_set_callback(timeout, OnQueryTimeout, &query, nullptr);
     g_source_attach(timeout, context);
-    g_dbus_connection_new_for_address(
-        address,
-        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, query.cancellable, OnBusConnected, &query);
+    g_dbus_connection_new_for_address(address,
+                                      static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+                                      nullptr, query.cancellable, OnBusConnected, &query);
     while (!query.done) g_main_context_iteration(context, TRUE);
     g_source_destroy(timeout);
     g_source_unref(timeout);
@@ -147,7 +146,9 @@ TrayKind DetectTrayKind() {
     const bool bWatcher = !bXEmbedTray && HasWatcher();
     const TrayKind kind = ChooseTrayKind(bXEmbedTray, bWatcher);
     Trace(std::string("tray kind ") + TrayKindName(kind) +
-          (bXEmbedTray ? ", XEmbed tray" : bWatcher ? ", StatusNotifier watcher" : ", no tray seen"));
+          (bXEmbedTray ? ", XEmbed tray"
+           : bWatcher  ? ", StatusNotifier watcher"
+                       : ", no tray seen"));
     return kind;
 }
 
@@ -180,8 +181,8 @@ std::unique_ptr<CTrayIndicator> CTrayIndicator::Create(const std::string& title,
     if (!written) return nullptr;
     tray->m_iconFile = file;
 
-    tray->m_indicator = library->new_with_path("kivo", "kivo", APP_INDICATOR_CATEGORY_APPLICATION_STATUS,
-                                                    tray->m_tempDir.c_str());
+    tray->m_indicator =
+        library->new_with_path("kivo", "kivo", APP_INDICATOR_CATEGORY_APPLICATION_STATUS, tray->m_tempDir.c_str());
     library->set_title(tray->m_indicator, title.c_str());
     g_signal_connect(tray->m_indicator, "connection-changed", G_CALLBACK(OnConnectionChanged), nullptr);
 

@@ -14,8 +14,6 @@ constexpr TrayKind ChooseTrayKind(bool bXEmbedTray, bool bWatcher) {
     return !bXEmbedTray && bWatcher ? TrayKind::Indicator : TrayKind::StatusIcon;
 }
 
-constexpr const char* TrayKindName(TrayKind kind) {
-    return kind == TrayKind::Indicator ? "indicator" : "status-icon";
-}
+constexpr const char* TrayKindName(TrayKind kind) { return kind == TrayKind::Indicator ? "indicator" : "status-icon"; }
 
 }  // namespace kivo::gtk

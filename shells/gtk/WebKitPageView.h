@@ -37,7 +37,7 @@ private:
     PageViewEvents m_events;
     int m_width;
     int m_height;
-    GtkWidget* m_box = nullptr;   // holds the web view once it is made
+    GtkWidget* m_box = nullptr;  // holds the web view once it is made
     GtkWidget* m_view = nullptr;
     bool m_bFailed = false;  // the load under way failed
     // The address of the page asked for, until it loads or fails; empty for

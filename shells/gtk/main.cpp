@@ -114,12 +114,17 @@ bool StartGtk() {
 int main(int argc, char** argv) {
     const CommandLine line = ParseCommandLine(argc, argv);
     switch (line.what) {
-        case CommandLine::What::Help: std::fputs(kUsage, stdout); return 0;
-        case CommandLine::What::Version: std::puts("kivo " KIVO_VERSION); return 0;
+        case CommandLine::What::Help:
+            std::fputs(kUsage, stdout);
+            return 0;
+        case CommandLine::What::Version:
+            std::puts("kivo " KIVO_VERSION);
+            return 0;
         case CommandLine::What::Wrong:
             std::fprintf(stderr, "kivo: unknown argument '%s'\n%s", line.wrong.c_str(), kUsage);
             return 2;
-        case CommandLine::What::Run: break;
+        case CommandLine::What::Run:
+            break;
     }
     const std::string& action = line.action;
     if (!theApp.InitInstance()) {
@@ -149,13 +154,14 @@ int main(int argc, char** argv) {
     theApp.m_pMainWnd = &popup;
     // Set before any job starts (their timers are armed by the popup).
     static CHotListDlg* pDlg = nullptr;
-    static CThreadJobs jobs(
-        kivo::app::MakeUpdateJob(core.updater, theApp.m_pMainWnd,
-                      [](const kivo::app::UpdateReport& report) { kivo::gtk::Trace("update: " + report.Summary()); }),
-        kivo::app::MakeRefreshJob(core.pages, [](const kivo::net::RefreshReport& report) {
-            kivo::gtk::Trace("refresh: " + report.Summary());
-            pDlg->OnRefreshed(report);
-        }));
+    static CThreadJobs jobs(kivo::app::MakeUpdateJob(core.updater, theApp.m_pMainWnd,
+                                                     [](const kivo::app::UpdateReport& report) {
+                                                         kivo::gtk::Trace("update: " + report.Summary());
+                                                     }),
+                            kivo::app::MakeRefreshJob(core.pages, [](const kivo::net::RefreshReport& report) {
+                                kivo::gtk::Trace("refresh: " + report.Summary());
+                                pDlg->OnRefreshed(report);
+                            }));
     static CHotListDlg dlg(core, popup, jobs);
     pDlg = &dlg;
     // Later starts and desktop actions reach this copy.

@@ -21,8 +21,8 @@
 #include "platform/System.h"
 #include "shells/headless/HeadlessLoop.h"
 
-using kivo::net::RefreshReport;
 using kivo::app::UpdateReport;
+using kivo::net::RefreshReport;
 
 namespace {
 
@@ -87,9 +87,8 @@ int main(int argc, char** argv) {
     }
 
     CHeadlessLoop loop(timeScale);
-    const auto channel = kivo::platform::ListenToLaterCopies("kivo", [&loop](const std::string& message) {
-        Log(loop, "later copy: " + message);
-    });
+    const auto channel = kivo::platform::ListenToLaterCopies(
+        "kivo", [&loop](const std::string& message) { Log(loop, "later copy: " + message); });
     theApp.m_pMainWnd = &loop;
     if (!core.updater.RunStartupHandover(loop)) {
         std::printf("update pending: installer %s started, ending\n", core.updater.GetUpdatePath().c_str());

@@ -7,8 +7,9 @@
 // copy runs: it is told (with "show" when no action is given, so that it
 // shows its popup), and this one ends at once with status 0. None runs: this
 // one starts and then carries the command out, except --exit, which then has
-// nothing to end and ends at once, showing nothing. Any other argument ends
-// the program at once with status 2, showing nothing.
+// nothing to end and ends at once, showing nothing. Other arguments are
+// ignored: the Run value names the program unquoted, so a folder with a space
+// in its name reaches the program as words of its command line.
 #include "shells/win32/WinApi.h"
 
 #include <memory>
@@ -22,29 +23,27 @@
 
 namespace {
 
-// The action the command line asks for: "settings", "about", "exit", empty
-// for none; false for a command line that is not one of these.
-bool ParseCommandLine(std::string& action) {
+// The action the command line asks for: "settings", "about", "exit", or
+// empty for none.
+std::string ActionOf(const wchar_t* commandLine) {
     int argc = 0;
-    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    if (argv == nullptr) return false;
-    bool ok = argc <= 2;
-    if (ok && argc == 2) {
-        const std::wstring arg = argv[1];
+    LPWSTR* argv = CommandLineToArgvW(commandLine, &argc);
+    if (argv == nullptr) return {};
+    std::string action;
+    for (int i = 1; i < argc && action.empty(); ++i) {
+        const std::wstring arg = argv[i];
         if (arg == L"--settings") action = "settings";
         else if (arg == L"--about") action = "about";
         else if (arg == L"--exit") action = "exit";
-        else ok = false;
     }
     LocalFree(argv);
-    return ok;
+    return action;
 }
 
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    std::string action;
-    if (!ParseCommandLine(action)) return 2;
+    const std::string action = ActionOf(GetCommandLineW());
     // ActiveX hosting: OLE on this thread, before the main window, whose
     // template holds the WebBrowser control.
     const HRESULT hrOle = OleInitialize(nullptr);

@@ -19,7 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     try {
         const auto options = kivo::server::ServerOptions::Parse(args);
-        if (options.port < 0 || options.port > 65535 || options.metricsPort < 0 || options.metricsPort > 65535) std::abort();
+        if (options.port < 0 || options.port > 65535 || options.metricsPort < 0 || options.metricsPort > 65535)
+            std::abort();
         if (options.host.empty() || options.dataDir.empty() || options.db.empty()) std::abort();
         if (!options.metricsHost.empty() && options.metricsHost.front() == '[') std::abort();
         for (const auto& [platform, path] : options.updateFiles) {

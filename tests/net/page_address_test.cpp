@@ -95,8 +95,8 @@ TEST(ServerAddress, OverrideIsCheckedAndFallsBackToTheBuiltInHost) {
     EXPECT_EQ(kivo::net::ServerAddress(), "http://[::1]:99");
     ::unsetenv("KIVO_SERVER");
     const std::string builtIn = kivo::net::ServerAddress();
-    for (const char* bad : {"", "evil.example/path", "a b", "host:0", "host:65536", "host:", "user@host",
-                            "-host", "[::1", "h\nx"}) {
+    for (const char* bad :
+         {"", "evil.example/path", "a b", "host:0", "host:65536", "host:", "user@host", "-host", "[::1", "h\nx"}) {
         ::setenv("KIVO_SERVER", bad, 1);
         EXPECT_EQ(kivo::net::ServerAddress(), builtIn) << bad;
     }

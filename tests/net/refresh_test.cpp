@@ -12,14 +12,14 @@
 #include "tests/support/Files.h"
 #include "tests/support/NetworkTest.h"
 
+using kivo::app::Job;
+using kivo::app::MakeRefreshJob;
+using kivo::net::RefreshReport;
+using kivo::net::TransferResult;
 using kivo::server::PatternBytes;
 using kivo::test::Exists;
 using kivo::test::ReadBytes;
 using kivo::test::WriteBytes;
-using kivo::net::TransferResult;
-using kivo::net::RefreshReport;
-using kivo::app::Job;
-using kivo::app::MakeRefreshJob;
 
 namespace {
 
@@ -111,8 +111,10 @@ TEST_F(Refresh, ReaderNeverSeesAHalfWrittenPage) {
     while (!done) {
         const auto now = ReadBytes(Item(1));
         ++reads;
-        if (now && *now == old) ++oldSeen;
-        else if (!now || *now != fresh) ++bad;
+        if (now && *now == old)
+            ++oldSeen;
+        else if (!now || *now != fresh)
+            ++bad;
     }
     job.join();
     EXPECT_EQ(bad, 0) << "of " << reads << " reads";

@@ -23,13 +23,13 @@
 #include "tests/support/Files.h"
 #include "tests/support/NetworkTest.h"
 
+using kivo::net::RefreshReport;
+using kivo::net::TransferResult;
+using kivo::net::VersionCheck;
 using kivo::server::PatternBytes;
 using kivo::test::Exists;
 using kivo::test::ReadBytes;
 using kivo::test::WriteBytes;
-using kivo::net::RefreshReport;
-using kivo::net::TransferResult;
-using kivo::net::VersionCheck;
 
 namespace {
 
@@ -49,7 +49,11 @@ protected:
     }
     // The head of an ELF image for `machine` (e_machine, little-endian).
     static std::string Elf(char machine) {
-        return std::string("\x7F" "ELF\x02\x01\x01", 7) + std::string(11, '\0') + machine + '\0';
+        return std::string(
+                   "\x7F"
+                   "ELF\x02\x01\x01",
+                   7) +
+               std::string(11, '\0') + machine + '\0';
     }
     // The body of `path` asked for plainly: no gzip, no validators.
     std::string PlainBody(const std::string& path) const {
@@ -69,8 +73,9 @@ std::string Identity(const std::string& path) {
 #ifdef _WIN32
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return "none";
-    return std::to_string(data.ftCreationTime.dwLowDateTime) + "/" + std::to_string(data.ftLastWriteTime.dwLowDateTime) +
-           "/" + std::to_string(data.ftLastWriteTime.dwHighDateTime);
+    return std::to_string(data.ftCreationTime.dwLowDateTime) + "/" +
+           std::to_string(data.ftLastWriteTime.dwLowDateTime) + "/" +
+           std::to_string(data.ftLastWriteTime.dwHighDateTime);
 #else
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) return "none";
@@ -127,8 +132,7 @@ TEST_F(Transfers, AnswerShorterThanAPageLeavesNoCopyAndSaysSo) {
 
 TEST_F(Transfers, PageTheDiskRefusesIsNotWrittenAndTheCopyStays) {
     Server().SetSize("/sml/today.html", 5000);
-    EXPECT_EQ(transfers.DownloadFile(Url("/sml/today.html"), Dir() + "missing/page.html"),
-              TransferResult::kNotWritten);
+    EXPECT_EQ(transfers.DownloadFile(Url("/sml/today.html"), Dir() + "missing/page.html"), TransferResult::kNotWritten);
     // The finished part cannot replace the copy: a folder stands in its place.
     kivo::platform::MakeDir(Page());
     EXPECT_EQ(transfers.DownloadFile(Url("/sml/today.html"), Page()), TransferResult::kNotWritten);
@@ -267,7 +271,7 @@ TEST_F(Transfers, PostMailBytesArriveUnchangedOnceEach) {
         "@",
     };
     for (const auto& address : addresses) EXPECT_TRUE(transfers.PostMail(address));
-    EXPECT_EQ(Server().Requests().size(), 4u);  // no retry
+    EXPECT_EQ(Server().Requests().size(), 4u);      // no retry
     EXPECT_TRUE(transfers.PostMail(addresses[0]));  // recorded once
     EXPECT_EQ(Server().Emails(), addresses);
 }
@@ -398,9 +402,9 @@ TEST_F(Transfers, ValidatorsAreSentOnlyWhenSoundAndWithTheCopyTheyDescribe) {
     // Damaged, cut, carrying a line break into the request, or missing:
     // asked without condition, and the whole answer is stored again.
     const std::string sound = ReadBytes(validators).value_or("");
-    for (const std::string& damaged : {std::string("garbage\n"), sound.substr(0, sound.size() / 2),
-                                       std::string("ETag: \"a\"\rX-Injected: 1\n"), std::string(3000, 'E'),
-                                       std::string("ETag: \"a\"\nETag: \"b\"\n"), std::string()}) {
+    for (const std::string& damaged :
+         {std::string("garbage\n"), sound.substr(0, sound.size() / 2), std::string("ETag: \"a\"\rX-Injected: 1\n"),
+          std::string(3000, 'E'), std::string("ETag: \"a\"\nETag: \"b\"\n"), std::string()}) {
         WriteBytes(validators, damaged);
         EXPECT_EQ(transfers.DownloadFile(url, Page()), TransferResult::kReplaced) << damaged;
         EXPECT_EQ(ReadBytes(validators), sound);  // the answer's validators again

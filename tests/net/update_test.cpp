@@ -13,13 +13,13 @@
 #include "tests/support/Process.h"
 #include "tests/support/Wait.h"
 
+using kivo::app::MakeUpdateJob;
+using kivo::app::UpdateReport;
+using kivo::net::TransferResult;
 using kivo::test::Exists;
 using kivo::test::Process;
 using kivo::test::ReadBytes;
 using kivo::test::WriteBytes;
-using kivo::net::TransferResult;
-using kivo::app::UpdateReport;
-using kivo::app::MakeUpdateJob;
 
 namespace {
 
@@ -222,8 +222,8 @@ TEST_F(SignedUpdate, OnlyAnInstallerSignedByTheKeyIsAnnouncedAndStarted) {
     Server().ClearFaults();
 
     // One made with openssl verifies as well as one by kivo-server sign.
-    Process openssl("openssl", {"dgst", "-sha256", "-sign", kKeys + "update-test.key.pem", "-out", served + ".sig",
-                                served});
+    Process openssl("openssl",
+                    {"dgst", "-sha256", "-sign", kKeys + "update-test.key.pem", "-out", served + ".sig", served});
     ASSERT_EQ(openssl.Wait(), 0);
     EXPECT_TRUE(Run().started);
     EXPECT_EQ(host.notices, 1);

@@ -24,8 +24,8 @@ TEST(VersionAnswer, OnlyTheFirstExactTagInNineToTwentyNineBytesWithAGreaterNumbe
         {"version:1001abc", true},
         {"version:99999999999999999999", true},  // saturates
         {"version:-99999999999999999999", false},
-        {"version:", false},  // 8 bytes, nothing after the tag
-        {"version:" + std::string(17, ' ') + "1001", true},  // 29 bytes
+        {"version:", false},                                  // 8 bytes, nothing after the tag
+        {"version:" + std::string(17, ' ') + "1001", true},   // 29 bytes
         {"version:" + std::string(18, ' ') + "1001", false},  // 30 bytes
         {"Version:1001", false},
         {"VERSION:1001", false},

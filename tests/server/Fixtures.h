@@ -69,13 +69,15 @@ public:
         replace("root /srv/kivo/public;", "root " + root + ";");
         replace("server 127.0.0.1:8123;", "server 127.0.0.1:" + std::to_string(upstream) + ";");
         WriteBytes(dir + "/kivo.conf", site);
-        WriteBytes(dir + "/nginx.conf", "worker_processes 1;\npid " + dir + "/nginx.pid;\n"
-                                        "events { worker_connections 256; }\n"
-                                        "http { access_log off; include " + dir + "/kivo.conf; }\n");
-        process_ = std::make_unique<Process>(
-            KIVO_NGINX,
-            std::vector<std::string>{"-p", dir, "-c", dir + "/nginx.conf", "-e", dir + "/error.log", "-g", "daemon off;"},
-            std::vector<std::string>{}, ProcessOptions{dir + "/nginx.log"});
+        WriteBytes(dir + "/nginx.conf", "worker_processes 1;\npid " + dir +
+                                            "/nginx.pid;\n"
+                                            "events { worker_connections 256; }\n"
+                                            "http { access_log off; include " +
+                                            dir + "/kivo.conf; }\n");
+        process_ = std::make_unique<Process>(KIVO_NGINX,
+                                             std::vector<std::string>{"-p", dir, "-c", dir + "/nginx.conf", "-e",
+                                                                      dir + "/error.log", "-g", "daemon off;"},
+                                             std::vector<std::string>{}, ProcessOptions{dir + "/nginx.log"});
         if (!WaitUntil([this] { return Connection(port_).Connected(); }, std::chrono::seconds(10)))
             throw std::runtime_error("nginx did not start: " + ReadBytes(dir + "/nginx.log").value_or(""));
     }

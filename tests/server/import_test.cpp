@@ -64,8 +64,10 @@ std::string Gbk(const std::string& utf8) { return kivo::server::GbkEncoder().Enc
 TEST(FeedFormats, EachFormatAsPublishedGivesNamesHeatAndLinks) {
     const auto rss = Items(Fixture("rss2.xml"));
     ASSERT_EQ(rss.size(), 12u);
-    EXPECT_EQ(rss[0].name, "\xE5\xAB\xA6\xE5\xA8\xA5\xE4\xB8\x83\xE5\x8F\xB7\xE5\x8F\x91\xE5\xB0\x84\xE6\x88\x90\xE5\x8A\x9F");
-    EXPECT_EQ(rss[5].name, "\xE5\x9B\xBD\xE4\xBA\xA7\xE5\xA4\xA7\xE9\xA3\x9E\xE6\x9C\xBA\xE9\xA6\x96\xE8\x88\xAA");  // twice escaped
+    EXPECT_EQ(rss[0].name,
+              "\xE5\xAB\xA6\xE5\xA8\xA5\xE4\xB8\x83\xE5\x8F\xB7\xE5\x8F\x91\xE5\xB0\x84\xE6\x88\x90\xE5\x8A\x9F");
+    EXPECT_EQ(rss[5].name,
+              "\xE5\x9B\xBD\xE4\xBA\xA7\xE5\xA4\xA7\xE9\xA3\x9E\xE6\x9C\xBA\xE9\xA6\x96\xE8\x88\xAA");  // twice escaped
     EXPECT_EQ(rss[0].link, "https://s.weibo.example/weibo?q=%231%23");
     EXPECT_EQ(rss[0].heat, 0);
     EXPECT_EQ(Names(Items(Fixture("rss1.rdf"), "rss")), Names(rss));
@@ -78,7 +80,9 @@ TEST(FeedFormats, EachFormatAsPublishedGivesNamesHeatAndLinks) {
 
     const auto atom = Items(Fixture("atom.xml"), "atom");
     ASSERT_EQ(atom.size(), 11u);
-    EXPECT_EQ(atom[0].name, "\xE6\xB5\x81\xE6\xB5\xAA\xE6\x98\x9F\xE7\x90\x83" "3 & \xE5\xBD\xB1\xE8\xAF\x84");
+    EXPECT_EQ(atom[0].name,
+              "\xE6\xB5\x81\xE6\xB5\xAA\xE6\x98\x9F\xE7\x90\x83"
+              "3 & \xE5\xBD\xB1\xE8\xAF\x84");
     EXPECT_EQ(atom[0].link, "https://movie.example/subject/100/");  // the alternate, not the enclosure
 
     const auto feed = Items(Fixture("feed.json"));
@@ -87,7 +91,8 @@ TEST(FeedFormats, EachFormatAsPublishedGivesNamesHeatAndLinks) {
 
     const auto daily = Items(Fixture("dailyhot.json"));
     ASSERT_EQ(daily.size(), 10u);
-    const std::vector<std::int64_t> heat = {1230000, 986000, 120000000, 45678, 30021, 880000, 75000, 660000, 50000, 40000};
+    const std::vector<std::int64_t> heat = {1230000, 986000, 120000000, 45678, 30021,
+                                            880000,  75000,  660000,    50000, 40000};
     for (std::size_t i = 0; i < heat.size(); ++i) EXPECT_EQ(daily[i].heat, heat[i]) << i;
     const auto rssNames = Names(rss);
     EXPECT_EQ(Names(daily), std::vector<std::string>(rssNames.begin(), rssNames.begin() + 10));
@@ -143,7 +148,9 @@ TEST(FeedFormats, NamesAreCleanedForTheGbkPages) {
     EXPECT_EQ(NormaliseName(han).size(), 40u * 3);
 
     // Repeated names after cleaning count once, empty ones not at all.
-    std::vector<kivo::server::FeedItem> items = {{"<b>A</b>", 5, "javascript:alert(1)"}, {"A", 9, ""}, {"\xF0\x9F\x98\x80", 1, ""},
+    std::vector<kivo::server::FeedItem> items = {{"<b>A</b>", 5, "javascript:alert(1)"},
+                                                 {"A", 9, ""},
+                                                 {"\xF0\x9F\x98\x80", 1, ""},
                                                  {"B", 2, "https://b.example/\xE7\x83\xAD"}};
     const auto list = kivo::server::MakeListItems(items);
     ASSERT_EQ(Names(list), (std::vector<std::string>{"A", "B"}));
@@ -163,7 +170,8 @@ TEST(FeedFormats, XmlNeverFetchesOrExpandsWhatADocumentDeclares) {
     } catch (const FeedError&) {
     }
 
-    std::string bomb = "<?xml version=\"1.0\"?>\n<!DOCTYPE rss [<!ENTITY a0 \"lol lol lol lol lol lol lol lol lol lol\">\n";
+    std::string bomb =
+        "<?xml version=\"1.0\"?>\n<!DOCTYPE rss [<!ENTITY a0 \"lol lol lol lol lol lol lol lol lol lol\">\n";
     for (int i = 1; i <= 12; ++i)
         bomb += "<!ENTITY a" + std::to_string(i) + " \"" + [&] {
             std::string refs;
@@ -198,11 +206,11 @@ TEST(SourcesFile, LinesWithTheirDefaultsAndEachBadLineNamed) {
     EXPECT_EQ(sources.Find("movie")->everyMinutes, 10);
     EXPECT_EQ(sources.Find("game"), nullptr);
 
-    for (const char* bad : {"music http://a/", "hot", "hot ftp://a/", "hot http://a/ every=4", "hot http://a/ every=1441",
-                                   "hot http://a/ keep=7", "hot http://a/ keep=11", "hot http://a/ format=xml",
-                                   "hot http://a/ format=json:a:b", "hot http://a/ fallback=file:///etc/passwd",
-                                   "hot http://a/ colour=red", "hot http://a/ every=5 every=6", "hot derived:top",
-                                   "hot derived:week every=5", "hot http://a/\nhot http://b/", "hot http://a/ window=-1"}) {
+    for (const char* bad :
+         {"music http://a/", "hot", "hot ftp://a/", "hot http://a/ every=4", "hot http://a/ every=1441",
+          "hot http://a/ keep=7", "hot http://a/ keep=11", "hot http://a/ format=xml", "hot http://a/ format=json:a:b",
+          "hot http://a/ fallback=file:///etc/passwd", "hot http://a/ colour=red", "hot http://a/ every=5 every=6",
+          "hot derived:top", "hot derived:week every=5", "hot http://a/\nhot http://b/", "hot http://a/ window=-1"}) {
         try {
             kivo::server::Sources::Parse("# x\n" + std::string(bad) + "\n", "sources.txt");
             ADD_FAILURE() << "accepted: " << bad;
@@ -221,9 +229,14 @@ class FeedHost {
 public:
     struct Answer {
         Answer(int status_ = 200, std::string body_ = {}, std::string type_ = "application/xml",
-               std::vector<std::pair<std::string, std::string>> headers_ = {}, bool stall_ = false, std::string etag_ = {})
-            : status(status_), body(std::move(body_)), type(std::move(type_)), headers(std::move(headers_)),
-              stall(stall_), etag(std::move(etag_)) {}
+               std::vector<std::pair<std::string, std::string>> headers_ = {}, bool stall_ = false,
+               std::string etag_ = {})
+            : status(status_),
+              body(std::move(body_)),
+              type(std::move(type_)),
+              headers(std::move(headers_)),
+              stall(stall_),
+              etag(std::move(etag_)) {}
         int status;
         std::string body;
         std::string type;
@@ -245,7 +258,8 @@ public:
         port_ = server_.bind_to_any_port(address_);
         if (port_ <= 0) throw std::runtime_error("cannot listen on " + address_);
         thread_ = std::thread([this] { server_.listen_after_bind(); });
-        if (!WaitUntil([this] { return server_.is_running(); }, 10s)) throw std::runtime_error("feed host did not start");
+        if (!WaitUntil([this] { return server_.is_running(); }, 10s))
+            throw std::runtime_error("feed host did not start");
     }
     ~FeedHost() {
         stopping_ = true;
@@ -380,8 +394,11 @@ protected:
 
 TEST_P(Import, TrendsAndDerivedListsFollowThreeImportsAcrossRestarts) {
     FeedHost one("127.0.0.1"), two("127.0.0.2");
-    Sources("hot " + one.Url("/hot") + " window=0\n"
-            "game " + two.Url("/game") + " format=dailyhot window=0\n"
+    Sources("hot " + one.Url("/hot") +
+            " window=0\n"
+            "game " +
+            two.Url("/game") +
+            " format=dailyhot window=0\n"
             "today derived:rising\nweek derived:week\n");
     const auto a = Words("a", 10), g = Words("g", 10);
     one.Set("/hot", {200, DailyHot(a), "application/json"});
@@ -398,7 +415,8 @@ TEST_P(Import, TrendsAndDerivedListsFollowThreeImportsAcrossRestarts) {
 
     // Each import is a new process: trends come from the store.
     one.Set("/hot", {200, DailyHot({"a3", "a1", "new", "a2", "a4", "a5", "a6", "a7", "a8"}), "application/json"});
-    two.Set("/game", {200, DailyHot({"g10", "g1", "g2", "g3", "g4", "g5", "g6", "g7", "g8", "g9"}), "application/json"});
+    two.Set("/game",
+            {200, DailyHot({"g10", "g1", "g2", "g3", "g4", "g5", "g6", "g7", "g8", "g9"}), "application/json"});
     ASSERT_EQ(Run("import", &out), 0) << out;
     EXPECT_EQ(Ranking("hot"), (std::vector<std::string>{"a3 up", "a1 down", "new up", "a2 down", "a4 down", "a5 down",
                                                         "a6 down", "a7 down"}));
@@ -426,7 +444,7 @@ TEST_P(Import, TrendsAndDerivedListsFollowThreeImportsAcrossRestarts) {
 
 TEST_P(Import, EachBrokenSourceKeepsTheLastGoodListFallbacksAreTriedAndStatusSaysWhy) {
     FeedHost host("127.0.0.3"), spare("127.0.0.4"), silent("127.0.0.8");
-    const std::vector<std::string> pages = {"movie", "teleplay", "game", "novel", "mm",
+    const std::vector<std::string> pages = {"movie", "teleplay", "game",   "novel",  "mm",
                                             "gg",    "mmstar",   "ggstar", "scenic", "newmusic"};
     std::string lines;
     for (const std::string& page : pages) {
@@ -460,12 +478,15 @@ TEST_P(Import, EachBrokenSourceKeepsTheLastGoodListFallbacksAreTriedAndStatusSay
 
     const std::map<std::string, std::pair<FeedHost::Answer, std::string>> faults = {
         {"movie", {{500, "{\"error\":\"upstream\"}", "application/json"}, "HTTP status 500"}},
-        {"teleplay", {{200, "<!DOCTYPE html><html><body>\xE7\x99\xBB\xE5\xBD\x95</body></html>", "text/html"}, "not a feed"}},
+        {"teleplay",
+         {{200, "<!DOCTYPE html><html><body>\xE7\x99\xBB\xE5\xBD\x95</body></html>", "text/html"}, "not a feed"}},
         {"game", {{200, "", "text/plain", {}, true}, "no complete answer within 15 s"}},
         {"novel", {{302, "", "text/plain", {{"Location", host.Url("/novel")}}}, "more than 3 redirects"}},
-        {"mm", {{200, std::string(3 << 20, ' ') + DailyHot(Words("x", 10)), "application/json"}, "larger than 2048 KiB"}},
-        {"gg", {{200, Gzip(std::string(64 << 20, ' ')), "application/octet-stream", {{"Content-Encoding", "gzip"}}},
-                "larger than 2048 KiB"}},
+        {"mm",
+         {{200, std::string(3 << 20, ' ') + DailyHot(Words("x", 10)), "application/json"}, "larger than 2048 KiB"}},
+        {"gg",
+         {{200, Gzip(std::string(64 << 20, ' ')), "application/octet-stream", {{"Content-Encoding", "gzip"}}},
+          "larger than 2048 KiB"}},
         {"mmstar", {{200, bomb, "application/xml"}, "XML"}},
         {"ggstar", {{200, xxe, "application/xml"}, "only 0 usable entries"}},
         {"scenic", {{200, DailyHot(Words("s", 7)), "application/json"}, "only 7 usable entries"}},
@@ -523,7 +544,8 @@ TEST_P(Import, AnAnswerNotModifiedRewritesNothingAndLongFailureAlarmsCron) {
     ASSERT_EQ(Run("import", &out), 1) << out;
     EXPECT_NE(out.find("novel unchanged"), std::string::npos) << out;
     const auto requests = host.Requests();
-    EXPECT_EQ(std::count_if(requests.begin(), requests.end(), [](const auto& r) { return r.ifNoneMatch == "\"v1\""; }), 1);
+    EXPECT_EQ(std::count_if(requests.begin(), requests.end(), [](const auto& r) { return r.ifNoneMatch == "\"v1\""; }),
+              1);
     struct stat after {};
     ::stat((Data() + "/novel.txt").c_str(), &after);
     EXPECT_EQ(before.st_ino, after.st_ino);
@@ -550,8 +572,9 @@ TEST_P(Import, AnAnswerNotModifiedRewritesNothingAndLongFailureAlarmsCron) {
 TEST_P(Import, SnapshotsAreKeptThirtyDays) {
     const auto store = kivo::server::OpenSnapshotStore(db_);
     const std::int64_t day = 24LL * 3600 * 1000;
-    const std::int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                 std::chrono::system_clock::now().time_since_epoch()).count();
+    const std::int64_t now =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
     store->Add({now - 31 * day, "hot", "http://a/", {{1, "old", 5, ""}}});
     store->Add({now - 29 * day, "hot", "http://a/", {{1, "kept", 5, ""}}});
     ASSERT_TRUE(store->Latest("hot", now - 30 * day));
@@ -585,7 +608,8 @@ TEST(ServedImports, TheProgramAndNginxGetTheImportedNamesInGbkAndABadSourcesLine
     ASSERT_TRUE(WaitUntil([&] { return Log().find("\nmetrics ") != std::string::npos; }, 10s)) << Log();
     const int port = std::atoi(Log().c_str() + Log().find("listening ") + 10);
     const int metrics = std::atoi(Log().c_str() + Log().find("\nmetrics ") + 9);
-    const std::string topic = "\xE5\xAB\xA6\xE5\xA8\xA5\xE4\xB8\x83\xE5\x8F\xB7\xE5\x8F\x91\xE5\xB0\x84\xE6\x88\x90\xE5\x8A\x9F";
+    const std::string topic =
+        "\xE5\xAB\xA6\xE5\xA8\xA5\xE4\xB8\x83\xE5\x8F\xB7\xE5\x8F\x91\xE5\xB0\x84\xE6\x88\x90\xE5\x8A\x9F";
     auto client = kivo::test::HttpClientFor(port);
     ASSERT_TRUE(WaitUntil([&] {
         const auto res = client->Get("/sml/game.html");
@@ -596,7 +620,8 @@ TEST(ServedImports, TheProgramAndNginxGetTheImportedNamesInGbkAndABadSourcesLine
 
     // Each imported list in the metrics.
     const std::string exposition = kivo::test::HttpClientFor(metrics)->Get("/metrics")->body;
-    EXPECT_NE(exposition.find("kivo_list_consecutive_failures{page=\"game.html\"} 0\n"), std::string::npos) << exposition;
+    EXPECT_NE(exposition.find("kivo_list_consecutive_failures{page=\"game.html\"} 0\n"), std::string::npos)
+        << exposition;
     EXPECT_EQ(exposition.find("kivo_list_last_success_timestamp_seconds{page=\"hot.html\"} 0\n"), std::string::npos);
 
     // The program's own refresh stores the pages with the names in GBK.

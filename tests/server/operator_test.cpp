@@ -87,7 +87,7 @@ int GoaccessRequests(const TempDir& dir, const std::string& log) {
     const std::string report = dir.File("report.json");
     std::string output;
     if (Shell(std::string(KIVO_GOACCESS) + " " + log + " --log-format=COMBINED --no-global-config -o " + report,
-            &output) != 0)
+              &output) != 0)
         return -1;
     const std::string json = ReadBytes(report).value_or("");
     std::smatch valid, failed;
@@ -108,9 +108,7 @@ double Sample(const std::string& text, const std::string& series) {
     return at == std::string::npos ? -1 : std::stod(text.substr(at + series.size() + 2));
 }
 
-void CopyData(const std::string& to) {
-    fs::copy(KIVO_SOURCE_DIR "/server/data", to, fs::copy_options::recursive);
-}
+void CopyData(const std::string& to) { fs::copy(KIVO_SOURCE_DIR "/server/data", to, fs::copy_options::recursive); }
 
 // ---- command line ------------------------------------------------------------
 
@@ -120,8 +118,8 @@ TEST(OperatorOptions, MetricsAddressesAreHostAndPortAndTheRestIsRefused) {
     EXPECT_EQ(parse("127.0.0.1:9180").metricsPort, 9180);
     EXPECT_EQ(parse("[::1]:0").metricsHost, "::1");
     EXPECT_EQ(parse("localhost:65535").metricsPort, 65535);
-    for (const std::string bad : {"9180", ":9180", "::1:80", "[::1]", "[]:80", "[::1:80", "[[::1]]:80", "a]:80", "host:", "host:65536",
-                                  "host:-1", "host:80x"}) {
+    for (const std::string bad : {"9180", ":9180", "::1:80", "[::1]", "[]:80", "[::1:80", "[[::1]]:80", "a]:80",
+                                  "host:", "host:65536", "host:-1", "host:80x"}) {
         EXPECT_THROW(parse(bad), UsageError) << bad;
     }
     EXPECT_THROW(ServerOptions::Parse({"--access-log", ""}), UsageError);
@@ -180,7 +178,8 @@ TEST(OperatorAccessLog, AFullDiskCostsLinesNotAnswers) {
     TempDir dir("kivo-log");
     Server server(dir, {"--access-log", "/dev/full", "--metrics", "127.0.0.1:0"});
     for (int i = 0; i < 20; ++i) ASSERT_EQ(server.Get("/sml/today.html"), 200);
-    EXPECT_TRUE(WaitUntil([&] { return Sample(Metrics(server.MetricsPort()), "kivo_access_log_dropped_lines_total") >= 20; }, 5s))
+    EXPECT_TRUE(WaitUntil(
+        [&] { return Sample(Metrics(server.MetricsPort()), "kivo_access_log_dropped_lines_total") >= 20; }, 5s))
         << Metrics(server.MetricsPort());
     EXPECT_EQ(kivo::test::Count(server.Log(), "cannot write the access log"), 1) << server.Log();
 }
@@ -232,7 +231,8 @@ TEST(OperatorMetrics, PromtoolAcceptsThemAndTheyCountWhatWasSent) {
     EXPECT_EQ(Sample(text, "kivo_http_response_body_bytes_total{route=\"/sml/\"}"), static_cast<double>(pageBytes + 14))
         << text;  // the pages and "404 not found\n"
     EXPECT_EQ(Sample(text, "kivo_http_slow_clients_closed_total"), 1) << text;
-    EXPECT_TRUE(WaitUntil([&] { return Sample(Metrics(server.MetricsPort()), "kivo_http_open_connections") == 0; }, 5s));
+    EXPECT_TRUE(
+        WaitUntil([&] { return Sample(Metrics(server.MetricsPort()), "kivo_http_open_connections") == 0; }, 5s));
     EXPECT_EQ(Sample(text, "kivo_content_reloads_total"), 2) << text;
     EXPECT_EQ(Sample(text, "kivo_content_reload_failures_total"), 1) << text;
     EXPECT_EQ(Sample(text, "kivo_content_version"), 1001) << text;

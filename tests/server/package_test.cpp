@@ -122,7 +122,9 @@ protected:
 
 TEST_F(ServerPackage, LintianCleanInstallsRunsConfinedAsItsUserKeepsDataOnUpgradeAndPurgesClean) {
     std::string output;
-    EXPECT_EQ(Command({"lintian", "--fail-on", "error,warning", Env("KIVO_TEST_DEB"), Env("KIVO_TEST_SERVER_DEB")}, &output), 0)
+    EXPECT_EQ(
+        Command({"lintian", "--fail-on", "error,warning", Env("KIVO_TEST_DEB"), Env("KIVO_TEST_SERVER_DEB")}, &output),
+        0)
         << output;
 
     ASSERT_EQ(Apt({"install", "--no-install-recommends", Env("KIVO_TEST_SERVER_DEB")}, &output), 0) << output;
@@ -144,7 +146,8 @@ TEST_F(ServerPackage, LintianCleanInstallsRunsConfinedAsItsUserKeepsDataOnUpgrad
     EXPECT_EQ(Command({"systemd-analyze", "verify", kUnit}, &output), 0) << output;
     EXPECT_EQ(Command({"systemd-analyze", "security", "--offline=true", kUnit}, &output), 0) << output;
     std::smatch exposure;
-    ASSERT_TRUE(std::regex_search(output, exposure, std::regex("Overall exposure level for kivo-server.service: ([0-9.]+) (\\w+)")))
+    ASSERT_TRUE(std::regex_search(output, exposure,
+                                  std::regex("Overall exposure level for kivo-server.service: ([0-9.]+) (\\w+)")))
         << output;
     EXPECT_LE(std::stod(exposure[1]), 2.0) << output;
     EXPECT_EQ(exposure[2], "OK");
@@ -179,8 +182,9 @@ TEST_F(ServerPackage, LintianCleanInstallsRunsConfinedAsItsUserKeepsDataOnUpgrad
     TempDir dir("kivo-package");
     ::chmod(dir.Path().c_str(), 0755);
     NotifySocket notify(dir.File("notify"));
-    auto server = std::make_unique<Process>("setpriv", command, std::vector<std::string>{"NOTIFY_SOCKET=" + dir.File("notify")},
-                                            kivo::test::ProcessOptions{dir.File("server.log")});
+    auto server =
+        std::make_unique<Process>("setpriv", command, std::vector<std::string>{"NOTIFY_SOCKET=" + dir.File("notify")},
+                                  kivo::test::ProcessOptions{dir.File("server.log")});
     const auto log = [&] { return ReadBytes(dir.File("server.log")).value_or(""); };
     ASSERT_NE(notify.Await("READY=1"), "") << log();
     auto client = kivo::test::HttpClientFor(port);
@@ -190,9 +194,12 @@ TEST_F(ServerPackage, LintianCleanInstallsRunsConfinedAsItsUserKeepsDataOnUpgrad
     ASSERT_TRUE(metrics && metrics->status == 200);
     EXPECT_NE(metrics->body.find("kivo_http_requests_total{route=\"/sml/\",code=\"200\"} 1"), std::string::npos)
         << metrics->body;
-    EXPECT_TRUE(kivo::test::WaitUntil([] {
-        return ReadBytes("/var/log/kivo-server/access.log").value_or("").find("GET /sml/today.html") != std::string::npos;
-    }, 5s));
+    EXPECT_TRUE(kivo::test::WaitUntil(
+        [] {
+            return ReadBytes("/var/log/kivo-server/access.log").value_or("").find("GET /sml/today.html") !=
+                   std::string::npos;
+        },
+        5s));
     server->Kill(SIGHUP);  // ExecReload
     EXPECT_NE(notify.Await("RELOADING=1"), "") << log();
     EXPECT_NE(notify.Await("READY=1"), "") << log();
@@ -202,7 +209,9 @@ TEST_F(ServerPackage, LintianCleanInstallsRunsConfinedAsItsUserKeepsDataOnUpgrad
 
     // An upgrade (the same package again) keeps the lists and the options.
     WriteBytes("/var/lib/kivo-server/data/today.txt", "# the operator's own\n");
-    ASSERT_EQ(Apt({"install", "--reinstall", "-o", "Dpkg::Options::=--force-confold", Env("KIVO_TEST_SERVER_DEB")}, &output), 0)
+    ASSERT_EQ(
+        Apt({"install", "--reinstall", "-o", "Dpkg::Options::=--force-confold", Env("KIVO_TEST_SERVER_DEB")}, &output),
+        0)
         << output;
     EXPECT_EQ(ReadBytes("/var/lib/kivo-server/data/today.txt"), "# the operator's own\n");
     EXPECT_EQ(ReadBytes(kOptions), options);

@@ -60,7 +60,8 @@ class Product {
 public:
     Product(const std::string& dir, std::vector<std::string> args) : log_(dir + "/server.log") {
         args.insert(args.begin(), {"--port", "0"});
-        if (std::find(args.begin(), args.end(), "--db") == args.end()) args.insert(args.end(), {"--db", dir + "/mail.db"});
+        if (std::find(args.begin(), args.end(), "--db") == args.end())
+            args.insert(args.end(), {"--db", dir + "/mail.db"});
         process_ = std::make_unique<Process>(KIVO_PRODUCT_EXE, args, std::vector<std::string>{},
                                              kivo::test::ProcessOptions{log_});
         if (!WaitUntil([this] { return Log().find('\n') != std::string::npos; }, 10s) ||
@@ -97,7 +98,8 @@ TEST(ServerContent, PagesAreGbkWithTheirTitlesAndTheImageDecodes) {
         EXPECT_EQ(res->get_header_value("Content-Type"), "text/html; charset=gbk") << name;
         const std::string& page = res->body;
         EXPECT_GE(page.size(), 3072u) << name;
-        EXPECT_NE(page.find("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\">"), std::string::npos);
+        EXPECT_NE(page.find("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\">"),
+                  std::string::npos);
         EXPECT_NE(page.find("url(main_back.gif)"), std::string::npos) << name;
         // The page's title is the list's name in the popup's chooser, in GBK.
         EXPECT_NE(page.find(list.szPopupText), std::string::npos) << name << " lacks its GBK title";
@@ -206,8 +208,9 @@ TEST(ServerHttp, TextIsSentGzippedWhenAskedWithATagOfItsOwn) {
 
     // What a request accepts, as RFC 9110 weighs it.
     const std::vector<std::pair<std::string, bool>> accepts = {
-        {"gzip", true}, {"GZIP", true}, {"x-gzip", true}, {"br, *", true}, {"gzip;q=0.5", true},
-        {"identity", false}, {"gzip;q=0", false}, {"gzip; q=0.000, *", false}, {"br", false}, {"", false}};
+        {"gzip", true},       {"GZIP", true},      {"x-gzip", true},    {"br, *", true},
+        {"gzip;q=0.5", true}, {"identity", false}, {"gzip;q=0", false}, {"gzip; q=0.000, *", false},
+        {"br", false},        {"", false}};
     for (const auto& [header, wanted] : accepts) {
         const auto res = client->Get("/sml/week.html", {{"Accept-Encoding", header}});
         ASSERT_TRUE(res && res->status == 200) << header;
@@ -262,7 +265,8 @@ TEST(ServerLimits, OversizedAndMalformedRequestsAreRefused) {
     TempDir dir("kivo-server");
     Product server(dir.Path(), {});
     const auto status = [&](const std::string& head) {
-        return RawExchange(server.Port(), "GET /sml/today.html HTTP/1.1\r\nHost: a\r\n" + head + "Connection: close\r\n\r\n")
+        return RawExchange(server.Port(),
+                           "GET /sml/today.html HTTP/1.1\r\nHost: a\r\n" + head + "Connection: close\r\n\r\n")
             .substr(0, 12);
     };
     const auto headers = [](int n, std::size_t size = 1) {
@@ -275,7 +279,8 @@ TEST(ServerLimits, OversizedAndMalformedRequestsAreRefused) {
     EXPECT_EQ(status(headers(2000)).substr(0, 10), "HTTP/1.1 4");
     EXPECT_EQ(status(headers(1, 7000)), "HTTP/1.1 200");
     EXPECT_EQ(status(headers(1, 8500)).substr(0, 10), "HTTP/1.1 4");  // 8 KiB of head at most
-    EXPECT_EQ(RawExchange(server.Port(), "GET /" + std::string(20000, 'A') + " HTTP/1.1\r\n\r\n").substr(0, 10), "HTTP/1.1 4");
+    EXPECT_EQ(RawExchange(server.Port(), "GET /" + std::string(20000, 'A') + " HTTP/1.1\r\n\r\n").substr(0, 10),
+              "HTTP/1.1 4");
     const std::string garbage("\x00\xff\x13 garbage \x80\r\n\r\n", 17);
     const std::string reply = RawExchange(server.Port(), garbage);
     EXPECT_TRUE(reply.empty() || reply.rfind("HTTP/1.1 400", 0) == 0) << reply;
@@ -329,7 +334,8 @@ TEST(ServerReload, ClientsSeeWholeOldOrNewPagesAndABadFileIsNamed) {
         fs::rename(data + "/" + name + ".new", data + "/" + name);
     };
     std::string list = "Reload\n";
-    for (int rank = 1; rank <= 8; ++rank) list += std::to_string(rank) + "\tentry " + std::to_string(rank) + "\t9\tup\n";
+    for (int rank = 1; rank <= 8; ++rank)
+        list += std::to_string(rank) + "\tentry " + std::to_string(rank) + "\t9\tup\n";
 
     const std::string before = page();
     std::atomic<bool> done{false};
@@ -388,7 +394,8 @@ TEST(ServerExport, NginxServesTheCopyToTheProgramAndPassesSubscriptionsOn) {
     WriteBytes(dir.File("setup.exe.sig"), "signature of setup.exe");
     WriteBytes(dir.File("kivo-update"), "#!/bin/sh\n" + PatternBytes(90000));
     WriteBytes(dir.File("kivo-update.sig"), "signature of kivo-update");
-    const std::vector<std::string> release = {"--version", "1001", "--update-file", dir.File("setup.exe"),
+    const std::vector<std::string> release = {"--version",         "1001",
+                                              "--update-file",     dir.File("setup.exe"),
                                               "--update-file-for", platform + "=" + dir.File("kivo-update")};
     std::vector<std::string> exporting = {"export", dir.File("public")};
     exporting.insert(exporting.end(), release.begin(), release.end());
@@ -412,7 +419,8 @@ TEST(ServerExport, NginxServesTheCopyToTheProgramAndPassesSubscriptionsOn) {
         const std::string target = path.starts_with("kivoversion/")
                                        ? "/kivoversion.php?platform=" + fs::path(path).filename().string()
                                        : "/" + path;
-        const auto res = client->Get(target, packed ? httplib::Headers{{"Accept-Encoding", "gzip"}} : httplib::Headers{});
+        const auto res =
+            client->Get(target, packed ? httplib::Headers{{"Accept-Encoding", "gzip"}} : httplib::Headers{});
         ASSERT_TRUE(res) << target;
         EXPECT_TRUE(res->body == ReadBytes(entry.path())) << path;
         ++files;
@@ -436,8 +444,9 @@ TEST(ServerExport, NginxServesTheCopyToTheProgramAndPassesSubscriptionsOn) {
     ::unsetenv("KIVO_SERVER");
     EXPECT_EQ(kivo::server::OpenMailStore(postgres.Uri())->All(), std::vector<std::string>{"a b+c@kivo.cn?x"});
 
-    const std::string page = RawExchange(nginx.Port(), "GET /sml/today.html HTTP/1.1\r\nHost: a\r\n"
-                                                       "Accept-Encoding: gzip\r\nConnection: close\r\n\r\n");
+    const std::string page = RawExchange(nginx.Port(),
+                                         "GET /sml/today.html HTTP/1.1\r\nHost: a\r\n"
+                                         "Accept-Encoding: gzip\r\nConnection: close\r\n\r\n");
     const std::string head = page.substr(0, page.find("\r\n\r\n") + 2);
     for (const char* header : {"HTTP/1.1 200 OK\r\n", "\r\nContent-Type: text/html; charset=gbk\r\n",
                                "\r\nContent-Encoding: gzip\r\n", "\r\nCache-Control: public, max-age=300\r\n"})

@@ -119,8 +119,8 @@ struct PatternBody {
             std::size_t step = 0;
             while ((step + 1) * body->size / steps <= offset) ++step;
             end = std::min(end, (step + 1) * body->size / steps);
-            if (!body->state->SleepUntil(body->start + body->ms * static_cast<long>(step + 1) /
-                                                          static_cast<long>(steps)))
+            if (!body->state->SleepUntil(body->start +
+                                         body->ms * static_cast<long>(step + 1) / static_cast<long>(steps)))
                 return MHD_CONTENT_READER_END_WITH_ERROR;
         }
         const std::string bytes = PatternBytes(end - offset, offset);
@@ -159,8 +159,10 @@ MHD_Result Installer(Exchange& exchange, State& state, std::string path) {
     const bool signature = path.ends_with(".sig");
     if (signature) path.resize(path.size() - 4);
     std::string platform = "?";
-    if (path == "/update/update.exe") platform.clear();
-    else if (path.ends_with("/update") && path.size() > 15) platform = path.substr(8, path.size() - 15);
+    if (path == "/update/update.exe")
+        platform.clear();
+    else if (path.ends_with("/update") && path.size() > 15)
+        platform = path.substr(8, path.size() - 15);
     std::string file;
     {
         std::lock_guard<std::mutex> lock(state.mutex);
@@ -233,8 +235,8 @@ MHD_Result Control(Exchange& exchange, State& state, MailStore& mail) {
     std::string out = "ok";
     std::lock_guard<std::mutex> lock(state.mutex);
     if (path == "/fault") {
-        static const std::set<std::string> kModes = {"size", "status", "cut",  "stall",
-                                                     "slow", "body",   "gzip", "badgzip", "gzipcut"};
+        static const std::set<std::string> kModes = {"size", "status", "cut",     "stall",  "slow",
+                                                     "body", "gzip",   "badgzip", "gzipcut"};
         const std::string target(exchange.Query("path"));
         const auto size = Number(exchange, "size", 1ull << 30), ms = Number(exchange, "ms", 600000),
                    code = Number(exchange, "code", 599);
@@ -246,8 +248,10 @@ MHD_Result Control(Exchange& exchange, State& state, MailStore& mail) {
             return exchange.Text(400, "400 bad fault\n");
         state.faults[target] = fault;
     } else if (path == "/fault/clear") {
-        if (exchange.Query("path").empty()) state.faults.clear();
-        else state.faults.erase(std::string(exchange.Query("path")));
+        if (exchange.Query("path").empty())
+            state.faults.clear();
+        else
+            state.faults.erase(std::string(exchange.Query("path")));
     } else if (path == "/version") {
         const auto number = Number(exchange, "number", UINT64_MAX);
         if (!number) return exchange.Text(400, "400 number must be a non-negative integer\n");
@@ -294,7 +298,8 @@ int main(int argc, char** argv) {
 
     std::vector<std::string> args(argv + 1, argv + argc);
     int controlPort = 0;
-    if (const auto it = std::find(args.begin(), args.end(), "--control-port"); it != args.end() && it + 1 != args.end()) {
+    if (const auto it = std::find(args.begin(), args.end(), "--control-port");
+        it != args.end() && it + 1 != args.end()) {
         controlPort = std::atoi((it + 1)->c_str());
         args.erase(it, it + 2);
     }
@@ -314,8 +319,7 @@ int main(int argc, char** argv) {
         settings.sendTimeoutSeconds = 0;
         settings.port = options.port;
         settings.observers = {&counter};
-        HttpServer publicServer(settings,
-                                [&](Exchange& exchange) { return Public(exchange, state, site, *content); });
+        HttpServer publicServer(settings, [&](Exchange& exchange) { return Public(exchange, state, site, *content); });
         settings.port = controlPort;
         settings.observers.clear();
         HttpServer controlServer(settings, [&](Exchange& exchange) {

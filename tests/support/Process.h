@@ -23,8 +23,8 @@ class Process {
 public:
     // Starts `path` (searched in PATH when it has no '/') with `args`; `env`
     // entries ("NAME=value") replace or add to this process's environment.
-    Process(const std::string& path, const std::vector<std::string>& args,
-            const std::vector<std::string>& env = {}, const ProcessOptions& options = {});
+    Process(const std::string& path, const std::vector<std::string>& args, const std::vector<std::string>& env = {},
+            const ProcessOptions& options = {});
     // Ends the child if it still runs: SIGTERM, SIGKILL after two seconds.
     ~Process();
     Process(const Process&) = delete;

@@ -25,7 +25,8 @@ TempDir::TempDir(std::string_view prefix) {
     const std::filesystem::path base = std::filesystem::absolute(std::filesystem::temp_directory_path());
     std::error_code error;
     for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
-        const auto candidate = base / (std::string(prefix) + "-" + std::to_string(pid) + "-" + std::to_string(s_counter++));
+        const auto candidate =
+            base / (std::string(prefix) + "-" + std::to_string(pid) + "-" + std::to_string(s_counter++));
         if (!std::filesystem::create_directory(candidate, error)) continue;
         std::filesystem::permissions(candidate, std::filesystem::perms::owner_all, error);  // as mkdtemp makes it
         path_ = candidate.string();

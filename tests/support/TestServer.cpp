@@ -108,7 +108,9 @@ void TestServer::SetFault(std::string_view path, const std::string& mode) {
     Control("/fault?path=" + Hex(path, "%") + "&mode=" + mode);
 }
 
-void TestServer::SetBody(std::string_view path, std::string_view rawBytes) { SetFault(path, "body&hex=" + Hex(rawBytes)); }
+void TestServer::SetBody(std::string_view path, std::string_view rawBytes) {
+    SetFault(path, "body&hex=" + Hex(rawBytes));
+}
 
 void TestServer::SetGzipBody(std::string_view path, std::string_view rawBytes) {
     SetFault(path, "gzip&hex=" + Hex(rawBytes));

@@ -60,7 +60,8 @@ TEST(InstanceChannel, LaterCopiesAreHeardInTurnAndOnlyByTheFirstListener) {
     ASSERT_NE(channel, nullptr);
     EXPECT_EQ(ListenToLaterCopies("kivo-test-a", [](const std::string&) {}), nullptr);
 
-    for (const char* message : {"show", "settings", "about", "exit"}) EXPECT_TRUE(SendToRunningCopy("kivo-test-a", message));
+    for (const char* message : {"show", "settings", "about", "exit"})
+        EXPECT_TRUE(SendToRunningCopy("kivo-test-a", message));
     EXPECT_TRUE(WaitUntil([&] { return heard.Messages().size() == 4; }, 5000ms));
     EXPECT_EQ(heard.Messages(), (std::vector<std::string>{"show", "settings", "about", "exit"}));
 
@@ -73,7 +74,7 @@ TEST(InstanceChannel, WhatIsNotOneShortPrintableLineIsNeitherSentNorHeard) {
     auto channel = ListenToLaterCopies("kivo-test-b", heard.Receiver());
     ASSERT_NE(channel, nullptr);
     for (const std::string& message : {std::string(), std::string("two words"), std::string(64, 'x'),
-                                      std::string("line\nbreak"), std::string("\xc4\xcf")})
+                                       std::string("line\nbreak"), std::string("\xc4\xcf")})
         EXPECT_FALSE(SendToRunningCopy("kivo-test-b", message)) << message;
 
     WriteRaw("kivo-test-b", "no end of line");
@@ -85,8 +86,6 @@ TEST(InstanceChannel, WhatIsNotOneShortPrintableLineIsNeitherSentNorHeard) {
     EXPECT_EQ(heard.Messages(), std::vector<std::string>{std::string(63, 'z')});
 }
 
-TEST(InstanceChannel, NothingListensWithoutARunningCopy) {
-    EXPECT_FALSE(SendToRunningCopy("kivo-test-c", "show"));
-}
+TEST(InstanceChannel, NothingListensWithoutARunningCopy) { EXPECT_FALSE(SendToRunningCopy("kivo-test-c", "show")); }
 
 }  // namespace

@@ -53,10 +53,12 @@ void DesktopTest::StartWeston() {
         std::vector<std::string>{"XDG_RUNTIME_DIR=" + home + "/run"}, ProcessOptions{home + "/weston.log", true});
     const std::string mark = "xserver listening on display :";
     std::string log;
-    if (!WaitUntil([&] {
-            log = ReadBytes(home + "/weston.log").value_or("");
-            return log.find(mark) != std::string::npos && Exists(home + "/run/kivo-wayland");
-        }, std::chrono::seconds(20)))
+    if (!WaitUntil(
+            [&] {
+                log = ReadBytes(home + "/weston.log").value_or("");
+                return log.find(mark) != std::string::npos && Exists(home + "/run/kivo-wayland");
+            },
+            std::chrono::seconds(20)))
         throw std::runtime_error("weston did not start: " + log);
     m_display = ":" + std::to_string(std::atoi(log.c_str() + log.find(mark) + mark.size()));
 }
@@ -66,11 +68,11 @@ void DesktopTest::StartX() {
     // -displayfd: the server picks a free display and writes its number.
     const std::string file = m_home.Path() + "/display";
     const int report = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    m_xvfb = std::make_unique<Process>(
-        "Xvfb",
-        std::vector<std::string>{"-displayfd", std::to_string(report), "-screen", "0", "1024x768x24", "-nolisten",
-                                 "tcp", "-noreset"},
-        std::vector<std::string>{}, ProcessOptions{m_home.Path() + "/xvfb.log", true, report});
+    m_xvfb = std::make_unique<Process>("Xvfb",
+                                       std::vector<std::string>{"-displayfd", std::to_string(report), "-screen", "0",
+                                                                "1024x768x24", "-nolisten", "tcp", "-noreset"},
+                                       std::vector<std::string>{},
+                                       ProcessOptions{m_home.Path() + "/xvfb.log", true, report});
     ::close(report);
     std::string number;
     if (!WaitUntil([&] { return (number = ReadBytes(file).value_or("")).find('\n') != std::string::npos; },
@@ -91,8 +93,7 @@ void DesktopTest::StartX() {
         ProcessOptions{m_home.Path() + "/trayer.log", true});
     const Atom selection = XInternAtom(m_x, "_NET_SYSTEM_TRAY_S0", False);
     if (!WaitUntil([&] { return XGetSelectionOwner(m_x, selection) != None; }, std::chrono::seconds(20)))
-        throw std::runtime_error("the tray did not start: " +
-                                 ReadBytes(m_home.Path() + "/trayer.log").value_or(""));
+        throw std::runtime_error("the tray did not start: " + ReadBytes(m_home.Path() + "/trayer.log").value_or(""));
 }
 
 void DesktopTest::WriteBrowser() {
@@ -101,9 +102,8 @@ void DesktopTest::WriteBrowser() {
     // down its arguments and opens nothing.
     const std::string home = m_home.Path();
     const std::string script = home + "/browser";
-    WriteBytes(script,
-               "#!/bin/sh\n{ echo \"call $#\"; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } >> '" + home +
-                   "/browser.log'\n");
+    WriteBytes(script, "#!/bin/sh\n{ echo \"call $#\"; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } >> '" + home +
+                           "/browser.log'\n");
     ::chmod(script.c_str(), 0755);
     WriteBytes(home + "/data/applications/kivo-test-browser.desktop",
                "[Desktop Entry]\nType=Application\nName=Test browser\nExec=" + script +
@@ -118,29 +118,24 @@ std::vector<std::vector<std::string>> DesktopTest::BrowserCalls() {
     std::istringstream in(ReadBytes(m_home.Path() + "/browser.log").value_or(""));
     std::string line;
     while (std::getline(in, line)) {
-        if (line.rfind("call ", 0) == 0) calls.emplace_back();
-        else if (!calls.empty()) calls.back().push_back(line);
+        if (line.rfind("call ", 0) == 0)
+            calls.emplace_back();
+        else if (!calls.empty())
+            calls.back().push_back(line);
     }
     return calls;
 }
 
 std::vector<std::string> DesktopTest::ProgramEnv() const {
     const std::string home = m_home.Path();
-    std::vector<std::string> env{"DISPLAY=" + m_display,
-                                 "WAYLAND_DISPLAY=" + std::string(m_bWeston ? "kivo-wayland" : ""),
-                                 "KIVO_TRACE=1",
-                                 "KIVO_SERVER=" + Server().HostPort(),
-                                 "HOME=" + home,
-                                 "XDG_RUNTIME_DIR=" + home + "/run",
-                                 "XDG_CONFIG_HOME=" + home + "/config",
-                                 "XDG_DATA_HOME=" + home + "/data",
-                                 "XDG_CACHE_HOME=" + home + "/cache",
-                                 "XDG_DATA_DIRS=" + home + "/data:/usr/local/share:/usr/share",
-                                 // No desktop session: settings from memory, no accessibility bus.
-                                 "GSETTINGS_BACKEND=memory",
-                                 "NO_AT_BRIDGE=1",
-                                 "DBUS_SESSION_BUS_ADDRESS=" + (m_sessionBus.empty() ? std::string("disabled:") : m_sessionBus),
-                                 "LANG=C.UTF-8"};
+    std::vector<std::string> env{
+        "DISPLAY=" + m_display, "WAYLAND_DISPLAY=" + std::string(m_bWeston ? "kivo-wayland" : ""), "KIVO_TRACE=1",
+        "KIVO_SERVER=" + Server().HostPort(), "HOME=" + home, "XDG_RUNTIME_DIR=" + home + "/run",
+        "XDG_CONFIG_HOME=" + home + "/config", "XDG_DATA_HOME=" + home + "/data", "XDG_CACHE_HOME=" + home + "/cache",
+        "XDG_DATA_DIRS=" + home + "/data:/usr/local/share:/usr/share",
+        // No desktop session: settings from memory, no accessibility bus.
+        "GSETTINGS_BACKEND=memory", "NO_AT_BRIDGE=1",
+        "DBUS_SESSION_BUS_ADDRESS=" + (m_sessionBus.empty() ? std::string("disabled:") : m_sessionBus), "LANG=C.UTF-8"};
     env.insert(env.end(), m_env.begin(), m_env.end());
     return env;
 }
@@ -196,8 +191,8 @@ void Walk(::Display* x, Window w, int depth, std::vector<std::pair<XWin, int>>& 
         info.id = child;
         const auto pid = Property<unsigned long>(x, child, XInternAtom(x, "_NET_WM_PID", False), XA_CARDINAL, 1);
         info.pid = pid.empty() ? 0 : static_cast<long>(pid.front());
-        const auto name = Property<char>(x, child, XInternAtom(x, "_NET_WM_NAME", False),
-                                         XInternAtom(x, "UTF8_STRING", False), 1024);
+        const auto name =
+            Property<char>(x, child, XInternAtom(x, "_NET_WM_NAME", False), XInternAtom(x, "UTF8_STRING", False), 1024);
         info.name.assign(name.begin(), name.end());
         const auto types = Property<Atom>(x, child, XInternAtom(x, "_NET_WM_WINDOW_TYPE", False), XA_ATOM, 64);
         if (!types.empty()) {
@@ -249,7 +244,9 @@ XWin DesktopTest::Popup(long pid) {
     XWin popup;
     FindWindow(
         pid,
-        [](const XWin& w) { return !w.overrideRedirect && w.name.empty() && w.rect.width == 179 && w.rect.height == 221; },
+        [](const XWin& w) {
+            return !w.overrideRedirect && w.name.empty() && w.rect.width == 179 && w.rect.height == 221;
+        },
         popup);
     return popup;
 }
@@ -277,7 +274,8 @@ std::vector<XRect> DesktopTest::ShapeRects(XWindowId id, int kind) {
 
 std::vector<std::string> DesktopTest::NetWmState(XWindowId id) {
     std::vector<std::string> names;
-    for (Atom atom : Property<Atom>(m_x, id, XInternAtom(m_x, "_NET_WM_STATE", False), XA_ATOM, 64)) names.push_back(AtomName(m_x, atom));
+    for (Atom atom : Property<Atom>(m_x, id, XInternAtom(m_x, "_NET_WM_STATE", False), XA_ATOM, 64))
+        names.push_back(AtomName(m_x, atom));
     return names;
 }
 

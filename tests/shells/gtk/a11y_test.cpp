@@ -35,8 +35,11 @@ std::string Utf8(const std::string& gbk) { return Converted(gbk, "UTF-8", "GBK")
 std::string Gbk(const std::string& utf8) { return Converted(utf8, "GBK", "UTF-8"); }
 
 std::string Unescape(std::string html) {
-    for (const auto& [entity, c] : {std::pair<std::string, std::string>{"&lt;", "<"}, {"&gt;", ">"},
-                                    {"&quot;", "\""}, {"&#39;", "'"}, {"&amp;", "&"}})
+    for (const auto& [entity, c] : {std::pair<std::string, std::string>{"&lt;", "<"},
+                                    {"&gt;", ">"},
+                                    {"&quot;", "\""},
+                                    {"&#39;", "'"},
+                                    {"&amp;", "&"}})
         for (std::size_t at = html.find(entity); at != std::string::npos; at = html.find(entity, at + c.size()))
             html.replace(at, entity.size(), c);
     return html;
@@ -53,8 +56,8 @@ std::vector<Entry> EntriesOf(const std::string& page) {
         const std::size_t hrefEnd = page.find('"', at + 9);
         const std::size_t textStart = page.find('>', hrefEnd) + 1;
         const std::size_t textEnd = page.find("</a>", textStart);
-        entries.push_back({Unescape(page.substr(at + 9, hrefEnd - at - 9)),
-                           Unescape(page.substr(textStart, textEnd - textStart))});
+        entries.push_back(
+            {Unescape(page.substr(at + 9, hrefEnd - at - 9)), Unescape(page.substr(textStart, textEnd - textStart))});
     }
     return entries;
 }
@@ -86,20 +89,23 @@ protected:
                                    "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
                                    "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
                                    "<allow own=\"*\"/></policy></busconfig>\n");
-        m_bus = std::make_unique<Process>(
-            "/usr/bin/dbus-daemon", std::vector<std::string>{"--config-file=" + Home() + "/bus.conf", "--nofork",
-                                                             "--nopidfile", "--print-address"});
+        m_bus = std::make_unique<Process>("/usr/bin/dbus-daemon",
+                                          std::vector<std::string>{"--config-file=" + Home() + "/bus.conf", "--nofork",
+                                                                   "--nopidfile", "--print-address"});
         ASSERT_TRUE(m_bus->WaitForOutput("unix:path=")) << m_bus->Output();
         m_sessionBus = "unix:path=" + socket;
-        m_launcher = std::make_unique<Process>(
-            "/usr/libexec/at-spi-bus-launcher", std::vector<std::string>{"--launch-immediately"}, BusEnv(),
-            kivo::test::ProcessOptions{Home() + "/at-spi.log", true});
-        ASSERT_TRUE(WaitUntil([&] {
-            Process ask("/usr/bin/dbus-send",
-                        {"--session", "--print-reply", "--dest=org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus.GetAddress"},
-                        BusEnv());
-            return ask.Wait() == 0;
-        }, std::chrono::seconds(20)))
+        m_launcher = std::make_unique<Process>("/usr/libexec/at-spi-bus-launcher",
+                                               std::vector<std::string>{"--launch-immediately"}, BusEnv(),
+                                               kivo::test::ProcessOptions{Home() + "/at-spi.log", true});
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                Process ask(
+                    "/usr/bin/dbus-send",
+                    {"--session", "--print-reply", "--dest=org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus.GetAddress"},
+                    BusEnv());
+                return ask.Wait() == 0;
+            },
+            std::chrono::seconds(20)))
             << kivo::test::ReadBytes(Home() + "/at-spi.log").value_or("");
         m_env.push_back("NO_AT_BRIDGE=0");
     }
@@ -111,8 +117,13 @@ protected:
     }
 
     std::vector<std::string> BusEnv() const {
-        return {"DBUS_SESSION_BUS_ADDRESS=" + m_sessionBus, "DISPLAY=" + Display(), "XDG_RUNTIME_DIR=" + Home() + "/run",
-                "HOME=" + Home(), "PYTHONIOENCODING=utf-8", "PYTHONWARNINGS=ignore", "NO_AT_BRIDGE=1"};
+        return {"DBUS_SESSION_BUS_ADDRESS=" + m_sessionBus,
+                "DISPLAY=" + Display(),
+                "XDG_RUNTIME_DIR=" + Home() + "/run",
+                "HOME=" + Home(),
+                "PYTHONIOENCODING=utf-8",
+                "PYTHONWARNINGS=ignore",
+                "NO_AT_BRIDGE=1"};
     }
 
     // tests/shells/gtk/atspi_tree.py on the program: its output, or nothing
@@ -187,9 +198,10 @@ TEST_F(Accessible, EveryEntryOfThreeListsIsANamedLinkAndActivatingOneOpensTheBro
         ASSERT_GE(entries.size(), 8u) << category;
         std::vector<std::string> names;
         for (const Entry& entry : entries) names.push_back(Utf8(entry.name));
-        EXPECT_TRUE(WaitUntil([&] { return LinkNames(tree = Atspi(pid).value_or("")) == names; },
-                              std::chrono::seconds(20)))
-            << "list " << category << ":\n" << tree;
+        EXPECT_TRUE(
+            WaitUntil([&] { return LinkNames(tree = Atspi(pid).value_or("")) == names; }, std::chrono::seconds(20)))
+            << "list " << category << ":\n"
+            << tree;
     }
     // The page is a document whose text holds the entries; each link can be
     // activated; the window, the search box and the chooser have names.
@@ -259,7 +271,8 @@ TEST_F(Accessible, TheBrowserGetsPrintableUrlsThatDecodeToTheAddressesBytes) {
     ASSERT_FALSE(entries.empty());
     std::vector<std::string> expected;
     // Searches: Chinese, Latin with a space, and what a URL cannot hold raw.
-    for (const std::string& words : {std::string("电影 明星"), std::string("hello world"), std::string("100% \"C#\" F# <1>")}) {
+    for (const std::string& words :
+         {std::string("电影 明星"), std::string("hello world"), std::string("100% \"C#\" F# <1>")}) {
         ClickSearchBox(*program);
         Key("ctrl+a BackSpace");
         Xdo({"type", "--delay", "80", words});
@@ -359,7 +372,8 @@ TEST_F(Accessible, ARefreshThatChangesTheListOnShowShowsItWithinASecondWhereTheP
     ASSERT_TRUE(WaitUntil([&] { return StampOf(program->Output(), "page loaded file://", refreshedAt) >= 0; }))
         << program->Output().substr(from);
     const std::string output = program->Output();
-    EXPECT_LT(StampOf(output, "page loaded file://", refreshedAt) - StampOf(output, "page refreshed", refreshedAt), 1000)
+    EXPECT_LT(StampOf(output, "page loaded file://", refreshedAt) - StampOf(output, "page refreshed", refreshedAt),
+              1000)
         << output.substr(from);
 
     std::vector<std::string> names{Utf8(entries[1].name), Utf8(entries[0].name), name};
@@ -384,8 +398,9 @@ TEST_F(Accessible, ARefreshThatChangesTheListOnShowShowsItWithinASecondWhereTheP
     const std::size_t again = program->Output().size();
     body.insert(body.find("<a href=\"", body.find("<a href=\"") + 1) + 9, "http://www.kivo.cn/gone?");
     Server().SetBody("/sml/today.html", body);
-    ASSERT_TRUE(WaitUntil([&] { return StampOf(program->Output(), "page refreshed file://", again, &refreshedAt) >= 0; },
-                          std::chrono::seconds(20)));
+    ASSERT_TRUE(
+        WaitUntil([&] { return StampOf(program->Output(), "page refreshed file://", again, &refreshedAt) >= 0; },
+                  std::chrono::seconds(20)));
     ASSERT_TRUE(WaitUntil([&] { return StampOf(program->Output(), "page loaded file://", refreshedAt) >= 0; }));
     Key("Return");
     ASSERT_TRUE(WaitUntil([&] { return BrowserCalls().size() == 2; })) << program->Output();
@@ -398,8 +413,9 @@ TEST_F(Accessible, TheSettingsDialogsListAndEmailBoxAreTiedToTheTextsAboveThem) 
     ASSERT_TRUE(WaitForTrace(*program, "dialog 131 shown")) << program->Output();
     const std::string list = "请您选择默认的Kivo分类", email = "如果Kivo有更新发电子邮件通知我";
     std::string tree;
-    EXPECT_TRUE(WaitUntil([&] { return !LineWith(tree = Atspi(Pid(*program)).value_or(""), " text | " + email).empty(); },
-                          std::chrono::seconds(20)))
+    EXPECT_TRUE(
+        WaitUntil([&] { return !LineWith(tree = Atspi(Pid(*program)).value_or(""), " text | " + email).empty(); },
+                  std::chrono::seconds(20)))
         << tree;
     EXPECT_NE(LineWith(tree, " combo box | " + list + " |").find("labelled-by:" + list), std::string::npos) << tree;
     EXPECT_NE(LineWith(tree, " text | " + email + " |").find("labelled-by:" + email), std::string::npos) << tree;

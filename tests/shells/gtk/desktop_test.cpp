@@ -36,7 +36,8 @@ protected:
         EXPECT_TRUE(WaitUntil([&] {
             before = icon;
             WaitUntil([] { return false; }, std::chrono::milliseconds(100));
-            return TrayIcon(Pid(*program), icon) && icon.rect.x == before.rect.x && icon.rect.width == before.rect.width;
+            return TrayIcon(Pid(*program), icon) && icon.rect.x == before.rect.x &&
+                   icon.rect.width == before.rect.width;
         })) << program->Output();
         EXPECT_TRUE(WaitUntil([&] {
             const XWin popup = Popup(Pid(*program));
@@ -62,7 +63,8 @@ protected:
         ASSERT_TRUE(WaitUntil([&] { return program.Output().find("] menu ", before) != std::string::npos; }));
         ASSERT_TRUE(WaitUntil([&] {
             XWin menu;
-            return FindWindow(Pid(program), [](const XWin& w) { return w.mapped && w.type == "POPUP_MENU"; }, menu);
+            return FindWindow(
+                Pid(program), [](const XWin& w) { return w.mapped && w.type == "POPUP_MENU"; }, menu);
         }));
         std::string keys;
         for (int i = 0; i < n; ++i) keys += "Down ";
@@ -84,7 +86,8 @@ struct Picture {
         const int channels = gdk_pixbuf_get_n_channels(image), stride = gdk_pixbuf_get_rowstride(image);
         const guchar* pixels = gdk_pixbuf_get_pixels(image);
         for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x) rgb.insert(rgb.end(), pixels + y * stride + x * channels, pixels + y * stride + x * channels + 3);
+            for (int x = 0; x < width; ++x)
+                rgb.insert(rgb.end(), pixels + y * stride + x * channels, pixels + y * stride + x * channels + 3);
         g_object_unref(image);
     }
     // Whether pixel (x, y) is within `tolerance` of colour 0xRRGGBB.
@@ -165,7 +168,8 @@ TEST_P(EachView, PopupSizeShapeCornerAndServerPage) {
         for (const XWin& w : Windows(Pid(*program)))
             seen += std::to_string(w.id) + " " + w.type + " " + std::to_string(w.rect.width) + "x" +
                     std::to_string(w.rect.height) + (w.mapped ? " mapped; " : "; ");
-        EXPECT_FALSE(Contains(shape, 0, 0)) << kind << " " << shape.size() << " rects, popup " << popup.id << ": " << seen;
+        EXPECT_FALSE(Contains(shape, 0, 0))
+            << kind << " " << shape.size() << " rects, popup " << popup.id << ": " << seen;
         EXPECT_FALSE(Contains(shape, 3, 3)) << kind;
         EXPECT_TRUE(Contains(shape, 20, 1)) << kind;
         EXPECT_TRUE(Contains(shape, 163, 0)) << kind;
@@ -213,7 +217,8 @@ TEST_F(Desktop, TrayTooltipHideAndDoubleClickBackAtTheSamePlace) {
     EXPECT_NE(program->Output().find("tray icon added, tip Kivo"), std::string::npos);
 
     // Hovering shows the tooltip.
-    Xdo({"mousemove", std::to_string(icon.rect.x + icon.rect.width / 2), std::to_string(icon.rect.y + icon.rect.height / 2)});
+    Xdo({"mousemove", std::to_string(icon.rect.x + icon.rect.width / 2),
+         std::to_string(icon.rect.y + icon.rect.height / 2)});
     Xdo({"mousemove_relative", "--", "1", "1"});
     const XWin tip = WaitForWindow(Pid(*program), [](const XWin& w) { return w.mapped && w.type == "TOOLTIP"; });
     EXPECT_NE(tip.id, 0u);
@@ -224,7 +229,8 @@ TEST_F(Desktop, TrayTooltipHideAndDoubleClickBackAtTheSamePlace) {
     ClickAt(popup.rect.x + 141 + 8, popup.rect.y + 4 + 8);
     ASSERT_TRUE(WaitForTrace(*program, "window hidden"));
     EXPECT_TRUE(WaitUntil([&] { return !Popup(Pid(*program)).mapped; }));
-    Xdo({"mousemove", std::to_string(icon.rect.x + icon.rect.width / 2), std::to_string(icon.rect.y + icon.rect.height / 2)});
+    Xdo({"mousemove", std::to_string(icon.rect.x + icon.rect.width / 2),
+         std::to_string(icon.rect.y + icon.rect.height / 2)});
     Xdo({"click", "--repeat", "2", "--delay", "120", "1"});
     ASSERT_TRUE(WaitForTrace(*program, "window raised")) << program->Output();
     EXPECT_TRUE(WaitUntil([&] {
@@ -355,7 +361,7 @@ TEST_F(Desktop, SettingsRoundTripThroughTheSettingsFileAndTheAutostartEntry) {
     ASSERT_NE(system.id, 0u) << program->Output();
     WaitUntil([] { return false; }, std::chrono::milliseconds(300));
     Screenshot("system-settings", system.rect);
-    ClickAt(system.rect.x + 52 + 8, system.rect.y + 151 + 9);  // the start-at-login box
+    ClickAt(system.rect.x + 52 + 8, system.rect.y + 151 + 9);     // the start-at-login box
     ClickAt(system.rect.x + 100 + 30, system.rect.y + 256 + 10);  // OK
     ASSERT_TRUE(WaitForTrace(*program, "dialog 132 closed 1")) << program->Output();
     const std::string entry = ReadBytes(Home() + "/config/autostart/kivo.desktop").value_or("");
@@ -437,8 +443,10 @@ bool ChooserTextIsWhole(const Picture& chooser) {
         int top = chooser.height, bottom = -1;
         for (int y = 2; y < chooser.height - 2; ++y)
             if (chooser.rgb[3 * (y * chooser.width + x)] < 170) top = std::min(top, y), bottom = std::max(bottom, y);
-        if (bottom >= 0 && !inRun) runs.emplace_back(top, bottom);
-        else if (bottom >= 0) runs.back() = {std::min(runs.back().first, top), std::max(runs.back().second, bottom)};
+        if (bottom >= 0 && !inRun)
+            runs.emplace_back(top, bottom);
+        else if (bottom >= 0)
+            runs.back() = {std::min(runs.back().first, top), std::max(runs.back().second, bottom)};
         inRun = bottom >= 0;
     }
     return runs.size() >= 2 && runs[runs.size() - 2].second - runs[runs.size() - 2].first >= 5;
@@ -454,7 +462,8 @@ TEST_F(NoTray, LaterStartsDesktopActionsAndTheSkinMenuReachThePopup) {
     Key("Return");
     ASSERT_TRUE(WaitForTrace(*program, "dialog 100 closed 1")) << program->Output();
     ASSERT_TRUE(WaitForTrace(*program, "placed 835 10")) << program->Output();
-    XWin popup = WaitForWindow(Pid(*program), [](const XWin& w) { return w.mapped && w.rect.x == 835 && w.rect.y == 10; });
+    XWin popup =
+        WaitForWindow(Pid(*program), [](const XWin& w) { return w.mapped && w.rect.x == 835 && w.rect.y == 10; });
     WaitUntil([] { return false; }, std::chrono::milliseconds(300));
     Screenshot("popup-no-tray", popup.rect);
     // The chooser's longest entries (four characters and "Top8") fit its box.
@@ -484,7 +493,8 @@ TEST_F(NoTray, LaterStartsDesktopActionsAndTheSkinMenuReachThePopup) {
     EXPECT_EQ(program->Output().find("] menu "), std::string::npos);
     ClickAt(popup.rect.x + 20, popup.rect.y + 165, 3);
     ASSERT_TRUE(WaitForTrace(*program, "] menu ")) << program->Output();
-    EXPECT_NE(program->Output().find(" 访问网站|软件设置|关于Kivo|-|退出程序\n"), std::string::npos) << program->Output();
+    EXPECT_NE(program->Output().find(" 访问网站|软件设置|关于Kivo|-|退出程序\n"), std::string::npos)
+        << program->Output();
     const XWin menu = WaitForWindow(Pid(*program), [](const XWin& w) { return w.mapped && w.type == "POPUP_MENU"; });
     ASSERT_NE(menu.id, 0u);
     EXPECT_LE(std::abs(menu.rect.x - (popup.rect.x + 20)), 2) << menu.rect.x;
@@ -523,7 +533,8 @@ TEST_P(EachView, CachedCopyIsShownAfterARefreshFromAFolderWithAwkwardCharacters)
     // A refresh fills the cache folder beside the program.
     const std::string headless = kivo::test::InstallHeadless(dir.substr(0, dir.size() - 1));
     kivo::test::TempDir otherRuntime;
-    Process refresh(headless, {"--once"}, {"XDG_RUNTIME_DIR=" + otherRuntime.Path(), "KIVO_SERVER=" + Server().HostPort()});
+    Process refresh(headless, {"--once"},
+                    {"XDG_RUNTIME_DIR=" + otherRuntime.Path(), "KIVO_SERVER=" + Server().HostPort()});
     ASSERT_EQ(refresh.Wait(std::chrono::seconds(60)), 0) << refresh.Output();
     ASSERT_TRUE(kivo::test::Exists(dir + "prg/week.html"));
 
@@ -554,12 +565,14 @@ TEST_F(Desktop, DraggedByItsImagesButNotByItsButtons) {
     // A press on the caption image beside the chooser moves the window.
     Xdo({"mousemove", std::to_string(popup.rect.x + 20), std::to_string(popup.rect.y + 165)});
     Xdo({"mousedown", "1"});
-    for (int i = 1; i <= 6; ++i) Xdo({"mousemove", std::to_string(popup.rect.x + 20 - 50 * i), std::to_string(popup.rect.y + 165 + 30 * i)});
+    for (int i = 1; i <= 6; ++i)
+        Xdo({"mousemove", std::to_string(popup.rect.x + 20 - 50 * i), std::to_string(popup.rect.y + 165 + 30 * i)});
     Xdo({"mouseup", "1"});
     EXPECT_TRUE(WaitUntil([&] {
         const XWin moved = Popup(Pid(*program));
         return moved.rect.x == 835 - 300 && moved.rect.y == 10 + 180;
-    })) << Popup(Pid(*program)).rect.x << "," << Popup(Pid(*program)).rect.y;
+    })) << Popup(Pid(*program)).rect.x
+        << "," << Popup(Pid(*program)).rect.y;
 }
 
 TEST_F(Desktop, CloseRequestEndsTheRunWithoutSaving) {
@@ -672,9 +685,9 @@ protected:
                                    "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
                                    "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
                                    "<allow own=\"*\"/></policy></busconfig>\n");
-        m_bus = std::make_unique<Process>(
-            "/usr/bin/dbus-daemon",
-            std::vector<std::string>{"--config-file=" + Home() + "/bus.conf", "--nofork", "--nopidfile", "--print-address"});
+        m_bus = std::make_unique<Process>("/usr/bin/dbus-daemon",
+                                          std::vector<std::string>{"--config-file=" + Home() + "/bus.conf", "--nofork",
+                                                                   "--nopidfile", "--print-address"});
         ASSERT_TRUE(m_bus->WaitForOutput("unix:path=")) << m_bus->Output();
         m_sessionBus = "unix:path=" + socket;
         m_watcher = std::make_unique<Process>(KIVO_SNI_WATCHER_EXE, std::vector<std::string>{},
@@ -796,17 +809,17 @@ TEST_F(IndicatorTray, StatusNotifierItemWithTheIconTheMenuAndTheMiddleClick) {
     ClickAt(popup.rect.x + 141 + 8, popup.rect.y + 4 + 8);
     ASSERT_TRUE(WaitForTrace(*program, "window hidden"));
     EXPECT_TRUE(WaitUntil([&] { return !Popup(Pid(*program)).mapped; }));
-    ASSERT_TRUE(Call(name, path, "org.kde.StatusNotifierItem", "SecondaryActivate", g_variant_new("(ii)", 0, 0),
-                     &failure))
+    ASSERT_TRUE(
+        Call(name, path, "org.kde.StatusNotifierItem", "SecondaryActivate", g_variant_new("(ii)", 0, 0), &failure))
         << failure;
     ASSERT_TRUE(WaitForTrace(*program, "window raised")) << program->Output();
     EXPECT_TRUE(WaitUntil([&] { return PopupInPlace(*program); }));
 
     // The menu's last entry ends the program; the item and its icon go.
     ASSERT_NE(exitId, -1);
-    const bool bAnswered = Call(name, menu, "com.canonical.dbusmenu", "Event",
-                                g_variant_new("(isvu)", exitId, "clicked", g_variant_new_int32(0), 0u), &failure) !=
-                           nullptr;
+    const bool bAnswered =
+        Call(name, menu, "com.canonical.dbusmenu", "Event",
+             g_variant_new("(isvu)", exitId, "clicked", g_variant_new_int32(0), 0u), &failure) != nullptr;
     EXPECT_EQ(program->Wait(std::chrono::seconds(30)), 0) << program->Output();
     EXPECT_TRUE(bAnswered) << failure << "\n" << program->Output();
     EXPECT_NE(program->Output().find("tray indicator removed"), std::string::npos) << program->Output();
@@ -870,7 +883,8 @@ TEST_P(EachView, AClickOnAnEntryOpensItsSearchInTheBrowserAndTheListStays) {
     ::mkdir((Dir() + "prg").c_str(), 0700);
     kivo::test::WriteBytes(Dir() + "prg/today.html",
                            "<html><head><meta charset=gbk><title>list</title></head>"
-                           "<body style=\"margin:0;background:#111418\"><a href=\"" + search +
+                           "<body style=\"margin:0;background:#111418\"><a href=\"" +
+                               search +
                                "\" target=\"_blank\" style=\"display:block;height:40px;color:#fff\">"
                                "\xB5\xE7\xD3\xB0</a></body></html>");
     auto program = StartAndWaitForPopup();
@@ -948,8 +962,11 @@ protected:
         // Down through the fourteen lists, then up to the first again.
         for (int i = 0; i < 27; ++i) {
             if (i > 0) Xdo({"click", i < 14 ? "5" : "4"});
-            EXPECT_TRUE(WaitUntil([&] { return CountOf(program->Output(), "] page loaded ") > static_cast<std::size_t>(i); }))
-                << i << "\n" << program->Output();
+            EXPECT_TRUE(WaitUntil([&] {
+                return CountOf(program->Output(), "] page loaded ") > static_cast<std::size_t>(i);
+            })) << i
+                << "\n"
+                << program->Output();
             if (i == 13) BreakTheFirstLists(dir);
             if (i > 13 && i < 23) continue;
             WaitUntil([] { return false; }, std::chrono::milliseconds(300));
@@ -957,6 +974,7 @@ protected:
         }
         return shots;
     }
+
 private:
     // On the way back: a transfer that breaks off (list 4), a page cut short
     // (3), an unknown charset (2) and a missing background picture (1), the
@@ -997,18 +1015,22 @@ TEST_F(Desktop, BadPagesGiveWhatTheLightViewCanShowAndNeverStopIt) {
     ::mkdir(prg.c_str(), 0700);
     const std::string head = "<html><head><meta charset=gbk><title>";
     // 1: tags left open, crossed and cut off.
-    kivo::test::WriteBytes(prg + "today.html", head + "bad</title><body><ol><li><b>a<i>b</b>c<li><table><td colspan=99999>d<tr><td");
+    kivo::test::WriteBytes(prg + "today.html",
+                           head + "bad</title><body><ol><li><b>a<i>b</b>c<li><table><td colspan=99999>d<tr><td");
     // 2: ten MiB of entries.
     std::string big = head + "big</title><body><ol>";
     while (big.size() < (10u << 20)) big += "<li class=x title=t>entry <b>bold</b></li>\n";
     kivo::test::WriteBytes(prg + "week.html", big);
     // 3: pictures that are missing or are no pictures.
     kivo::test::WriteBytes(prg + "notgif.gif", "<html>not a picture</html>");
-    kivo::test::WriteBytes(prg + "hot.html", head + "pictures</title><body style=\"background:url(missing.gif)\"><img src=notgif.gif><img src=missing.png>");
+    kivo::test::WriteBytes(
+        prg + "hot.html",
+        head + "pictures</title><body style=\"background:url(missing.gif)\"><img src=notgif.gif><img src=missing.png>");
     // 4: a charset nobody knows: read as GBK.
     kivo::test::WriteBytes(prg + "movie.html", "<html><head><meta charset=x-unknown><title>\xB5\xE7\xD3\xB0</title>");
     // 5: a picture for a page.
-    kivo::test::WriteBytes(prg + "teleplay.html", std::string("GIF89a\x01\x00\x01\x00\x80\x00\x00", 13) + std::string(40, '\0'));
+    kivo::test::WriteBytes(prg + "teleplay.html",
+                           std::string("GIF89a\x01\x00\x01\x00\x80\x00\x00", 13) + std::string(40, '\0'));
     // 6: elements nested a hundred thousand deep.
     std::string deep = head + "deep</title><body>";
     for (int i = 0; i < 100000; ++i) deep += "<div>";
@@ -1018,8 +1040,11 @@ TEST_F(Desktop, BadPagesGiveWhatTheLightViewCanShowAndNeverStopIt) {
     Xdo({"mousemove", std::to_string(popup.rect.x + 61 + 30), std::to_string(popup.rect.y + 156 + 9)});
     for (int i = 1; i <= 6; ++i) {
         if (i > 1) Xdo({"click", "5"});
-        EXPECT_TRUE(WaitUntil([&] { return CountOf(program->Output(), "] page loaded ") >= static_cast<std::size_t>(i); }))
-            << i << "\n" << program->Output();
+        EXPECT_TRUE(WaitUntil([&] {
+            return CountOf(program->Output(), "] page loaded ") >= static_cast<std::size_t>(i);
+        })) << i
+            << "\n"
+            << program->Output();
         WaitUntil([] { return false; }, std::chrono::milliseconds(200));
         Screenshot("bad-page-" + std::to_string(i), PageArea(popup));
     }

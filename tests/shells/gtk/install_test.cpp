@@ -45,14 +45,14 @@ protected:
     std::unique_ptr<Process> StartPlaced(const std::string& program, const passwd* user = nullptr) {
         std::vector<std::string> env = ProgramEnv();
         env.push_back("KIVO_TIME_SCALE=600");
-        auto process = user == nullptr
-                           ? std::make_unique<Process>(program, std::vector<std::string>{}, env)
-                           : std::make_unique<Process>(
-                                 "setpriv",
-                                 std::vector<std::string>{"--reuid=" + std::to_string(user->pw_uid),
-                                                          "--regid=" + std::to_string(user->pw_gid), "--clear-groups",
-                                                          program},
-                                 env);
+        auto process =
+            user == nullptr
+                ? std::make_unique<Process>(program, std::vector<std::string>{}, env)
+                : std::make_unique<Process>(
+                      "setpriv",
+                      std::vector<std::string>{"--reuid=" + std::to_string(user->pw_uid),
+                                               "--regid=" + std::to_string(user->pw_gid), "--clear-groups", program},
+                      env);
         EXPECT_TRUE(WaitForTrace(*process, "placed ")) << process->Output();
         return process;
     }
@@ -81,10 +81,12 @@ TEST_F(Packages, DebRunsForAUserWithItsFilesInTheUsersFoldersAndPurgeLeavesNothi
     ASSERT_TRUE(WaitUntil([&] { return TrayIcon(Pid(*program), icon); })) << program->Output();
     ClickAt(icon.rect.x + icon.rect.width / 2, icon.rect.y + icon.rect.height / 2, 3);
     ASSERT_TRUE(WaitForTrace(*program, "] menu "));
-    WaitUntil([&] { return FindWindow(Pid(*program), [](const XWin& w) { return w.mapped && w.type == "POPUP_MENU"; }, icon); });
+    WaitUntil([&] {
+        return FindWindow(
+            Pid(*program), [](const XWin& w) { return w.mapped && w.type == "POPUP_MENU"; }, icon);
+    });
     Key("Down Down Return");
-    const XWin settings =
-        WaitForWindow(Pid(*program), [](const XWin& w) { return w.mapped && w.name == "软件设置"; });
+    const XWin settings = WaitForWindow(Pid(*program), [](const XWin& w) { return w.mapped && w.name == "软件设置"; });
     ASSERT_NE(settings.id, 0u) << program->Output();
     ClickAt(settings.rect.x + 10 + 100, settings.rect.y + 214 + 10);
     Key("ctrl+a BackSpace");

@@ -14,7 +14,7 @@
 using kivo::gtk::DecodePage;
 
 TEST(LitePage, PagesAreReadInTheCharsetTheyDeclareAndGbkOtherwise) {
-    const std::string movie = "\xB5\xE7\xD3\xB0";   // GBK
+    const std::string movie = "\xB5\xE7\xD3\xB0";         // GBK
     const std::string utf8 = "\xE7\x94\xB5\xE5\xBD\xB1";  // the same in UTF-8
     const auto text = [](const std::string& bytes) { return DecodePage(bytes).value_or(kivo::gtk::PageText{}); };
     EXPECT_EQ(text("<meta http-equiv=Content-Type content=\"text/html; charset=GB2312\">" + movie).utf8,
@@ -24,7 +24,9 @@ TEST(LitePage, PagesAreReadInTheCharsetTheyDeclareAndGbkOtherwise) {
     EXPECT_EQ(text("<meta charset=big5>\xB9\x71").utf8, "<meta charset=big5>\xE9\x9B\xBB");
     EXPECT_EQ(text("\xEF\xBB\xBF" + utf8).utf8, utf8);
     // Bytes that are not text in their charset, and NUL bytes, are U+FFFD.
-    EXPECT_EQ(text(std::string("<meta charset=utf-8>a\xFF\0b", 24)).utf8, "<meta charset=utf-8>a\xEF\xBF\xBD\xEF\xBF\xBD" "b");
+    EXPECT_EQ(text(std::string("<meta charset=utf-8>a\xFF\0b", 24)).utf8,
+              "<meta charset=utf-8>a\xEF\xBF\xBD\xEF\xBF\xBD"
+              "b");
     EXPECT_FALSE(DecodePage("GIF89a\x01\x00\x01\x00"));
     EXPECT_FALSE(DecodePage("\x89PNG\r\n\x1A\n...."));
     // A link's address goes back into the page's own bytes.

@@ -182,8 +182,8 @@ TEST(InstanceChannel, OnlyShortPlainMessagesOfThisUserArrive) {
     const pid_t child = ::fork();
     if (child == 0) {  // system calls only: the parent has threads
         const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        const bool reached = ::setuid(65534) == 0 &&
-                             ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+        const bool reached =
+            ::setuid(65534) == 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
         ::_exit(reached ? 1 : 0);
     }
     int status = 0;
@@ -192,10 +192,12 @@ TEST(InstanceChannel, OnlyShortPlainMessagesOfThisUserArrive) {
         EXPECT_EQ(WEXITSTATUS(status), 0);
     }
     EXPECT_TRUE(kivo::platform::SendToRunningCopy("kivo-test", "show"));
-    kivo::test::WaitUntil([&] {
-        std::lock_guard<std::mutex> lock(mutex);
-        return !received.empty();
-    }, std::chrono::seconds(2));
+    kivo::test::WaitUntil(
+        [&] {
+            std::lock_guard<std::mutex> lock(mutex);
+            return !received.empty();
+        },
+        std::chrono::seconds(2));
     channel.reset();  // stops the listener and removes the socket
     EXPECT_EQ(received, std::vector<std::string>{"show"});
     EXPECT_NE(::stat((runtime.Path() + "/kivo-test.sock").c_str(), &st), 0);

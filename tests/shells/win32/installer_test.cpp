@@ -325,10 +325,13 @@ TEST_F(InstallerTest, AnOnlineUpdateReplacesTheProgramAndEndsWithTheNewOneRunnin
         << Trace();
     PostMessageW(notice, WM_COMMAND, IDOK, 0);
     EXPECT_NE(older->ExitCodeWithin(15000), -1) << Trace();
+    // The new one finds nothing newer.
+    server.Reset();
     const std::vector<std::wstring> pages =
         ClickThrough([] { return DialogOfProgram("update.exe"); }, [&] { return Starts() == 2; });
     ExpectTheUsualPages(pages);
     ExpectTheNewKivoRuns(Folder());
+    EndKivo(Folder());
 }
 
 }  // namespace

@@ -441,10 +441,6 @@ TEST_F(ShellTest, TheCommandLinesActionsGoToTheRunningCopyOrToTheOneThatStarts) 
     Start("127.0.0.1:1", false, "", "--exit");
     EXPECT_EQ(m_program->ExitCodeWithin(10000), 0);
     EXPECT_FALSE(Contains(Trace(), "] start ")) << Trace();
-    // An argument the program does not know: status 2, nothing started.
-    Start("127.0.0.1:1", false, "", "--nonsense");
-    EXPECT_EQ(m_program->ExitCodeWithin(10000), 2);
-    EXPECT_FALSE(Contains(Trace(), "] start ")) << Trace();
 
     // --about with none running: the program starts and shows its About dialog.
     Start("127.0.0.1:1", false, "", "--about");
@@ -454,6 +450,12 @@ TEST_F(ShellTest, TheCommandLinesActionsGoToTheRunningCopyOrToTheOneThatStarts) 
     EXPECT_TRUE(WaitGone(about));
     HWND popup = WaitForDialog("");
     ASSERT_NE(popup, nullptr);
+
+    // Words the program does not know are ignored (a Run value's unquoted
+    // folder with a space): a later copy with them shows the popup.
+    Process& ignored = Start("127.0.0.1:1", true, "", "apps\\kivo.exe");
+    EXPECT_EQ(ignored.ExitCodeWithin(10000), 0);
+    EXPECT_TRUE(WaitForTrace("later copy: show"));
 
     // --settings from a later copy opens the dialog in the running one.
     Process& settingsCopy = Start("127.0.0.1:1", true, "", "--settings");
@@ -777,8 +779,13 @@ TEST_F(CodePageTest, TextsLookAndStoreTheSameAsUnderTheChineseCodePage) {
             << className << "\n" << Trace();
         return found.empty() ? nullptr : found.front();
     };
-    Server().Reset();
-    HWND popup = StartPlaced(Server().HostPort());
+    // Without the browser control: no page is shot, and a run after others
+    // in the prefix does not wait on Wine's browser.
+    struct Switch {
+        Switch() { RegSetKeyValueA(HKEY_CURRENT_USER, kAppLibraries, "ieframe", REG_SZ, "", 1); }
+        ~Switch() { RegDeleteKeyValueA(HKEY_CURRENT_USER, kAppLibraries, "ieframe"); }
+    } noBrowser;
+    HWND popup = StartPlaced();
     ASSERT_NE(popup, nullptr);
 
     // The chooser, closed and dropped down.
