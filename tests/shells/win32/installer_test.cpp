@@ -118,9 +118,13 @@ std::vector<std::wstring> ClickThrough(const std::function<HWND()>& find, const 
             },
             std::chrono::seconds(60));
         if (!ready || ended()) break;
-        // The page is drawn whole before it is left.
-        Sleep(300);
-        text = PageText(window);
+        // The page is whole before it is left: its texts stay the same a while.
+        for (int settled = 0, tries = 0; settled < 3 && tries < 50; ++tries) {
+            Sleep(200);
+            const std::wstring again = PageText(window);
+            settled = again == text ? settled + 1 : 0;
+            text = again;
+        }
         if (text.empty()) continue;
         pages.push_back(text);
         PostMessageW(next, BM_CLICK, 0, 0);
