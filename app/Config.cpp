@@ -19,13 +19,16 @@ CConfig::SaveFailure Classify(int error) {
     switch (error) {
         case EACCES:
         case EPERM:
-        case EROFS: return CConfig::SaveFailure::kNotAllowed;
+        case EROFS:
+            return CConfig::SaveFailure::kNotAllowed;
         case ENOSPC:
 #ifdef EDQUOT
         case EDQUOT:
 #endif
-        case EFBIG: return CConfig::SaveFailure::kDiskFull;
-        default: return CConfig::SaveFailure::kOther;
+        case EFBIG:
+            return CConfig::SaveFailure::kDiskFull;
+        default:
+            return CConfig::SaveFailure::kOther;
     }
 }
 
@@ -44,9 +47,7 @@ void ReadInt(std::FILE* file, std::int32_t& field) {
     field = GetInt(bytes);
 }
 
-void ReadText(std::FILE* file, char (&field)[CConfig::kTextSize]) {
-    (void)std::fread(field, 1, sizeof field, file);
-}
+void ReadText(std::FILE* file, char (&field)[CConfig::kTextSize]) { (void)std::fread(field, 1, sizeof field, file); }
 
 // Saves from different threads are written one after the other.
 std::mutex g_saveMutex;
@@ -115,7 +116,7 @@ int CConfig::SaveConfig(SaveFailure* pWhy) {
             PutInt(record + at, value);
             at += 4;
         };
-        const auto putText = [&](const char (&text)[kTextSize]) {
+        const auto putText = [&](const char(&text)[kTextSize]) {
             std::memcpy(record + at, text, kTextSize);
             at += kTextSize;
         };

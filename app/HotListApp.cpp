@@ -5,8 +5,7 @@
 CHotListApp theApp;
 
 bool CHotListApp::InitInstance() {
-    if (kivo::platform::AcquireInstanceGuard("kivo") == kivo::platform::GuardResult::AlreadyRunning)
-        return false;
+    if (kivo::platform::AcquireInstanceGuard("kivo") == kivo::platform::GuardResult::AlreadyRunning) return false;
     m_bSettingsLoaded = m_config.LoadConfig() != 0;
     return true;
 }

@@ -20,7 +20,7 @@ KIVO_BUILD_PACKAGES=(g++ make cmake pkg-config ca-certificates
 # The content server's tests also run a real nginx over its static copy and a
 # real PostgreSQL for the subscriptions.
 KIVO_TEST_PACKAGES=(libgtest-dev libgmock-dev openssl nginx-light postgresql
-    goaccess prometheus)
+    goaccess prometheus clang-format)
 # The server package's test: the unit checked by systemd-analyze (man-db for
 # its Documentation= line), both packages by lintian.
 KIVO_PACKAGE_TEST_PACKAGES=(systemd man-db lintian)

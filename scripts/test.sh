@@ -9,8 +9,9 @@ cd "$(dirname "$0")/.."
 kivo_install_packages "${KIVO_BUILD_PACKAGES[@]}" "${KIVO_TEST_PACKAGES[@]}" \
     "${KIVO_DESKTOP_PACKAGES[@]}" "${KIVO_DESKTOP_TEST_PACKAGES[@]}" "${KIVO_PACKAGE_TEST_PACKAGES[@]}"
 
-# Each floor includes only the floors below it.
+# Each floor includes only the floors below it, and every source is formatted.
 bash scripts/check-layout.sh
+bash scripts/check-format.sh
 
 werror=OFF
 [ "${CI:-}" = "true" ] && werror=ON

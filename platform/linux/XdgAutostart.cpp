@@ -27,11 +27,21 @@ std::string XdgExecValue(const std::string& path) {
     std::string value;
     for (char c : quoted) {
         switch (c) {
-            case '\\': value += "\\\\"; break;
-            case '\n': value += "\\n"; break;
-            case '\t': value += "\\t"; break;
-            case '\r': value += "\\r"; break;
-            default: value += c; break;
+            case '\\':
+                value += "\\\\";
+                break;
+            case '\n':
+                value += "\\n";
+                break;
+            case '\t':
+                value += "\\t";
+                break;
+            case '\r':
+                value += "\\r";
+                break;
+            default:
+                value += c;
+                break;
         }
     }
     return value;

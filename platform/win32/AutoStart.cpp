@@ -35,8 +35,8 @@ bool SetUpStartAtLoginOnFirstStart(bool, const std::string& exePath) {
     // The path may stand in quotes.
     if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
     // Windows paths are the same whatever the case of their letters.
-    return !value.empty() && CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, value.c_str(), -1, exePath.c_str(), -1) ==
-                                 CSTR_EQUAL;
+    return !value.empty() &&
+           CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, value.c_str(), -1, exePath.c_str(), -1) == CSTR_EQUAL;
 }
 
 }  // namespace kivo::platform

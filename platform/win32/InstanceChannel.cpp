@@ -99,8 +99,7 @@ private:
             ResetEvent(m_event);
             DWORD got = 0;
             if (!ReadFile(m_pipe, buffer, sizeof buffer, &got, &overlapped)) {
-                if (GetLastError() != ERROR_IO_PENDING || !Finish(m_pipe, overlapped, m_stop, kPeerWaitMs, got))
-                    break;
+                if (GetLastError() != ERROR_IO_PENDING || !Finish(m_pipe, overlapped, m_stop, kPeerWaitMs, got)) break;
             } else if (!GetOverlappedResult(m_pipe, &overlapped, &got, FALSE)) {
                 break;
             }
@@ -123,10 +122,10 @@ private:
 
 std::unique_ptr<IInstanceChannel> ListenToLaterCopies(const char* name,
                                                       std::function<void(const std::string&)> receive) {
-    const HANDLE pipe = CreateNamedPipeW(
-        PipeName(name).c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
-        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0,
-        static_cast<DWORD>(kLongestMessage + 1), 0, nullptr);
+    const HANDLE pipe = CreateNamedPipeW(PipeName(name).c_str(),
+                                         PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                         PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+                                         1, 0, static_cast<DWORD>(kLongestMessage + 1), 0, nullptr);
     if (pipe == INVALID_HANDLE_VALUE) return nullptr;
     return std::make_unique<CPipeChannel>(pipe, std::move(receive));
 }
@@ -138,14 +137,15 @@ bool SendToRunningCopy(const char* name, const std::string& message) {
     for (int attempt = 0; attempt < 2 && pipe == INVALID_HANDLE_VALUE; ++attempt) {
         pipe = CreateFileW(pipeName.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         // Another later copy is being heard: wait for the pipe to be free.
-        if (pipe == INVALID_HANDLE_VALUE && (GetLastError() != ERROR_PIPE_BUSY || !WaitNamedPipeW(pipeName.c_str(), kBusyWaitMs)))
+        if (pipe == INVALID_HANDLE_VALUE &&
+            (GetLastError() != ERROR_PIPE_BUSY || !WaitNamedPipeW(pipeName.c_str(), kBusyWaitMs)))
             return false;
     }
     if (pipe == INVALID_HANDLE_VALUE) return false;
     const std::string line = message + "\n";
     DWORD written = 0;
-    const bool sent = WriteFile(pipe, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) &&
-                      written == line.size();
+    const bool sent =
+        WriteFile(pipe, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) && written == line.size();
     CloseHandle(pipe);
     return sent;
 }

@@ -88,8 +88,8 @@ bool RenameOver(const std::string& from, const std::string& to) {
     for (int attempt = 0;; ++attempt) {
         if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
         const DWORD error = GetLastError();
-        const bool busy = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
-                          error == ERROR_LOCK_VIOLATION;
+        const bool busy =
+            error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION;
         if (!busy || attempt >= 100) return false;
         Sleep(1);
     }

@@ -21,9 +21,7 @@
 namespace kivo::platform {
 namespace {
 
-DWORD Milliseconds(long ms) {
-    return static_cast<DWORD>(std::clamp<long>(ms, 1, LONG_MAX));
-}
+DWORD Milliseconds(long ms) { return static_cast<DWORD>(std::clamp<long>(ms, 1, LONG_MAX)); }
 
 // A header of the answer as text; empty when absent.
 std::string QueryText(HINTERNET handle, DWORD info) {

@@ -64,8 +64,10 @@ public:
 
     void AlignTo(std::size_t n) {
         const std::size_t aligned = (m_offset + n - 1) / n * n;
-        if (aligned > m_size) m_ok = false;
-        else m_offset = aligned;
+        if (aligned > m_size)
+            m_ok = false;
+        else
+            m_offset = aligned;
     }
 
 private:

@@ -24,13 +24,15 @@ struct TemplateItem {
     std::uint32_t exStyle = 0;
     std::uint32_t style = 0;
     std::int16_t x = 0, y = 0, cx = 0, cy = 0;
-    std::int32_t id = 0;  // -1: no id
+    std::int32_t id = 0;       // -1: no id
     TemplateName windowClass;  // ordinals 0x80..0x85: button, edit, static, list box, scroll bar, combo box
     TemplateName title;
     std::vector<std::uint8_t> extra;
 
     // An ActiveX control, named by its CLSID in braces instead of a class.
-    bool IsOleControl() const { return !windowClass.bOrdinal && !windowClass.text.empty() && windowClass.text[0] == L'{'; }
+    bool IsOleControl() const {
+        return !windowClass.bOrdinal && !windowClass.text.empty() && windowClass.text[0] == L'{';
+    }
 };
 
 struct DialogTemplateEx {

@@ -160,14 +160,18 @@ bool CPopupWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR
 }
 
 void CPopupWindow::OnOK() {
-    if (m_pDlg != nullptr) m_pDlg->OnCommand(IDC_OK);
-    else EndDialog(IDOK);
+    if (m_pDlg != nullptr)
+        m_pDlg->OnCommand(IDC_OK);
+    else
+        EndDialog(IDOK);
 }
 
 void CPopupWindow::OnCancel() {
     // The dialog manager's answer to a close request.
-    if (m_pDlg != nullptr) m_pDlg->OnCommand(IDC_CANCEL);
-    else EndDialog(IDCANCEL);
+    if (m_pDlg != nullptr)
+        m_pDlg->OnCommand(IDC_CANCEL);
+    else
+        EndDialog(IDCANCEL);
 }
 
 bool CPopupWindow::OnSysCommand(WPARAM wParam, LPARAM, INT_PTR& result) {
@@ -261,8 +265,10 @@ bool CPopupWindow::OnPageEvent(WPARAM, LPARAM lParam, INT_PTR& result) {
     std::unique_ptr<PageEvent> event(reinterpret_cast<PageEvent*>(lParam));
     result = 0;
     if (event == nullptr) return true;
-    if (event->bFailed) m_pDlg->OnPageFailed(ReportedUri(event->url), event->reason);
-    else m_pDlg->OnPageLoaded(ReportedUri(event->url));
+    if (event->bFailed)
+        m_pDlg->OnPageFailed(ReportedUri(event->url), event->reason);
+    else
+        m_pDlg->OnPageLoaded(ReportedUri(event->url));
     return true;
 }
 
@@ -401,8 +407,8 @@ void CPopupWindow::ShowOwnPage(const std::string& html) {
         }
         m_ownPageFile = std::string(folder) + kOwnPageName;
     }
-    HANDLE hFile = CreateFileA(m_ownPageFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                               nullptr);
+    HANDLE hFile =
+        CreateFileA(m_ownPageFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     DWORD written = 0;
     const bool ok = hFile != INVALID_HANDLE_VALUE &&
                     WriteFile(hFile, html.data(), static_cast<DWORD>(html.size()), &written, nullptr) &&

@@ -111,7 +111,7 @@ private:
     void SetImage(HWND hStatic, HBITMAP& hOwned, int nBitmap);
 
     CHotListDlg* m_pDlg = nullptr;
-    HWND m_hMainWnd = nullptr;              // the popup while it runs, for the dialogs
+    HWND m_hMainWnd = nullptr;                 // the popup while it runs, for the dialogs
     std::atomic<HWND> m_hQuitTarget{nullptr};  // where worker threads post the quit request
     CSmallDialogRunner m_runner{m_hMainWnd};
 

@@ -64,9 +64,14 @@ bool CSmallDialog::OnMessage(UINT message, WPARAM wParam, LPARAM, INT_PTR& resul
     // (Enter, Esc, the close box), and a control taking the focus.
     const int nId = LOWORD(wParam);
     switch (HIWORD(wParam)) {
-        case BN_CLICKED: m_dlg.OnClicked(nId); break;
-        case EN_SETFOCUS: m_dlg.OnFocused(nId); break;
-        default: return false;
+        case BN_CLICKED:
+            m_dlg.OnClicked(nId);
+            break;
+        case EN_SETFOCUS:
+            m_dlg.OnFocused(nId);
+            break;
+        default:
+            return false;
     }
     result = 0;
     return true;

@@ -46,7 +46,9 @@ const VARIANT& Deref(const VARIANT& v) {
 
 std::string TextOf(const VARIANT& arg) {
     const VARIANT& v = Deref(arg);
-    BSTR text = v.vt == VT_BSTR ? v.bstrVal : v.vt == (VT_BSTR | VT_BYREF) && v.pbstrVal != nullptr ? *v.pbstrVal : nullptr;
+    BSTR text = v.vt == VT_BSTR                                         ? v.bstrVal
+                : v.vt == (VT_BSTR | VT_BYREF) && v.pbstrVal != nullptr ? *v.pbstrVal
+                                                                        : nullptr;
     return text != nullptr ? ToGbk(std::wstring(text, SysStringLen(text))) : std::string();
 }
 
@@ -315,7 +317,8 @@ bool CWebBrowser2::Create(HWND hParent, const TemplateItem& item, const RECT& re
         m_pObject->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&m_pInPlaceObject));
         // The page events; without them the control works as before.
         IConnectionPointContainer* pContainer = nullptr;
-        if (SUCCEEDED(m_pObject->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&pContainer)))) {
+        if (SUCCEEDED(
+                m_pObject->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&pContainer)))) {
             if (SUCCEEDED(pContainer->FindConnectionPoint(kDiidWebBrowserEvents2, &m_pEventPoint))) {
                 m_pEvents = new CEvents(this);
                 if (FAILED(m_pEventPoint->Advise(m_pEvents, &m_dwEventCookie))) m_dwEventCookie = 0;
@@ -368,9 +371,8 @@ HRESULT CWebBrowser2::Navigate(const char* szUrl, VARIANT* Flags, VARIANT* Targe
     args[4].vt = VT_BSTR;
     args[4].bstrVal = url;
     DISPPARAMS params{args, nullptr, 5, 0};
-    const HRESULT hr =
-        m_pDispatch->Invoke(kDispidNavigate, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr,
-                            nullptr);
+    const HRESULT hr = m_pDispatch->Invoke(kDispidNavigate, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
+                                           nullptr, nullptr, nullptr);
     SysFreeString(url);
     return hr;
 }
@@ -444,15 +446,20 @@ LRESULT CALLBACK CWebBrowser2::WindowProc(HWND hWnd, UINT message, WPARAM wParam
     auto* self = reinterpret_cast<CWebBrowser2*>(GetWindowLongPtrW(hWnd, GWLP_USERDATA));
     if (self != nullptr) {
         switch (message) {
-            case WM_SIZE: self->OnSize(); break;
-            case WM_SETFOCUS: self->OnSetFocus(); break;
+            case WM_SIZE:
+                self->OnSize();
+                break;
+            case WM_SETFOCUS:
+                self->OnSetFocus();
+                break;
             case WM_NCDESTROY:
                 UnregisterMessageFilter(hWnd);
                 self->Destroy();
                 self->m_hWnd = nullptr;
                 SetWindowLongPtrW(hWnd, GWLP_USERDATA, 0);
                 break;
-            default: break;
+            default:
+                break;
         }
     }
     return DefWindowProcW(hWnd, message, wParam, lParam);

@@ -84,8 +84,10 @@ std::optional<LoadedTemplate> LoadDialogTemplate(int nTemplateId) {
     LoadedTemplate loaded;
     std::vector<TemplateItem> kept;
     for (TemplateItem& item : dlg->items) {
-        if (item.IsOleControl()) loaded.oleItems.push_back({std::move(item), kept.size()});
-        else kept.push_back(std::move(item));
+        if (item.IsOleControl())
+            loaded.oleItems.push_back({std::move(item), kept.size()});
+        else
+            kept.push_back(std::move(item));
     }
     dlg->items = std::move(kept);
     loaded.dlg = std::move(*dlg);
@@ -276,8 +278,10 @@ void CWinDialog::ExecuteDlgInit() {
     if (!m_template) return;
     for (const DialogInitEntry& entry : m_template->init) {
         UINT message = 0;
-        if (entry.nMessage == kDlgInitComboAddString) message = CB_ADDSTRING;
-        else if (entry.nMessage == 0x0401) message = LB_ADDSTRING;
+        if (entry.nMessage == kDlgInitComboAddString)
+            message = CB_ADDSTRING;
+        else if (entry.nMessage == 0x0401)
+            message = LB_ADDSTRING;
         if (message == 0) continue;
         // The data is a zero-terminated GBK text.
         const std::wstring text = FromGbk(std::string(entry.data.c_str()));

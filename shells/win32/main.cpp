@@ -32,9 +32,12 @@ std::string ActionOf(const wchar_t* commandLine) {
     std::string action;
     for (int i = 1; i < argc && action.empty(); ++i) {
         const std::wstring arg = argv[i];
-        if (arg == L"--settings") action = "settings";
-        else if (arg == L"--about") action = "about";
-        else if (arg == L"--exit") action = "exit";
+        if (arg == L"--settings")
+            action = "settings";
+        else if (arg == L"--about")
+            action = "about";
+        else if (arg == L"--exit")
+            action = "exit";
     }
     LocalFree(argv);
     return action;
@@ -64,13 +67,14 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     kivo::app::Core& core = theApp.m_core;
     // Set before any job starts (their timers are armed by the popup).
     static CHotListDlg* pDlg = nullptr;
-    static CThreadJobs jobs(
-        kivo::app::MakeUpdateJob(core.updater, theApp.m_pMainWnd,
-                      [](const kivo::app::UpdateReport& report) { kivo::win32::Trace("update: " + report.Summary()); }),
-        kivo::app::MakeRefreshJob(core.pages, [](const kivo::net::RefreshReport& report) {
-            kivo::win32::Trace("refresh: " + report.Summary());
-            pDlg->OnRefreshed(report);
-        }));
+    static CThreadJobs jobs(kivo::app::MakeUpdateJob(core.updater, theApp.m_pMainWnd,
+                                                     [](const kivo::app::UpdateReport& report) {
+                                                         kivo::win32::Trace("update: " + report.Summary());
+                                                     }),
+                            kivo::app::MakeRefreshJob(core.pages, [](const kivo::net::RefreshReport& report) {
+                                kivo::win32::Trace("refresh: " + report.Summary());
+                                pDlg->OnRefreshed(report);
+                            }));
     static CHotListDlg dlg(core, popup, jobs);
     pDlg = &dlg;
     // Later starts, the Start-menu shortcut's among them, reach this copy.

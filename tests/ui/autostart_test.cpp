@@ -41,7 +41,8 @@ TEST(XdgAutostart, ExecIsOneQuotedArgumentEscapedForTheFileFormat) {
     // Quote, backquote, dollar and backslash take a backslash inside the
     // quotes, and each backslash is then doubled by the string escapes.
     EXPECT_EQ(XdgExecValue("/a\"b`c$d\\e"), "\"/a\\\\\"b\\\\`c\\\\$d\\\\\\\\e\"");
-    EXPECT_EQ(kivo::platform::XdgAutostartText(false, "/k").find("Exec=\"/k\"\nHidden=true\n") != std::string::npos, true);
+    EXPECT_EQ(kivo::platform::XdgAutostartText(false, "/k").find("Exec=\"/k\"\nHidden=true\n") != std::string::npos,
+              true);
 }
 
 TEST(XdgAutostart, ARelativeConfigurationFolderCountsAsNoneSet) {

@@ -265,9 +265,9 @@ TEST_F(InstallerTest, StartAtLoginAsTheOptionSaysAndTheFirstStartShowsIt) {
     ASSERT_TRUE(Exists(dir + "kivo.exe"));
     char data[8] = {};
     DWORD size = sizeof data;
-    EXPECT_EQ(RegGetValueA(HKEY_CURRENT_USER, platform::kRunKey, platform::kRunValueName, RRF_RT_ANY, nullptr, data,
-                           &size),
-              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(
+        RegGetValueA(HKEY_CURRENT_USER, platform::kRunKey, platform::kRunValueName, RRF_RT_ANY, nullptr, data, &size),
+        ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(AutoRunBoxOfAFirstStart(dir), BST_UNCHECKED);
 
     // Installed again without it: the value names the program, and the box shows it.

@@ -43,16 +43,26 @@ std::string Name(const kivo::win32::TemplateName& name) {
 // ones by their ordinal, the browser control by its CLSID) and the style.
 std::pair<std::string, DWORD> FormOf(const DialogItem& item) {
     switch (item.kind) {
-        case ItemKind::ImageStatic: return {"#130", 0x5000000E};
-        case ItemKind::ImageButton: return {"#130", 0x5000010E};
-        case ItemKind::Browser: return {"{8856F961-340A-11D0-A96B-00C04FD705A2}", 0x50010000};
-        case ItemKind::DropList: return {"#133", 0x50210003};
-        case ItemKind::Edit: return {"#129", item.options & kItemWantsReturn ? 0x50811080u : 0x50810080u};
-        case ItemKind::DefPushButton: return {"#128", 0x50010001};
-        case ItemKind::PushButton: return {"#128", 0x50010000};
-        case ItemKind::Text: return {"#130", item.options & kItemNoPrefix ? 0x50020080u : 0x50020000u};
-        case ItemKind::CheckBox: return {"#128", 0x50010003};
-        case ItemKind::Icon: return {"#130", 0x50000003};
+        case ItemKind::ImageStatic:
+            return {"#130", 0x5000000E};
+        case ItemKind::ImageButton:
+            return {"#130", 0x5000010E};
+        case ItemKind::Browser:
+            return {"{8856F961-340A-11D0-A96B-00C04FD705A2}", 0x50010000};
+        case ItemKind::DropList:
+            return {"#133", 0x50210003};
+        case ItemKind::Edit:
+            return {"#129", item.options & kItemWantsReturn ? 0x50811080u : 0x50810080u};
+        case ItemKind::DefPushButton:
+            return {"#128", 0x50010001};
+        case ItemKind::PushButton:
+            return {"#128", 0x50010000};
+        case ItemKind::Text:
+            return {"#130", item.options & kItemNoPrefix ? 0x50020080u : 0x50020000u};
+        case ItemKind::CheckBox:
+            return {"#128", 0x50010003};
+        case ItemKind::Icon:
+            return {"#130", 0x50000003};
     }
     return {};
 }
@@ -68,8 +78,9 @@ TEST(ResourceTest, TemplatesAreTheProgramsTables) {
         // The popup: WS_POPUP | WS_VISIBLE | DS_SETFONT, WS_EX_APPWINDOW.
         // The dialogs: popup, caption, system menu, modal frame, the font.
         const DWORD dialog = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT;
-        EXPECT_EQ((std::vector<DWORD>{dlg->style, dlg->exStyle}),
-                  (nId == IDD_KIVO_DIALOG ? std::vector<DWORD>{0x90000040, 0x00040000} : std::vector<DWORD>{dialog, 0}));
+        EXPECT_EQ(
+            (std::vector<DWORD>{dlg->style, dlg->exStyle}),
+            (nId == IDD_KIVO_DIALOG ? std::vector<DWORD>{0x90000040, 0x00040000} : std::vector<DWORD>{dialog, 0}));
         EXPECT_EQ((std::vector<int>{dlg->x, dlg->y, dlg->cx, dlg->cy}), (std::vector<int>{0, 0, table->cx, table->cy}));
         EXPECT_TRUE(dlg->menu.Empty() && dlg->windowClass.Empty());
         EXPECT_EQ(ToGbk(dlg->title), table->szCaption);

@@ -53,7 +53,8 @@ bool Contains(const std::string& text, const std::string& part) { return text.fi
 // Where the script's tray stands: "left,top,right,bottom".
 RECT TrayRect() {
     RECT rect{};
-    std::sscanf(Env("KIVO_TEST_TRAY_RECT").c_str(), "%ld,%ld,%ld,%ld", &rect.left, &rect.top, &rect.right, &rect.bottom);
+    std::sscanf(Env("KIVO_TEST_TRAY_RECT").c_str(), "%ld,%ld,%ld,%ld", &rect.left, &rect.top, &rect.right,
+                &rect.bottom);
     return rect;
 }
 
@@ -177,7 +178,8 @@ void SaveScreenshot(const RECT& rect, const std::string& name) {
 
 int DifferingPixels(const Image& a, const Image& b) {
     if (a.width != b.width || a.height != b.height) return -1;
-    return std::inner_product(a.pixels.begin(), a.pixels.end(), b.pixels.begin(), 0, std::plus<>(), std::not_equal_to<>());
+    return std::inner_product(a.pixels.begin(), a.pixels.end(), b.pixels.begin(), 0, std::plus<>(),
+                              std::not_equal_to<>());
 }
 
 class ShellTest : public ::testing::Test {
@@ -261,7 +263,9 @@ protected:
             calls.clear();
             for (std::string line; std::getline(in, line);) calls.push_back(line);
             return calls.size() >= n;
-        })) << "no browser call " << n << "\n" << Trace();
+        })) << "no browser call "
+            << n << "\n"
+            << Trace();
         EXPECT_EQ(calls[n - 1].substr(0, 2), "3 ") << calls[n - 1];
         EXPECT_TRUE(calls[n - 1].ends_with(" " + kivo::platform::BrowserUrl(address))) << calls[n - 1];
     }
@@ -522,14 +526,15 @@ TEST_F(ShellTest, AnUnreachableServerGivesTheProgramsOwnPageAndItIsAskedForAgain
     const std::size_t from = at + written.size();
     const std::string file = trace.substr(from, trace.find('\n', from) - from);
     const std::string html = ReadBytes(file).value_or("");
-    for (const std::string& part : {std::string(kszNoServer), std::string(kszNoPageHelp), std::string("#111418"),
-                                    std::string("charset=\"gbk\"")})
+    for (const std::string& part :
+         {std::string(kszNoServer), std::string(kszNoPageHelp), std::string("#111418"), std::string("charset=\"gbk\"")})
         EXPECT_TRUE(Contains(html, part)) << part << " not in " << file;
     EXPECT_FALSE(Contains(html, kszNoPage));
     // Shown where the system has an engine; Wine has none here, and the
     // control is given no page it cannot show.
     const std::string shown = Trace();
-    EXPECT_TRUE(Contains(shown, "navigate file://" + file + " taken") || Contains(shown, "own page not shown: no engine"))
+    EXPECT_TRUE(Contains(shown, "navigate file://" + file + " taken") ||
+                Contains(shown, "own page not shown: no engine"))
         << shown;
     // The server still does not answer at the next try.
     EXPECT_TRUE(WaitForTrace("page retry " + page));
@@ -754,7 +759,8 @@ TEST_F(ShellTest, UpdateNoticeThenQuitMessageEndsEveryModalRunAndTheNextStartHan
     Start();
     EXPECT_NE(m_program->ExitCodeWithin(15000), -1) << Trace();
     ExpectTraced({"popup initialisation ended by the hand-over", "quit message"});
-    for (const char* never : {"tray icon added", "navigate", "timer "}) EXPECT_FALSE(Contains(Trace(), never)) << Trace();
+    for (const char* never : {"tray icon added", "navigate", "timer "})
+        EXPECT_FALSE(Contains(Trace(), never)) << Trace();
     EXPECT_TRUE(WaitUntil([&] { return Exists(Path("update.exe.ran")); }));
     EXPECT_EQ(Saved()->m_bUpdatePending, 0);
 }
@@ -776,7 +782,8 @@ TEST_F(CodePageTest, TextsLookAndStoreTheSameAsUnderTheChineseCodePage) {
     const auto waitForWindow = [&](const char* className) {
         std::vector<HWND> found;
         EXPECT_TRUE(WaitUntil([&] { return !(found = TopLevelWindows(m_program->Pid(), className)).empty(); }))
-            << className << "\n" << Trace();
+            << className << "\n"
+            << Trace();
         return found.empty() ? nullptr : found.front();
     };
     // Without the browser control: no page is shot, and a run after others

@@ -28,7 +28,8 @@ TEST_F(Signatures, OnlyAProgramSignedByTheKeyIsKeptAsInstaller) {
     EXPECT_FALSE(kivo::platform::VerifyFileSignature(probe, signature(".other.sig"), key));
     const std::string cut = signature(".sig").substr(0, signature(".sig").size() - 2);
     EXPECT_FALSE(kivo::platform::VerifyFileSignature(probe, cut, key));
-    EXPECT_FALSE(kivo::platform::VerifyFileSignature(TestExeFolder() + "kivo_fake_browser.exe", signature(".sig"), key));
+    EXPECT_FALSE(
+        kivo::platform::VerifyFileSignature(TestExeFolder() + "kivo_fake_browser.exe", signature(".sig"), key));
     EXPECT_FALSE(kivo::platform::VerifyFileSignature(probe, signature(".sig"), "-----BEGIN PUBLIC KEY-----\nAAAA\n"));
 
     // Through the update download: the signature is fetched beside the
