@@ -34,11 +34,26 @@ void DesktopTest::SetUp() {
 }
 
 void DesktopTest::TearDown() {
+    m_sessionBusDaemon.reset();
     if (m_x != nullptr) XCloseDisplay(m_x);
     m_x = nullptr;
     m_tray.reset();
     m_xvfb.reset();
     NetworkTest::TearDown();
+}
+
+void DesktopTest::StartSessionBus() {
+    const std::string socket = m_home.Path() + "/bus";
+    WriteBytes(m_home.Path() + "/bus.conf",
+               "<busconfig><type>session</type><listen>unix:path=" + socket +
+                   "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+                   "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+                   "<allow own=\"*\"/></policy></busconfig>\n");
+    m_sessionBusDaemon = std::make_unique<Process>(
+        "/usr/bin/dbus-daemon", std::vector<std::string>{"--config-file=" + m_home.Path() + "/bus.conf", "--nofork",
+                                                         "--nopidfile", "--print-address"});
+    ASSERT_TRUE(m_sessionBusDaemon->WaitForOutput("unix:path=")) << m_sessionBusDaemon->Output();
+    m_sessionBus = "unix:path=" + socket;
 }
 
 void DesktopTest::StartWeston() {

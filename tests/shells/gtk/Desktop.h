@@ -57,6 +57,10 @@ protected:
     std::string m_program = KIVO_GTK_EXE;
     // The program's session bus address; empty: it has none.
     std::string m_sessionBus;
+    // Starts a private session bus in the test's folder (no services to
+    // start: only what the test runs is on it) and sets m_sessionBus to it;
+    // it stops with the desktop.
+    void StartSessionBus();
     // A command and its arguments the program is started under (setpriv,
     // say); empty: none.
     std::vector<std::string> m_launcher;
@@ -114,6 +118,7 @@ private:
     std::string m_installDir;
     std::unique_ptr<Process> m_xvfb;
     std::unique_ptr<Process> m_tray;
+    std::unique_ptr<Process> m_sessionBusDaemon;
     _XDisplay* m_x = nullptr;
 };
 

@@ -83,17 +83,8 @@ protected:
 
     void SetUp() override {
         DesktopTest::SetUp();
-        const std::string socket = Home() + "/bus";
-        kivo::test::WriteBytes(Home() + "/bus.conf",
-                               "<busconfig><type>session</type><listen>unix:path=" + socket +
-                                   "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
-                                   "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
-                                   "<allow own=\"*\"/></policy></busconfig>\n");
-        m_bus = std::make_unique<Process>("/usr/bin/dbus-daemon",
-                                          std::vector<std::string>{"--config-file=" + Home() + "/bus.conf", "--nofork",
-                                                                   "--nopidfile", "--print-address"});
-        ASSERT_TRUE(m_bus->WaitForOutput("unix:path=")) << m_bus->Output();
-        m_sessionBus = "unix:path=" + socket;
+        StartSessionBus();
+        if (HasFatalFailure()) return;
         m_launcher = std::make_unique<Process>("/usr/libexec/at-spi-bus-launcher",
                                                std::vector<std::string>{"--launch-immediately"}, BusEnv(),
                                                kivo::test::ProcessOptions{Home() + "/at-spi.log", true});
@@ -112,7 +103,6 @@ protected:
 
     void TearDown() override {
         m_launcher.reset();
-        m_bus.reset();
         DesktopTest::TearDown();
     }
 
@@ -174,7 +164,6 @@ protected:
         ClickAt(popup.rect.x + 43 + 40, popup.rect.y + 180 + 9);
     }
 
-    std::unique_ptr<Process> m_bus;
     std::unique_ptr<Process> m_launcher;
 };
 

@@ -678,18 +678,8 @@ protected:
 
     void SetUp() override {
         DesktopTest::SetUp();
-        const std::string socket = Home() + "/bus";
-        // No services to start: only what the test runs is on this bus.
-        kivo::test::WriteBytes(Home() + "/bus.conf",
-                               "<busconfig><type>session</type><listen>unix:path=" + socket +
-                                   "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
-                                   "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
-                                   "<allow own=\"*\"/></policy></busconfig>\n");
-        m_bus = std::make_unique<Process>("/usr/bin/dbus-daemon",
-                                          std::vector<std::string>{"--config-file=" + Home() + "/bus.conf", "--nofork",
-                                                                   "--nopidfile", "--print-address"});
-        ASSERT_TRUE(m_bus->WaitForOutput("unix:path=")) << m_bus->Output();
-        m_sessionBus = "unix:path=" + socket;
+        StartSessionBus();
+        if (HasFatalFailure()) return;
         m_watcher = std::make_unique<Process>(KIVO_SNI_WATCHER_EXE, std::vector<std::string>{},
                                               std::vector<std::string>{"DBUS_SESSION_BUS_ADDRESS=" + m_sessionBus});
         ASSERT_TRUE(m_watcher->WaitForOutput("watching\n")) << m_watcher->Output();
@@ -708,7 +698,6 @@ protected:
             g_object_unref(m_client);
         }
         m_watcher.reset();
-        m_bus.reset();
         DesktopTest::TearDown();
     }
 
@@ -730,7 +719,6 @@ protected:
         return popup.mapped && popup.rect.x == 835 && popup.rect.y == 10;
     }
 
-    std::unique_ptr<Process> m_bus;
     std::unique_ptr<Process> m_watcher;
     GDBusConnection* m_client = nullptr;
 };

@@ -478,14 +478,17 @@ TEST_F(ShellTest, TheCommandLinesActionsGoToTheRunningCopyOrToTheOneThatStarts) 
     EXPECT_EQ(Count(Trace(), "] start "), 1) << Trace();
 }
 
+// While it lives, kivo.exe starts without the browser control: Wine's
+// library switch for that program alone names the library with an empty
+// value, so it is never loaded. (A started program does not take the
+// switches from its environment block.)
+struct NoBrowserControl {
+    NoBrowserControl() { RegSetKeyValueA(HKEY_CURRENT_USER, kAppLibraries, "ieframe", REG_SZ, "", 1); }
+    ~NoBrowserControl() { RegDeleteKeyValueA(HKEY_CURRENT_USER, kAppLibraries, "ieframe"); }
+};
+
 TEST_F(ShellTest, WithoutTheBrowserControlTheRestOfThePopupWorks) {
-    // Wine's library switch for kivo.exe alone: a library named with an
-    // empty value is never loaded. (A started program does not take the
-    // switches from its environment block.)
-    struct Switch {
-        Switch() { RegSetKeyValueA(HKEY_CURRENT_USER, kAppLibraries, "ieframe", REG_SZ, "", 1); }
-        ~Switch() { RegDeleteKeyValueA(HKEY_CURRENT_USER, kAppLibraries, "ieframe"); }
-    } noBrowser;
+    const NoBrowserControl noBrowser;
     HWND popup = StartPlaced();
     ASSERT_NE(popup, nullptr);
     ExpectTraced({"browser not created", "navigate http://127.0.0.1:1/sml/today.html (no browser)"});
@@ -788,10 +791,7 @@ TEST_F(CodePageTest, TextsLookAndStoreTheSameAsUnderTheChineseCodePage) {
     };
     // Without the browser control: no page is shot, and a run after others
     // in the prefix does not wait on Wine's browser.
-    struct Switch {
-        Switch() { RegSetKeyValueA(HKEY_CURRENT_USER, kAppLibraries, "ieframe", REG_SZ, "", 1); }
-        ~Switch() { RegDeleteKeyValueA(HKEY_CURRENT_USER, kAppLibraries, "ieframe"); }
-    } noBrowser;
+    const NoBrowserControl noBrowser;
     HWND popup = StartPlaced();
     ASSERT_NE(popup, nullptr);
 
