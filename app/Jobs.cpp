@@ -2,11 +2,10 @@
 
 #include <atomic>
 #include <memory>
-#include <system_error>
-#include <thread>
 
 #include "app/Updater.h"
 #include "net/PageCache.h"
+#include "platform/System.h"
 
 namespace kivo::app {
 
@@ -30,10 +29,6 @@ Job MakeRefreshJob(net::PageCache& pages, std::function<void(const net::RefreshR
 }  // namespace kivo::app
 
 void CThreadJobs::Start(const kivo::app::Job& job) {
-    if (!job) return;
-    try {
-        std::thread(job).detach();
-    } catch (const std::system_error&) {
-        // No thread: the job is skipped until its timer fires again.
-    }
+    // Without a thread the job is skipped until its timer fires again.
+    if (job) kivo::platform::StartDetachedThread(job);
 }

@@ -2,6 +2,7 @@
 // Operating-system services used by the core. Every path is a byte string in
 // the system code page, passed on unchanged.
 #include <cstdio>
+#include <functional>
 #include <string>
 
 namespace kivo::platform {
@@ -59,5 +60,11 @@ bool MakeExecutable(const std::string& path);
 // Starts the program at `path` with no arguments, without a shell and without
 // waiting for it. False when it could not be started.
 bool StartProgram(const std::string& path);
+
+// Runs `work` on a thread of its own that nobody waits for. False when no
+// thread could be made (`work` is then dropped). On Windows the thread comes
+// straight from the C runtime: a std::thread detached at once under
+// mingw-w64's winpthreads now and then never runs.
+bool StartDetachedThread(std::function<void()> work);
 
 }  // namespace kivo::platform

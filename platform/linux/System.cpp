@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -187,6 +189,15 @@ bool StartProgram(const std::string& path) {
     ::close(report[0]);
     const bool forked = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     return forked && n == 0;
+}
+
+bool StartDetachedThread(std::function<void()> work) {
+    try {
+        std::thread(std::move(work)).detach();
+        return true;
+    } catch (const std::system_error&) {
+        return false;
+    }
 }
 
 }  // namespace kivo::platform

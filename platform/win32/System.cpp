@@ -6,8 +6,10 @@
 #include <shlobj.h>
 
 #include <io.h>
+#include <process.h>
 
 #include <cstdio>
+#include <memory>
 
 #include <string>
 #include <vector>
@@ -135,6 +137,20 @@ bool OpenInBrowser(const std::string& address) {
     const HINSTANCE result = ShellExecuteA(nullptr, "open", url.c_str(), nullptr, nullptr, SW_SHOWMAXIMIZED);
     if (SUCCEEDED(com)) CoUninitialize();
     return reinterpret_cast<INT_PTR>(result) > 32;
+}
+
+bool StartDetachedThread(std::function<void()> work) {
+    auto owned = std::make_unique<std::function<void()>>(std::move(work));
+    const auto run = [](void* argument) -> unsigned {
+        const std::unique_ptr<std::function<void()>> job(static_cast<std::function<void()>*>(argument));
+        (*job)();
+        return 0;
+    };
+    const uintptr_t thread = _beginthreadex(nullptr, 0, run, owned.get(), 0, nullptr);
+    if (thread == 0) return false;
+    owned.release();  // the thread owns it now
+    CloseHandle(reinterpret_cast<HANDLE>(thread));
+    return true;
 }
 
 }  // namespace kivo::platform
