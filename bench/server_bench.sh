@@ -23,19 +23,12 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKIVO_BUILD_TESTS=OFF -DKIVO_
 cmake --build "$build" -j2 --target kivo-server kivo-bench-import >/dev/null
 server_exe=$build/server/kivo-server
 
-work=$(mktemp -d /tmp/kivo-bench.XXXXXX)
-chmod 755 "$work"
-pids=()
-cleanup() {
-    local pid
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
+. bench/common.sh
+kivo_bench_start
 
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 rss_kib() { awk '/^VmRSS/ {print $2}' "/proc/$1/status"; }
+kivo_pages_lua "$work/pages.lua"
 
 "$server_exe" --port 0 --db "$work/mail.db" >"$work/server.log" 2>&1 &
 server_pid=$!
@@ -57,32 +50,6 @@ nginx -p "$work" -c "$work/nginx.conf" -e "$work/nginx-error.log" -g 'daemon off
 pids+=($!)
 sleep 1
 
-# The program's refresh pattern: the fourteen pages in turn.
-cat >"$work/pages.lua" <<'EOF'
-local pages = {"today", "week", "hot", "movie", "teleplay", "game", "novel", "mm", "gg",
-               "mmstar", "ggstar", "scenic", "newmusic", "hotmusic"}
-local i = 0
-request = function()
-    i = i % #pages + 1
-    return wrk.format("GET", "/sml/" .. pages[i] .. ".html")
-end
-EOF
-
-# One wrk run: "pages/s p99-ms max-ms requests".
-measure() {
-    local port=$1 mode=$2 out
-    local header=()
-    [ "$mode" = close ] && header=(-H "Connection: close")
-    out=$(wrk -t2 -c50 -d"${seconds}s" --latency ${header[@]+"${header[@]}"} -s "$work/pages.lua" "http://127.0.0.1:$port/")
-    awk '
-        function ms(v) { if (v ~ /us$/) return v / 1000; if (v ~ /ms$/) return v + 0; if (v ~ /m$/) return v * 60000; return v * 1000 }
-        /Requests\/sec/ { rps = $2 }
-        /^ +Latency +[0-9]/ { max = ms($4) }
-        /^ +99%/ { p99 = ms($2) }
-        /requests in/ { n = $1 }
-        END { printf "%.0f %.2f %.2f %d\n", rps, p99, max, n }' <<<"$out"
-}
-
 rss_before=$(rss_kib "$server_pid")
 served=0
 declare -A results
@@ -100,9 +67,6 @@ for run in $(seq "$runs"); do
 done
 rss_after=$(rss_kib "$server_pid")
 
-stats() {  # min median max of the numbers on stdin
-    sort -g | awk '{ v[NR] = $1 } END { printf "%s %s %s", v[1], v[int((NR + 1) / 2)], v[NR] }'
-}
 field() { cut -d' ' -f"$1" <<<"${results[$2,$3,$4]}"; }
 
 echo "kivo-server vs nginx over the export: wrk -t2 -c50 -d${seconds}s, $runs paired runs (min / median / max)"
@@ -190,42 +154,8 @@ done
 printf '  ratio importing/quiet %s\n' \
     "$(for r in $(seq "$runs"); do awk -v a="$(cut -d' ' -f1 <<<"${live[importing,$r]}")" -v b="$(cut -d' ' -f1 <<<"${live[quiet,$r]}")" 'BEGIN { printf "%.3f\n", a / b }'; done | stats)"
 
-# The operator's access log and metrics: the same pages from a kivo-server
-# with --access-log and --metrics on, against the first one (both off),
-# paired runs alternating which goes first, keep-alive; the ratio on/off.
-"$server_exe" --port 0 --db "$work/mail-ops.db" --access-log "$work/access.log" --metrics 127.0.0.1:0 \
-    >"$work/ops.log" 2>&1 &
-ops_pid=$!
-pids+=("$ops_pid")
-cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }  # user + system, 1/100 s
-for _ in $(seq 100); do grep -q '^listening' "$work/ops.log" && break; sleep 0.1; done
-ops_port=$(awk '/^listening/ {print $2; exit}' "$work/ops.log")
-declare -A ops cpu
-for run in $(seq "$runs"); do
-    if [ $((run % 2)) -eq 1 ]; then order="off on"; else order="on off"; fi
-    for who in $order; do
-        port=$server_port pid=$server_pid
-        [ "$who" = on ] && port=$ops_port pid=$ops_pid
-        before=$(cpu_ticks "$pid")
-        ops[$who,$run]=$(measure "$port" keepalive)
-        # The server's CPU time per page, in microseconds: less moved by
-        # other work on the machine than pages/s.
-        cpu[$who,$run]=$(awk -v t=$(($(cpu_ticks "$pid") - before)) -v n="$(cut -d' ' -f4 <<<"${ops[$who,$run]}")" \
-            'BEGIN { printf "%.2f", t * 10000 / n }')
-    done
-done
-echo "== kivo-server with --access-log and --metrics against without, keep-alive"
-for who in off on; do
-    printf '  %-3s pages/s %s\n' "$who" "$(for r in $(seq "$runs"); do cut -d' ' -f1 <<<"${ops[$who,$r]}"; done | stats)"
-done
-printf '  ratio on/off %s (%s lines logged)\n' \
-    "$(for r in $(seq "$runs"); do awk -v a="$(cut -d' ' -f1 <<<"${ops[on,$r]}")" -v b="$(cut -d' ' -f1 <<<"${ops[off,$r]}")" 'BEGIN { printf "%.3f\n", a / b }'; done | stats)" \
-    "$(wc -l <"$work/access.log")"
-for who in off on; do
-    printf '  %-3s CPU us/page %s\n' "$who" "$(for r in $(seq "$runs"); do echo "${cpu[$who,$r]}"; done | stats)"
-done
-printf '  ratio CPU per page on/off %s\n' \
-    "$(for r in $(seq "$runs"); do awk -v a="${cpu[on,$r]}" -v b="${cpu[off,$r]}" 'BEGIN { printf "%.3f\n", a / b }'; done | stats)"
+# The operator's access log and metrics, on against off.
+bash bench/ops_bench.sh "$build" "$runs" "$seconds"
 
 # Every fuzz target for a long while (KIVO_FUZZ_SECONDS each, 120 by default).
 bash scripts/fuzz.sh "${KIVO_FUZZ_SECONDS:-120}"

@@ -1,10 +1,9 @@
 #include "AccessLog.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -18,27 +17,40 @@ namespace {
 constexpr auto kWriteEvery = std::chrono::milliseconds(500);
 constexpr std::size_t kWriteAt = 64 * 1024;  // wake the writer early past this
 
-void AppendEscaped(std::string& out, std::string_view text) {
+// Bytes written as they are: printable ASCII but '"' and '\'.
+constexpr auto kPlain = [] {
+    std::array<bool, 256> plain{};
+    for (int c = 0x20; c < 0x7f; ++c) plain[c] = c != '"' && c != '\\';
+    return plain;
+}();
+
+// Each Put writes at `out` and returns the end; the caller has made room.
+char* Put(char* out, std::string_view text) {
+    std::memcpy(out, text.data(), text.size());
+    return out + text.size();
+}
+
+char* PutEscaped(char* out, std::string_view text) {
     static const char digits[] = "0123456789ABCDEF";
-    std::size_t plain = 0;  // start of the run of bytes written as they are
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        if (byte >= 0x20 && byte < 0x7f && byte != '"' && byte != '\\') continue;
-        out.append(text.data() + plain, i - plain);
-        const char escaped[4] = {'\\', 'x', digits[byte >> 4], digits[byte & 15]};
-        out.append(escaped, sizeof escaped);
-        plain = i + 1;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (kPlain[byte]) {
+            *out++ = c;
+        } else {
+            *out++ = '\\';
+            *out++ = 'x';
+            *out++ = digits[byte >> 4];
+            *out++ = digits[byte & 15];
+        }
     }
-    out.append(text.data() + plain, text.size() - plain);
+    return out;
 }
 
 // "-" for an empty field, as nginx writes it.
-void AppendField(std::string& out, std::string_view text) {
-    if (text.empty()) {
-        out += '-';
-    } else {
-        AppendEscaped(out, text);
-    }
+char* PutField(char* out, std::string_view text) {
+    if (!text.empty()) return PutEscaped(out, text);
+    *out = '-';
+    return out + 1;
 }
 
 // "[08/Dec/2026:20:45:38 +0000]", made once per second and thread.
@@ -52,31 +64,6 @@ std::string_view LocalTime(std::time_t when) {
         cachedAt = when;
     }
     return text;
-}
-
-// The client's address into `text` ("-" when unknown).
-void ClientAddress(MHD_Connection* connection, char (&text)[INET6_ADDRSTRLEN]) {
-    text[0] = '-';
-    text[1] = '\0';
-    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
-    if (info == nullptr || info->client_addr == nullptr) return;
-    const sockaddr* address = info->client_addr;
-    if (address->sa_family == AF_INET) {
-        // By hand: glibc's inet_ntop goes through sprintf, a cost on every request.
-        const auto* bytes =
-            reinterpret_cast<const unsigned char*>(&reinterpret_cast<const sockaddr_in*>(address)->sin_addr);
-        std::size_t n = 0;  // at most 15 of INET6_ADDRSTRLEN
-        for (int i = 0; i < 4; ++i) {
-            const unsigned value = bytes[i];
-            if (i > 0) text[n++] = '.';
-            if (value >= 100) text[n++] = static_cast<char>('0' + value / 100);
-            if (value >= 10) text[n++] = static_cast<char>('0' + value / 10 % 10);
-            text[n++] = static_cast<char>('0' + value % 10);
-        }
-        text[n] = '\0';
-    } else if (address->sa_family == AF_INET6) {
-        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr, text, sizeof text);
-    }
 }
 
 std::atomic<std::uint64_t> g_logs{0};
@@ -109,34 +96,40 @@ void AccessLog::OpenFile() {
 void AccessLog::FormatLine(std::string& out, std::string_view address, std::time_t when, std::string_view method,
                            std::string_view target, std::string_view version, unsigned status, std::uint64_t bodyBytes,
                            std::string_view referer, std::string_view agent) {
-    AppendField(out, address);
-    out += " - - ";
-    out += LocalTime(when);
-    out += " \"";
-    AppendEscaped(out, method);
-    out += ' ';
-    AppendEscaped(out, target);
-    out += ' ';
-    AppendEscaped(out, version);
-    out += "\" ";
-    char number[24];
-    out.append(number, std::to_chars(number, number + sizeof number, status).ptr);
-    out += ' ';
-    out.append(number, std::to_chars(number, number + sizeof number, bodyBytes).ptr);
-    out += " \"";
-    AppendField(out, referer);
-    out += "\" \"";
-    AppendField(out, agent);
-    out += "\"\n";
+    const std::string_view date = LocalTime(when);
+    // Room for every byte escaped, the two numbers and the punctuation.
+    const std::size_t escapable =
+        address.size() + method.size() + target.size() + version.size() + referer.size() + agent.size();
+    const std::size_t start = out.size();
+    out.resize(start + 4 * escapable + date.size() + 2 * 20 + 32);
+    char* p = out.data() + start;
+    p = PutField(p, address);
+    p = Put(p, " - - ");
+    p = Put(p, date);
+    p = Put(p, " \"");
+    p = PutEscaped(p, method);
+    *p++ = ' ';
+    p = PutEscaped(p, target);
+    *p++ = ' ';
+    p = PutEscaped(p, version);
+    p = Put(p, "\" ");
+    p = std::to_chars(p, p + 20, status).ptr;
+    *p++ = ' ';
+    p = std::to_chars(p, p + 20, bodyBytes).ptr;
+    p = Put(p, " \"");
+    p = PutField(p, referer);
+    p = Put(p, "\" \"");
+    p = PutField(p, agent);
+    p = Put(p, "\"\n");
+    out.resize(static_cast<std::size_t>(p - out.data()));
 }
 
 void AccessLog::Answered(const Exchange& exchange, unsigned status, std::uint64_t bodyBytes) {
     thread_local std::string line;
     line.clear();
-    char address[INET6_ADDRSTRLEN];
-    ClientAddress(exchange.Connection(), address);
-    FormatLine(line, address, std::time(nullptr), exchange.Method(), exchange.Target(), exchange.Version(), status,
-               bodyBytes, exchange.Header(MHD_HTTP_HEADER_REFERER), exchange.Header(MHD_HTTP_HEADER_USER_AGENT));
+    FormatLine(line, exchange.ClientAddress(), std::time(nullptr), exchange.Method(), exchange.Target(),
+               exchange.Version(), status, bodyBytes, exchange.Header(MHD_HTTP_HEADER_REFERER),
+               exchange.Header(MHD_HTTP_HEADER_USER_AGENT));
     Add(line);
 }
 
@@ -199,16 +192,14 @@ void AccessLog::WritePending(std::unique_lock<std::mutex>& lock) {
         std::lock_guard<std::mutex> guard(shardsMutex_);
         shards = shards_;
     }
-    std::string batch;
+    // Copied out rather than swapped, so that every buffer keeps its size.
+    std::string& batch = batch_;
+    batch.clear();
     std::size_t lines = 0;
     for (const auto& shard : shards) {
         std::lock_guard<std::mutex> guard(shard->mutex);
-        if (batch.empty()) {
-            batch.swap(shard->text);
-        } else {
-            batch += shard->text;
-            shard->text.clear();
-        }
+        batch += shard->text;
+        shard->text.clear();
         lines += shard->lines;
         shard->lines = 0;
     }

@@ -66,7 +66,8 @@ private:
     void OpenFile();
 
     const std::string path_;
-    int fd_ = -1;  // only the writer thread touches it after construction
+    int fd_ = -1;        // only the writer thread touches these two after construction
+    std::string batch_;  // what one write takes
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable written_;

@@ -1,7 +1,9 @@
 #include "HttpServer.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -76,6 +78,20 @@ MHD_Result CountHeader(void* cls, MHD_ValueKind, const char* key, const char* va
 std::string_view Exchange::Header(const char* name) const {
     const char* found = MHD_lookup_connection_value(connection_, MHD_HEADER_KIND, name);
     return found ? std::string_view(found) : std::string_view();
+}
+
+std::string_view Exchange::ClientAddress() const {
+    if (!address_.empty()) return address_;
+    char text[INET6_ADDRSTRLEN] = "-";
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection_, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+    const sockaddr* address = info ? info->client_addr : nullptr;
+    if (address != nullptr && address->sa_family == AF_INET) {
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text, sizeof text);
+    } else if (address != nullptr && address->sa_family == AF_INET6) {
+        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr, text, sizeof text);
+    }
+    address_ = text;
+    return address_;
 }
 
 std::string_view Exchange::Query(const char* name) const {

@@ -52,6 +52,9 @@ public:
     // A header or a %-decoded query argument; empty when absent.
     std::string_view Header(const char* name) const;
     std::string_view Query(const char* name) const;
+    // The client's address as text ("-" when unknown), worked out once per
+    // connection.
+    std::string_view ClientAddress() const;
 
     // False in the thread-per-connection mode, where a handler may simply
     // block instead.
@@ -74,6 +77,7 @@ private:
     MHD_Connection* connection_ = nullptr;
     int fd_ = -1;
     std::string target_;
+    mutable std::string address_;
     std::string_view method_;
     std::string_view version_;
     const std::vector<RequestObserver*>* observers_ = nullptr;

@@ -151,6 +151,8 @@ TEST(OperatorAccessLog, GoaccessCountsEveryRequestAndARenamedLogLosesNoLineOnSig
     EXPECT_NE(lines.find("\"GET /nothing HTTP/1.1\" 404 "), std::string::npos) << lines;
     EXPECT_NE(lines.find("\"http://a/\\x22b\\x22\" \"VedaVU/1.0\""), std::string::npos) << lines;
     EXPECT_NE(lines.find("/sml/\\x22a"), std::string::npos) << lines;
+    for (std::size_t at = 0; at < lines.size(); at = lines.find('\n', at) + 1)
+        EXPECT_EQ(lines.compare(at, 15, "127.0.0.1 - - ["), 0) << lines.substr(at, 40);
 
     // logrotate's way: rename, then SIGUSR1; requests keep coming throughout.
     const std::string rotated = dir.File("access.log.1");
