@@ -43,7 +43,7 @@ bash scripts/fuzz.sh 5
 cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DKIVO_TSAN=ON -DKIVO_WERROR=$werror >/dev/null
 cmake --build build/tsan -j2 --target core_test jobs_test transfer_test program_test server_test import_test \
     operator_test
-export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tests/tsan.supp
 for suite in core_test jobs_test transfer_test program_test server_test import_test operator_test; do
     build/tsan/tests/$suite --gtest_brief=1
 done
