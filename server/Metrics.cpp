@@ -139,6 +139,8 @@ std::string Metrics::Render() const {
         Sample(out, "kivo_http_response_body_bytes_total",
                std::string("route=\"") + RouteName(static_cast<Route>(route)) + "\"", static_cast<long double>(bytes));
     }
+    Header(out, "kivo_http_connections_total", "counter", "Connections accepted on the public port.");
+    Sample(out, "kivo_http_connections_total", "", static_cast<long double>(accepted_.load(std::memory_order_relaxed)));
     Header(out, "kivo_http_open_connections", "gauge", "Connections open on the public port.");
     Sample(out, "kivo_http_open_connections", "", static_cast<long double>(open_.load(std::memory_order_relaxed)));
     Header(out, "kivo_http_slow_clients_closed_total", "counter",

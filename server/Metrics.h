@@ -1,6 +1,6 @@
 // What the server has done, in the Prometheus text format at /metrics of a
 // listener of its own (meant for loopback): requests by route and status,
-// body bytes sent, open connections, slow clients closed, reloads and failed
+// body bytes sent, connections accepted and open, slow clients closed, reloads and failed
 // reloads, the published version, stored subscriptions, and for each
 // imported list the time of its last good import and the failures since.
 // Counting is a relaxed atomic add on the event loops, each in counters of
@@ -36,7 +36,10 @@ public:
     static const char* RouteName(Route route);
 
     void Answered(const Exchange& exchange, unsigned status, std::uint64_t bodyBytes) override;
-    void ConnectionOpened() override { open_.fetch_add(1, std::memory_order_relaxed); }
+    void ConnectionOpened() override {
+        open_.fetch_add(1, std::memory_order_relaxed);
+        accepted_.fetch_add(1, std::memory_order_relaxed);
+    }
     void ConnectionClosed() override { open_.fetch_sub(1, std::memory_order_relaxed); }
     void SlowClientClosed() override { slowClosed_.fetch_add(1, std::memory_order_relaxed); }
 
@@ -63,6 +66,7 @@ private:
     };
     std::unique_ptr<Shard[]> shards_ = std::make_unique<Shard[]>(kShards);
     std::atomic<std::int64_t> open_{0};
+    std::atomic<std::uint64_t> accepted_{0};
     std::atomic<std::uint64_t> slowClosed_{0};
     std::atomic<std::uint64_t> reloads_{0};
     std::atomic<std::uint64_t> failedReloads_{0};

@@ -235,6 +235,17 @@ TEST(OperatorMetrics, PromtoolAcceptsThemAndTheyCountWhatWasSent) {
     EXPECT_EQ(Sample(text, "kivo_http_slow_clients_closed_total"), 1) << text;
     EXPECT_TRUE(
         WaitUntil([&] { return Sample(Metrics(server.MetricsPort()), "kivo_http_open_connections") == 0; }, 5s));
+    // Each connection counts once, however many requests it carries.
+    const double accepted = Sample(Metrics(server.MetricsPort()), "kivo_http_connections_total");
+    EXPECT_GE(accepted, 3) << text;
+    for (int i = 0; i < 3; ++i) {
+        kivo::test::Connection connection(server.Port());
+        ASSERT_TRUE(
+            connection.Send("GET /sml/week.html HTTP/1.1\r\nHost: a\r\n\r\n"
+                            "GET /sml/hot.html HTTP/1.1\r\nHost: a\r\nConnection: close\r\n\r\n"));
+        ASSERT_TRUE(connection.ReadToClose(nullptr, 5s));
+    }
+    EXPECT_EQ(Sample(Metrics(server.MetricsPort()), "kivo_http_connections_total"), accepted + 3);
     EXPECT_EQ(Sample(text, "kivo_content_reloads_total"), 2) << text;
     EXPECT_EQ(Sample(text, "kivo_content_reload_failures_total"), 1) << text;
     EXPECT_EQ(Sample(text, "kivo_content_version"), 1001) << text;
