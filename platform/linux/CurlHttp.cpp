@@ -40,7 +40,7 @@ bool Sendable(const std::string& value) {
 
 class CurlRequest final : public IHttpRequest {
 public:
-    CurlRequest(const CurlLibrary& curl, CURLM* multi) : m_curl(curl), m_multi(multi) {}
+    CurlRequest(const CurlLibrary& curl, CURLM* multi) : m_curl(curl), m_multi(multi), m_decoder(curl.zlib) {}
     CurlRequest(const CurlRequest&) = delete;
     CurlRequest& operator=(const CurlRequest&) = delete;
 
@@ -48,7 +48,6 @@ public:
         if (m_added) m_curl.multi_remove_handle(m_multi, m_easy);
         if (m_easy != nullptr) m_curl.easy_cleanup(m_easy);
         if (m_headers != nullptr) m_curl.slist_free_all(m_headers);
-        if (m_inflating) m_curl.inflate_end(&m_zlib);
     }
 
     int Status() const override {
@@ -144,7 +143,7 @@ private:
                 if (msg->msg == CURLMSG_DONE) {
                     m_done = true;
                     m_result = msg->data.result;
-                    if (m_result == CURLE_OK && m_inflating && !m_streamEnd) m_result = CURLE_BAD_CONTENT_ENCODING;
+                    if (m_result == CURLE_OK && m_decoder.Unfinished()) m_result = CURLE_BAD_CONTENT_ENCODING;
                 }
             }
             if (m_done || reached()) return;
@@ -199,7 +198,8 @@ private:
         }
         std::string_view bytes(data, length);
         if (request->m_gzip) {
-            if (!request->Decode(bytes)) return 0;  // not gzip: the transfer fails
+            // Not gzip: the transfer fails.
+            if (!request->m_decoder.Decode(bytes, request->m_decoded)) return 0;
             bytes = request->m_decoded;
         }
         const std::size_t taken = std::min(bytes.size(), request->m_targetCap - request->m_targetLen);
@@ -208,41 +208,6 @@ private:
         request->m_spill.assign(bytes.begin() + static_cast<std::ptrdiff_t>(taken), bytes.end());
         request->m_spillPos = 0;
         return length;
-    }
-
-    // Decodes `in` into m_decoded; false when it is no gzip data. Members
-    // may follow one another.
-    bool Decode(std::string_view in) {
-        m_decoded.clear();
-        if (!m_inflating) {
-            if (m_curl.inflate_init2(&m_zlib, 15 + 16, ZLIB_VERSION, static_cast<int>(sizeof m_zlib)) != Z_OK)
-                return false;
-            m_inflating = true;
-        }
-        m_zlib.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
-        m_zlib.avail_in = static_cast<uInt>(in.size());
-        char out[16384];
-        for (;;) {
-            if (m_streamEnd) {
-                if (m_zlib.avail_in == 0) return true;
-                // Another member follows the one that ended.
-                if (m_curl.inflate_reset(&m_zlib) != Z_OK) return false;
-                m_streamEnd = false;
-            }
-            m_zlib.next_out = reinterpret_cast<Bytef*>(out);
-            m_zlib.avail_out = sizeof out;
-            const int result = m_curl.inflate_chunk(&m_zlib, Z_NO_FLUSH);
-            m_decoded.append(out, sizeof out - m_zlib.avail_out);
-            if (result == Z_STREAM_END) {
-                m_streamEnd = true;
-            } else if (result == Z_OK || result == Z_BUF_ERROR) {
-                // Done with this chunk once the input is used and no output waits.
-                if (m_zlib.avail_in == 0 && m_zlib.avail_out > 0) return true;
-                if (result == Z_BUF_ERROR) return false;
-            } else {
-                return false;
-            }
-        }
     }
 
     const CurlLibrary& m_curl;
@@ -256,9 +221,7 @@ private:
     std::string m_encoding;
     bool m_wantGzip = false;
     bool m_gzip = false;  // the body is decoded here
-    bool m_inflating = false;
-    bool m_streamEnd = false;
-    z_stream m_zlib{};
+    GzipDecoder m_decoder;
     std::string m_decoded;
     bool m_headersIn = false;
     bool m_redirecting = false;

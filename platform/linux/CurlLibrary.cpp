@@ -23,9 +23,9 @@ const CurlLibrary* Load() {
         Bind(library, "curl_multi_info_read", curl.multi_info_read) &&
         Bind(library, "curl_multi_poll", curl.multi_poll) && Bind(library, "curl_multi_cleanup", curl.multi_cleanup) &&
         Bind(library, "curl_slist_append", curl.slist_append) &&
-        Bind(library, "curl_slist_free_all", curl.slist_free_all) && Bind(zlib, "inflateInit2_", curl.inflate_init2) &&
-        Bind(zlib, "inflate", curl.inflate_chunk) && Bind(zlib, "inflateReset", curl.inflate_reset) &&
-        Bind(zlib, "inflateEnd", curl.inflate_end);
+        Bind(library, "curl_slist_free_all", curl.slist_free_all) && Bind(zlib, "inflateInit2_", curl.zlib.init2) &&
+        Bind(zlib, "inflate", curl.zlib.inflate) && Bind(zlib, "inflateReset", curl.zlib.reset) &&
+        Bind(zlib, "inflateEnd", curl.zlib.end);
     if (!bound || global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return nullptr;
     return &curl;
 }

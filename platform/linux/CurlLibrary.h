@@ -4,7 +4,8 @@
 // the dynamic linker would otherwise map and relocate before the desktop
 // program's window could appear: about a tenth of its start-up.
 #include <curl/curl.h>
-#include <zlib.h>
+
+#include "platform/GzipDecoder.h"
 
 namespace kivo::platform {
 
@@ -26,10 +27,7 @@ struct CurlLibrary {
     // zlib, which libcurl brings along: gzip bodies are decoded by the
     // transfers themselves, so that a stream that ends before its end is
     // told (libcurl takes a gzip stream cut short for a whole one).
-    decltype(&inflateInit2_) inflate_init2;
-    decltype(&::inflate) inflate_chunk;
-    decltype(&inflateReset) inflate_reset;
-    decltype(&inflateEnd) inflate_end;
+    ZlibCalls zlib;
 };
 
 // The library, loaded and initialised once by whichever thread asks first;

@@ -7,19 +7,23 @@
 // a gzip stream cut short for a whole one.
 #include <windows.h>
 #include <wininet.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cstring>
 #include <string>
+#include <string_view>
 
+#include "platform/GzipDecoder.h"
 #include "platform/Http.h"
 #include "platform/WireUrl.h"
 
 namespace kivo::platform {
 namespace {
+
+// zlib, linked in.
+const ZlibCalls kZlib{&inflateInit2_, &::inflate, &inflateReset, &inflateEnd};
 
 DWORD Milliseconds(long ms) { return static_cast<DWORD>(std::clamp<long>(ms, 1, LONG_MAX)); }
 
@@ -65,7 +69,7 @@ private:
 
 class WinInetRequest final : public IHttpRequest {
 public:
-    WinInetRequest(HINTERNET url, bool acceptGzip) : m_url(url) {
+    WinInetRequest(HINTERNET url, bool acceptGzip) : m_url(url), m_decoder(kZlib) {
         // A body whose announced length is not reached before the data ends
         // was cut off: WinINet reports a connection closed early as a normal
         // end. The header is read as text (Wine answers no 64-bit number).
@@ -83,9 +87,6 @@ public:
         m_lastModified = QueryText(m_url.Get(), HTTP_QUERY_LAST_MODIFIED);
         const std::string coding = QueryText(m_url.Get(), HTTP_QUERY_CONTENT_ENCODING);
         m_gzip = acceptGzip && (lstrcmpiA(coding.c_str(), "gzip") == 0 || lstrcmpiA(coding.c_str(), "x-gzip") == 0);
-    }
-    ~WinInetRequest() override {
-        if (m_inflating) inflateEnd(&m_zlib);
     }
     WinInetRequest(const WinInetRequest&) = delete;
     WinInetRequest& operator=(const WinInetRequest&) = delete;
@@ -116,9 +117,10 @@ public:
                 m_decodeFailed = true;
             } else if (n == 0) {
                 m_bodyEnded = true;
-                if (m_inflating && !m_streamEnd) m_decodeFailed = true;
-            } else if (!Decode(raw, n)) {
-                m_decodeFailed = true;
+                if (m_decoder.Unfinished()) m_decodeFailed = true;
+            } else {
+                m_decodedPos = 0;
+                if (!m_decoder.Decode(std::string_view(raw, n), m_decoded)) m_decodeFailed = true;
             }
         }
         if (got > 0) return true;
@@ -126,39 +128,6 @@ public:
     }
 
 private:
-    // Decodes `size` bytes at `in` into m_decoded; false when they are no
-    // gzip data. Members may follow one another.
-    bool Decode(const char* in, std::size_t size) {
-        m_decoded.clear();
-        m_decodedPos = 0;
-        if (!m_inflating) {
-            if (inflateInit2(&m_zlib, 15 + 16) != Z_OK) return false;
-            m_inflating = true;
-        }
-        m_zlib.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in));
-        m_zlib.avail_in = static_cast<uInt>(size);
-        char out[16384];
-        for (;;) {
-            if (m_streamEnd) {
-                if (m_zlib.avail_in == 0) return true;
-                if (inflateReset(&m_zlib) != Z_OK) return false;
-                m_streamEnd = false;
-            }
-            m_zlib.next_out = reinterpret_cast<Bytef*>(out);
-            m_zlib.avail_out = sizeof out;
-            const int result = inflate(&m_zlib, Z_NO_FLUSH);
-            m_decoded.append(out, sizeof out - m_zlib.avail_out);
-            if (result == Z_STREAM_END) {
-                m_streamEnd = true;
-            } else if (result == Z_OK || result == Z_BUF_ERROR) {
-                if (m_zlib.avail_in == 0 && m_zlib.avail_out > 0) return true;
-                if (result == Z_BUF_ERROR) return false;
-            } else {
-                return false;
-            }
-        }
-    }
-
     // The body's bytes as they came.
     bool ReadRaw(void* buffer, std::size_t capacity, std::size_t& got) {
         got = 0;
@@ -188,11 +157,9 @@ private:
     InternetHandle m_url;
     int m_status = 0;
     bool m_gzip = false;  // the body is decoded here
-    bool m_inflating = false;
-    bool m_streamEnd = false;
     bool m_bodyEnded = false;
     bool m_decodeFailed = false;
-    z_stream m_zlib{};
+    GzipDecoder m_decoder;
     std::string m_decoded;
     std::size_t m_decodedPos = 0;
     std::string m_etag;
