@@ -6,8 +6,8 @@
 
 #include <functional>
 #include <memory>
-#include <system_error>
-#include <thread>
+
+#include "platform/System.h"
 
 namespace kivo::gtk {
 
@@ -24,15 +24,12 @@ void RunOffThread(std::function<Result()> work, std::function<void(Result)> done
         finished->done(std::move(finished->result));
         return G_SOURCE_REMOVE;
     };
-    try {
-        std::thread([raw = job.get(), deliver] {
-            raw->result = raw->work();
-            g_idle_add_full(G_PRIORITY_DEFAULT, deliver, raw, nullptr);
-        }).detach();
-        job.release();
-    } catch (const std::system_error&) {
-        g_idle_add_full(G_PRIORITY_DEFAULT, deliver, job.release(), nullptr);
-    }
+    Job* const raw = job.release();  // the thread, or failing that the idle callback, owns it
+    const bool started = kivo::platform::StartDetachedThread([raw, deliver] {
+        raw->result = raw->work();
+        g_idle_add_full(G_PRIORITY_DEFAULT, deliver, raw, nullptr);
+    });
+    if (!started) g_idle_add_full(G_PRIORITY_DEFAULT, deliver, raw, nullptr);
 }
 
 }  // namespace kivo::gtk
