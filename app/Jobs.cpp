@@ -3,6 +3,7 @@
 #include <atomic>
 #include <memory>
 
+#include "app/Core.h"
 #include "app/Updater.h"
 #include "net/PageCache.h"
 #include "platform/System.h"
@@ -24,6 +25,16 @@ Job MakeRefreshJob(net::PageCache& pages, std::function<void(const net::RefreshR
         *running = false;
         if (onRefreshed) onRefreshed(report);
     };
+}
+
+CThreadJobs MakeShellJobs(Core& core, IUiHost* host, std::function<void(const std::string&)> trace,
+                          std::function<void(const net::RefreshReport&)> onRefreshed) {
+    return CThreadJobs(MakeUpdateJob(core.updater, host,
+                                     [trace](const UpdateReport& report) { trace("update: " + report.Summary()); }),
+                       MakeRefreshJob(core.pages, [trace, onRefreshed](const net::RefreshReport& report) {
+                           trace("refresh: " + report.Summary());
+                           onRefreshed(report);
+                       }));
 }
 
 }  // namespace kivo::app

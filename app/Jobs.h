@@ -4,6 +4,7 @@
 // every timer firing and never waited for, so whatever a job refers to must
 // live for the rest of the process.
 #include <functional>
+#include <string>
 
 #include "app/Scheduler.h"
 
@@ -15,6 +16,7 @@ struct RefreshReport;
 }  // namespace kivo::net
 
 namespace kivo::app {
+struct Core;
 class Updater;
 struct UpdateReport;
 
@@ -46,3 +48,12 @@ private:
     const kivo::app::Job m_update;
     const kivo::app::Job m_refresh;
 };
+
+namespace kivo::app {
+
+// The jobs of a desktop shell: each report goes to `trace` as "update: ..."
+// or "refresh: ...", and a finished refresh to `onRefreshed` as well.
+CThreadJobs MakeShellJobs(Core& core, IUiHost* host, std::function<void(const std::string&)> trace,
+                          std::function<void(const net::RefreshReport&)> onRefreshed);
+
+}  // namespace kivo::app

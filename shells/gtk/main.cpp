@@ -154,14 +154,9 @@ int main(int argc, char** argv) {
     theApp.m_pMainWnd = &popup;
     // Set before any job starts (their timers are armed by the popup).
     static CHotListDlg* pDlg = nullptr;
-    static CThreadJobs jobs(kivo::app::MakeUpdateJob(core.updater, theApp.m_pMainWnd,
-                                                     [](const kivo::app::UpdateReport& report) {
-                                                         kivo::gtk::Trace("update: " + report.Summary());
-                                                     }),
-                            kivo::app::MakeRefreshJob(core.pages, [](const kivo::net::RefreshReport& report) {
-                                kivo::gtk::Trace("refresh: " + report.Summary());
-                                pDlg->OnRefreshed(report);
-                            }));
+    static CThreadJobs jobs =
+        kivo::app::MakeShellJobs(core, theApp.m_pMainWnd, kivo::gtk::Trace,
+                                 [](const kivo::net::RefreshReport& report) { pDlg->OnRefreshed(report); });
     static CHotListDlg dlg(core, popup, jobs);
     pDlg = &dlg;
     // Later starts and desktop actions reach this copy.

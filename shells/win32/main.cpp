@@ -67,14 +67,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     kivo::app::Core& core = theApp.m_core;
     // Set before any job starts (their timers are armed by the popup).
     static CHotListDlg* pDlg = nullptr;
-    static CThreadJobs jobs(kivo::app::MakeUpdateJob(core.updater, theApp.m_pMainWnd,
-                                                     [](const kivo::app::UpdateReport& report) {
-                                                         kivo::win32::Trace("update: " + report.Summary());
-                                                     }),
-                            kivo::app::MakeRefreshJob(core.pages, [](const kivo::net::RefreshReport& report) {
-                                kivo::win32::Trace("refresh: " + report.Summary());
-                                pDlg->OnRefreshed(report);
-                            }));
+    static CThreadJobs jobs =
+        kivo::app::MakeShellJobs(core, theApp.m_pMainWnd, kivo::win32::Trace,
+                                 [](const kivo::net::RefreshReport& report) { pDlg->OnRefreshed(report); });
     static CHotListDlg dlg(core, popup, jobs);
     pDlg = &dlg;
     // Later starts, the Start-menu shortcut's among them, reach this copy.
